@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Text conversions at the program's edges. All text inside the program is UTF-8 in byte
+// strings; wide strings (UTF-16 on Windows, UTF-32 elsewhere) appear only at platform calls.
+// None of these functions fails: faulty input becomes U+FFFD or is passed through.
+namespace tsl {
+
+// Wide text to UTF-8; an unpaired surrogate becomes U+FFFD. Embedded zeros are kept.
+std::string toUtf8(const std::wstring& wide);
+
+// UTF-8 to wide text; an invalid sequence becomes U+FFFD. Embedded zeros are kept.
+std::wstring fromUtf8(const std::string& utf8);
+
+// The text without leading and trailing " \t\r\n" (exactly those four bytes).
+std::string trim(const std::string& text);
+
+// UTF-16 code units to UTF-8; unpaired surrogates become U+FFFD. Same on every target.
+std::string utf16ToUtf8(const char16_t* units, std::size_t count);
+
+// True when the bytes are well-formed UTF-8 (no overlongs, no surrogates, nothing above
+// U+10FFFF). The empty text is valid.
+bool isValidUtf8(std::string_view bytes);
+
+// Legacy 8-bit text in the system's ANSI code page (Windows-1252 off Windows) to UTF-8.
+std::string ansiToUtf8(std::string_view bytes);
+
+// The body of an HTTP answer of unknown encoding to UTF-8, by byte-order mark: UTF-16LE/BE
+// with a mark, UTF-8 with a mark (removed), UTF-16LE without a mark (bytes 1 and 3 zero, byte 0
+// not), invalid UTF-8 as ANSI, anything else unchanged. The rvalue overload moves the bytes
+// through when they need no conversion, so a large UTF-8 answer is never copied.
+std::string decodeText(const std::string& bytes);
+std::string decodeText(std::string&& bytes);
+
+}  // namespace tsl
