@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,7 +12,7 @@ namespace tsl {
 // the console modes. Before start() nothing is written anywhere. Safe from any thread; never
 // fails towards the caller (lines that cannot be written are dropped).
 class Logger {
-public:
+  public:
     // Log into <local app data>/Tessaline/Tally Connector/logs, creating the folders.
     static void start(bool echoToConsole);
     // Log into the given folder (created if missing); used by tests and by start().

@@ -1,0 +1,178 @@
+#include "support/text.h"
+
+#include <cstring>
+#include <utility>
+
+namespace tsl {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+void appendCodePoint(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        const char b[2] = {static_cast<char>(0xC0 | (cp >> 6)),
+                           static_cast<char>(0x80 | (cp & 0x3F))};
+        out.append(b, 2);
+    } else if (cp < 0x10000) {
+        const char b[3] = {static_cast<char>(0xE0 | (cp >> 12)),
+                           static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+                           static_cast<char>(0x80 | (cp & 0x3F))};
+        out.append(b, 3);
+    } else {
+        const char b[4] = {
+            static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
+            static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
+        out.append(b, 4);
+    }
+}
+
+// Length of the well-formed UTF-8 sequence at p (at most n bytes available), or 0.
+std::size_t sequenceLength(const unsigned char* p, std::size_t n) {
+    const unsigned char c = p[0];
+    if (c < 0x80) return 1;
+    auto cont = [&](std::size_t i) { return i < n && (p[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (n < 2) return 0;
+        const unsigned char lo = (c == 0xE0) ? 0xA0 : 0x80;  // no overlongs
+        const unsigned char hi = (c == 0xED) ? 0x9F : 0xBF;  // no surrogates
+        return (p[1] >= lo && p[1] <= hi && cont(2)) ? 3 : 0;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (n < 2) return 0;
+        const unsigned char lo = (c == 0xF0) ? 0x90 : 0x80;
+        const unsigned char hi = (c == 0xF4) ? 0x8F : 0xBF;  // nothing above U+10FFFF
+        return (p[1] >= lo && p[1] <= hi && cont(2) && cont(3)) ? 4 : 0;
+    }
+    return 0;
+}
+
+// UTF-16 code units, read through unitAt(i), to UTF-8; unpaired surrogates become U+FFFD.
+template <typename UnitAt>
+std::string unitsToUtf8(std::size_t count, UnitAt unitAt) {
+    std::string out;
+    out.reserve(count + count / 8);
+    std::size_t i = 0;
+    while (i < count) {
+        char32_t cp = unitAt(i++);
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+            continue;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            const char32_t next = i < count ? unitAt(i) : 0;
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
+                ++i;
+            } else {
+                cp = kReplacement;
+            }
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            cp = kReplacement;
+        }
+        appendCodePoint(out, cp);
+    }
+    return out;
+}
+
+bool isTrimmed(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string decodeUtf16(const std::string& bytes, std::size_t from, bool littleEndian) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + from;
+    const std::size_t count = (bytes.size() - from) / 2;  // a final odd byte is dropped
+    if (littleEndian) {
+        return unitsToUtf8(count, [p](std::size_t i) {
+            return static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+        });
+    }
+    return unitsToUtf8(count, [p](std::size_t i) {
+        return static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
+    });
+}
+
+enum class Encoding { Utf16Le, Utf16Be, Utf8Bom, Utf16LeNoBom, Ansi, AsIs };
+
+Encoding detect(const std::string& b) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
+    if (b.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) return Encoding::Utf16Le;
+    if (b.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF) return Encoding::Utf16Be;
+    if (b.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return Encoding::Utf8Bom;
+    if (b.size() >= 4 && at(1) == 0 && at(3) == 0 && at(0) != 0) return Encoding::Utf16LeNoBom;
+    if (!b.empty() && !isValidUtf8(b)) return Encoding::Ansi;
+    return Encoding::AsIs;
+}
+
+}  // namespace
+
+std::string trim(const std::string& text) {
+    std::size_t first = 0;
+    while (first < text.size() && isTrimmed(text[first]))
+        ++first;
+    if (first == text.size()) return std::string();
+    std::size_t last = text.size();
+    while (isTrimmed(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
+std::string utf16ToUtf8(const char16_t* units, std::size_t count) {
+    return unitsToUtf8(count, [units](std::size_t i) { return units[i]; });
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size();
+    while (n > 0) {
+        // Skip ASCII eight bytes at a time.
+        while (n >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ULL) break;
+            p += 8;
+            n -= 8;
+        }
+        if (n == 0) break;
+        const std::size_t len = sequenceLength(p, n);
+        if (len == 0) return false;
+        p += len;
+        n -= len;
+    }
+    return true;
+}
+
+std::string decodeText(const std::string& bytes) {
+    switch (detect(bytes)) {
+        case Encoding::Utf16Le:
+            return decodeUtf16(bytes, 2, true);
+        case Encoding::Utf16Be:
+            return decodeUtf16(bytes, 2, false);
+        case Encoding::Utf8Bom:
+            return bytes.substr(3);
+        case Encoding::Utf16LeNoBom:
+            return decodeUtf16(bytes, 0, true);
+        case Encoding::Ansi:
+            return ansiToUtf8(bytes);
+        case Encoding::AsIs:
+            break;
+    }
+    return bytes;
+}
+
+std::string decodeText(std::string&& bytes) {
+    switch (detect(bytes)) {
+        case Encoding::Utf8Bom:
+            bytes.erase(0, 3);
+            return std::move(bytes);
+        case Encoding::AsIs:
+            return std::move(bytes);
+        default:
+            return decodeText(static_cast<const std::string&>(bytes));
+    }
+}
+
+}  // namespace tsl
