@@ -12,7 +12,7 @@ namespace tsl {
 // Never fails towards its callers: missing or damaged values give the defaults, write
 // failures are ignored (memory keeps the new values).
 class Config {
-public:
+  public:
     // Uses <roaming app data>/Tessaline/Tally Connector, creating the folders.
     Config();
     // Uses the given folder for connector.ini (created if missing). For tests and tools.
@@ -21,14 +21,14 @@ public:
     Config(const Config&) = delete;
     Config& operator=(const Config&) = delete;
 
-    Settings settings() const;           // a consistent snapshot
+    Settings settings() const;            // a consistent snapshot
     void save(const Settings& settings);  // normalises the server address, writes all keys
     void clearToken();                    // empties the token and saves, under one hold
     bool isPaired() const;                // the token is not empty
 
     const std::filesystem::path& iniPath() const { return iniPath_; }
 
-private:
+  private:
     void load();
     void write(const Settings& s);  // called with mutex_ held
 

@@ -1,6 +1,6 @@
-#include "support/file_append.h"
-
 #include <windows.h>
+
+#include "support/file_append.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
-#include "support/machine_name.h"
-
 #include <windows.h>
+
+#include "support/machine_name.h"
 
 #include "support/text.h"
 

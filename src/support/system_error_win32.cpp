@@ -1,6 +1,6 @@
-#include "support/system_error.h"
-
 #include <windows.h>
+
+#include "support/system_error.h"
 
 #include <memory>
 

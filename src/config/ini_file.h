@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tsl {
+
+// The private-profile INI file of the settings. Windows: the system's profile functions.
+// Elsewhere: a reader/writer with the same observable behaviour (section and key names
+// matched without regard to case, values trimmed, values cut at 8191 characters, unknown
+// lines kept, a missing section appended at the end, an existing key updated in place).
+// Nothing here fails towards the caller.
+class IniFile {
+  public:
+    explicit IniFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+    // The value, or def when the key is missing.
+    std::string readString(const std::string& section, const std::string& key,
+                           const std::string& def) const;
+    // The value read like atoi (0 for text without digits), or def when the key is missing.
+    int readInt(const std::string& section, const std::string& key, int def) const;
+    // Creates the file, section and key as needed. False when the file could not be written.
+    bool writeString(const std::string& section, const std::string& key, const std::string& value);
+
+    static constexpr std::size_t kMaxValueChars = 8191;
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace tsl

@@ -1,0 +1,169 @@
+// The token sealed with AES-256-GCM under a key that only this user on this machine can form:
+// HKDF-SHA256 over a random per-user secret (a 0600 file in the user's data folder) and
+// /etc/machine-id. Blob: version byte, 12-byte nonce, ciphertext, 16-byte tag.
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "config/base64.h"
+#include "config/token_protection.h"
+#include "support/app_folder.h"
+
+namespace tsl {
+
+namespace {
+
+constexpr unsigned char kVersion = 1;
+constexpr std::size_t kSecretBytes = 32, kNonceBytes = 12, kTagBytes = 16;
+using Key = std::array<unsigned char, 32>;
+
+struct CipherCtxFree {
+    void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+};
+struct PkeyCtxFree {
+    void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
+};
+
+std::filesystem::path secretFile() {
+    std::filesystem::path base;
+    if (const char* v = std::getenv("XDG_DATA_HOME"); v && v[0] == '/') {
+        base = v;
+    } else if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
+        base = std::filesystem::path(home) / ".local/share";
+    } else {
+        return {};
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(base, ec);
+    return ensureAppFolder(base) / "token.key";
+}
+
+std::string readSmallFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The secret, created (mode 0600) when create is true and there is none yet.
+std::optional<std::string> userSecret(bool create) {
+    const std::filesystem::path file = secretFile();
+    if (file.empty()) return std::nullopt;
+    std::string secret = readSmallFile(file);
+    if (secret.size() == kSecretBytes) return secret;
+    if (!create) return std::nullopt;
+    secret.assign(kSecretBytes, '\0');
+    if (RAND_bytes(reinterpret_cast<unsigned char*>(secret.data()), kSecretBytes) != 1) {
+        return std::nullopt;
+    }
+    // O_EXCL: when two writers race, the one that lost reads the winner's secret.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        secret = readSmallFile(file);
+        return secret.size() == kSecretBytes ? std::optional<std::string>(secret) : std::nullopt;
+    }
+    const bool written =
+        ::write(fd, secret.data(), secret.size()) == static_cast<ssize_t>(secret.size());
+    ::close(fd);
+    if (!written) return std::nullopt;
+    return secret;
+}
+
+std::optional<Key> deriveKey(const std::string& secret) {
+    const std::string machine = readSmallFile("/etc/machine-id");
+    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr));
+    Key key{};
+    std::size_t length = key.size();
+    static constexpr unsigned char kInfo[] = "Tessaline Tally Connector token";
+    if (!ctx || EVP_PKEY_derive_init(ctx.get()) <= 0 ||
+        EVP_PKEY_CTX_set_hkdf_md(ctx.get(), EVP_sha256()) <= 0 ||
+        EVP_PKEY_CTX_set1_hkdf_salt(ctx.get(),
+                                    reinterpret_cast<const unsigned char*>(machine.data()),
+                                    static_cast<int>(machine.size())) <= 0 ||
+        EVP_PKEY_CTX_set1_hkdf_key(ctx.get(), reinterpret_cast<const unsigned char*>(secret.data()),
+                                   static_cast<int>(secret.size())) <= 0 ||
+        EVP_PKEY_CTX_add1_hkdf_info(ctx.get(), kInfo, sizeof(kInfo) - 1) <= 0 ||
+        EVP_PKEY_derive(ctx.get(), key.data(), &length) <= 0) {
+        return std::nullopt;
+    }
+    return key;
+}
+
+std::string seal(const Key& key, const std::string& plain) {
+    std::string blob(1 + kNonceBytes + plain.size() + kTagBytes, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(blob.data());
+    out[0] = kVersion;
+    unsigned char* nonce = out + 1;
+    unsigned char* cipher = nonce + kNonceBytes;
+    unsigned char* tag = cipher + plain.size();
+    if (RAND_bytes(nonce, kNonceBytes) != 1) return {};
+    std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
+    int len = 0;
+    if (!ctx || EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key.data(), nonce) != 1 ||
+        EVP_EncryptUpdate(ctx.get(), cipher, &len,
+                          reinterpret_cast<const unsigned char*>(plain.data()),
+                          static_cast<int>(plain.size())) != 1 ||
+        EVP_EncryptFinal_ex(ctx.get(), cipher + len, &len) != 1 ||
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, kTagBytes, tag) != 1) {
+        return {};
+    }
+    return blob;
+}
+
+std::string open(const Key& key, const std::string& blob) {
+    if (blob.size() < 1 + kNonceBytes + kTagBytes) return {};
+    const auto* in = reinterpret_cast<const unsigned char*>(blob.data());
+    if (in[0] != kVersion) return {};
+    const unsigned char* nonce = in + 1;
+    const unsigned char* cipher = nonce + kNonceBytes;
+    const std::size_t cipherBytes = blob.size() - 1 - kNonceBytes - kTagBytes;
+    std::array<unsigned char, kTagBytes> tag{};
+    std::copy(cipher + cipherBytes, cipher + cipherBytes + kTagBytes, tag.begin());
+    std::string plain(cipherBytes, '\0');
+    std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
+    int len = 0;
+    if (!ctx || EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key.data(), nonce) != 1 ||
+        EVP_DecryptUpdate(ctx.get(), reinterpret_cast<unsigned char*>(plain.data()), &len, cipher,
+                          static_cast<int>(cipherBytes)) != 1 ||
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes, tag.data()) != 1 ||
+        EVP_DecryptFinal_ex(ctx.get(), reinterpret_cast<unsigned char*>(plain.data()) + len,
+                            &len) != 1) {
+        return {};  // wrong user, wrong machine, or damaged
+    }
+    return plain;
+}
+
+}  // namespace
+
+std::string protectToken(const std::string& token) {
+    if (token.empty()) return {};
+    const std::optional<std::string> secret = userSecret(true);
+    if (!secret) return {};
+    const std::optional<Key> key = deriveKey(*secret);
+    if (!key) return {};
+    const std::string blob = seal(*key, token);
+    return blob.empty() ? std::string() : base64Encode(blob);
+}
+
+std::string unprotectToken(const std::string& stored) {
+    if (stored.empty()) return {};
+    const std::string blob = base64Decode(stored);
+    if (blob.empty()) return {};
+    const std::optional<std::string> secret = userSecret(false);
+    if (!secret) return {};
+    const std::optional<Key> key = deriveKey(*secret);
+    return key ? open(*key, blob) : std::string();
+}
+
+}  // namespace tsl
