@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release --target tessaline-tally-connector >/dev/null
+cmake --build --preset native-release --target connector >/dev/null
 bin=build/native-release/src/app/tessaline-tally-connector
 echo "\$ $bin --version"
 "$bin" --version

@@ -1,0 +1,53 @@
+#include "app/command_line.h"
+
+#include <climits>
+
+namespace tsl {
+
+int parsePort(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value <= INT_MAX) value = value * 10 + (text[i] - '0');
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+CommandLineOptions parseArguments(const std::vector<std::string>& arguments) {
+    CommandLineOptions options;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (arg == "--background") {
+            options.background = true;
+        } else if (arg == "--once") {
+            options.once = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--pair" || arg == "--server" || arg == "--tally-host" ||
+                   arg == "--tally-port") {
+            const std::string value = i + 1 < arguments.size() ? arguments[++i] : std::string();
+            if (arg == "--pair") options.pairCode = value;
+            if (arg == "--server") options.server = value;
+            if (arg == "--tally-host") options.tallyHost = value;
+            if (arg == "--tally-port") options.tallyPort = parsePort(value);
+        }
+    }
+    return options;
+}
+
+CommandLineOptions parseCommandLine() {
+    return parseArguments(processArguments());
+}
+
+bool isConsoleRun(const CommandLineOptions& options) {
+    return options.once || options.version || !options.pairCode.empty();
+}
+
+}  // namespace tsl

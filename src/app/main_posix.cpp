@@ -1,0 +1,5 @@
+#include "app/run_modes.h"
+
+int main() {
+    return tsl::runApplication();
+}
