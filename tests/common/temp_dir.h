@@ -8,7 +8,7 @@ namespace tsl::testing {
 // A fresh, empty folder under the system's temporary folder, removed with everything in it
 // when the owner goes away.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -27,13 +27,13 @@ void writeFile(const std::filesystem::path& file, const std::string& bytes);
 
 // Sets an environment variable for the life of the object, then restores the old value.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const std::string& name, const std::string& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string name_;
     std::string old_;
     bool hadOld_ = false;

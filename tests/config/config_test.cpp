@@ -1,0 +1,218 @@
+#include "config/config.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "common/temp_dir.h"
+#include "config/base64.h"
+#include "config/pairing_address.h"
+#include "config/token_protection.h"
+
+namespace {
+
+using tsl::testing::readFile;
+using tsl::testing::TempDir;
+using tsl::testing::writeFile;
+
+// Lines of a file, without their CR/LF endings.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            out.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+TEST(ServerAddress, Normalisation) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"https://h/api/ ", "https://h/api"},        {"https://h/api/v1/", "https://h/api"},
+        {"https://h/api/v1/v1", "https://h/api/v1"}, {"https://h/api/V1", "https://h/api/V1"},
+        {"https://h/api/v1//", "https://h/api"},     {"///", ""},
+        {"\t https://h \r\n", "https://h"},          {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tsl::normaliseServerUrl(c.in), c.out) << c.in;
+}
+
+TEST(PairingAddress, OnlyHttpsOrThisMachine) {
+    struct Case {
+        const char* address;
+        bool allowed;
+    } cases[] = {
+        {"https://app.example.com/api", true},
+        {"http://localhost", true},
+        {"http://localhost:8080/api", true},
+        {"http://127.0.0.1:8000", true},
+        {"http://192.168.1.10", false},
+        {"HTTPS://app.example.com", false},
+        {"http://localhost.example.com", false},
+        {"http://127.0.0.1.example.com/api", false},
+        {"ftp://x", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(tsl::isPairingAddressAllowed(c.address), c.allowed) << c.address;
+    }
+}
+
+TEST(Base64, KnownAnswersAndRefusals) {
+    EXPECT_EQ(tsl::base64Encode(""), "");
+    EXPECT_EQ(tsl::base64Encode("f"), "Zg==");
+    EXPECT_EQ(tsl::base64Encode("fo"), "Zm8=");
+    EXPECT_EQ(tsl::base64Encode("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(tsl::base64Decode("Zm9v\r\nYmFy"), "foobar");
+    for (const char* bad : {"Zm9", "Zm=v", "Zm9v!", "Z===", "not base64 at all"}) {
+        EXPECT_EQ(tsl::base64Decode(bad), "") << bad;
+    }
+    std::string all;
+    for (int i = 0; i < 256; ++i)
+        all += static_cast<char>(i);
+    EXPECT_EQ(tsl::base64Decode(tsl::base64Encode(all)), all);
+    EXPECT_EQ(tsl::base64Encode(std::string(3000, 'x')).find('\n'), std::string::npos);
+}
+
+class ConfigTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+#ifndef _WIN32
+    // The per-user secret of the token protection lives under XDG_DATA_HOME.
+    tsl::testing::ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
+#endif
+};
+
+TEST_F(ConfigTest, DefaultsWithoutFileAndNoFileWritten) {
+    tsl::Config config(dir.path() / "cfg");
+    const tsl::Settings s = config.settings();
+    EXPECT_EQ(s.serverUrl, tsl::kDefaultServerUrl);
+    EXPECT_EQ(s.tallyHost, "localhost");
+    EXPECT_EQ(s.tallyPort, 9000);
+    EXPECT_TRUE(s.token.empty() && s.organisation.empty() && s.company.empty());
+    EXPECT_FALSE(config.isPaired());
+    EXPECT_FALSE(std::filesystem::exists(config.iniPath()));
+}
+
+TEST_F(ConfigTest, FirstSaveLayoutAndRoundTrip) {
+    tsl::Settings s;
+    s.serverUrl = "https://h/api/v1/";
+    s.tallyHost = " host with blanks ";
+    s.tallyPort = -1;
+    s.token = "secret-token-\xC3\xA9";
+    s.organisation = "Org";
+    s.company = "Co";
+    {
+        tsl::Config config(dir.path());
+        config.save(s);
+        EXPECT_EQ(config.settings().serverUrl, "https://h/api");
+    }
+    const std::vector<std::string> l = lines(readFile(dir.path() / "connector.ini"));
+    ASSERT_GE(l.size(), 9u);
+    EXPECT_EQ(l[0], "[server]");
+    EXPECT_EQ(l[1], "url=https://h/api");
+    EXPECT_EQ(l[2], "organisation=Org");
+    EXPECT_EQ(l[3], "company=Co");
+    EXPECT_EQ(l[4], "[tally]");
+    EXPECT_EQ(l[5].substr(0, 5), "host=");
+    EXPECT_EQ(l[6], "port=-1");
+    EXPECT_EQ(l[7], "[auth]");
+    EXPECT_EQ(l[8].substr(0, 6), "token=");
+    EXPECT_GT(l[8].size(), 6u);
+    EXPECT_EQ(readFile(dir.path() / "connector.ini").find("secret-token"), std::string::npos);
+
+    tsl::Config again(dir.path());
+    const tsl::Settings r = again.settings();
+    EXPECT_EQ(r.token, s.token);
+    EXPECT_EQ(r.tallyPort, -1);
+    EXPECT_EQ(r.organisation, "Org");
+    EXPECT_EQ(r.company, "Co");
+}
+
+TEST_F(ConfigTest, LaterSavesUpdateInPlaceAndClearTokenKeepsTheKey) {
+    tsl::Config config(dir.path());
+    tsl::Settings s = config.settings();
+    s.token = "t";
+    config.save(s);
+    s.company = "Second";
+    config.save(s);
+    config.clearToken();
+    EXPECT_FALSE(config.isPaired());
+    const std::vector<std::string> l = lines(readFile(dir.path() / "connector.ini"));
+    ASSERT_EQ(l.size(), 9u);
+    EXPECT_EQ(l[3], "company=Second");
+    EXPECT_EQ(l[8], "token=");
+    EXPECT_EQ(tsl::Config(dir.path()).settings().token, "");
+}
+
+TEST_F(ConfigTest, DamagedFileGivesDefinedValues) {
+    writeFile(dir.path() / "connector.ini",
+              "garbage line\r\n=\r\n[server\r\n[server]\r\nurl=\r\nnoequals\r\n"
+              "[tally]\r\nport=abc\r\nhost=" +
+                  std::string(9000, 'h') + "\r\n[auth]\r\ntoken=%%%not base64%%%\r\n");
+    tsl::Config config(dir.path());
+    const tsl::Settings s = config.settings();
+    EXPECT_EQ(s.serverUrl, "");  // present but empty: not the default
+    EXPECT_EQ(s.tallyPort, 0);
+    EXPECT_EQ(s.tallyHost.size(), 8191u);
+    EXPECT_EQ(s.token, "");
+}
+
+TEST_F(ConfigTest, ForeignOrDamagedTokensLoadEmpty) {
+    tsl::Settings s;
+    s.token = "abc";
+    tsl::Config(dir.path()).save(s);
+    const std::string text = readFile(dir.path() / "connector.ini");
+    const std::size_t at = text.find("token=") + 6;
+    const std::string stored = text.substr(at, text.find_first_of("\r\n", at) - at);
+    EXPECT_EQ(tsl::unprotectToken(stored), "abc");
+
+    std::string tampered = tsl::base64Decode(stored);
+    for (std::size_t i = tampered.size() / 2; i < tampered.size(); ++i)
+        tampered[i] ^= 0x5A;
+    EXPECT_EQ(tsl::unprotectToken(tsl::base64Encode(tampered)), "");
+    EXPECT_EQ(tsl::unprotectToken(tsl::base64Encode("not a protected blob at all")), "");
+    EXPECT_EQ(tsl::unprotectToken("***"), "");
+    EXPECT_EQ(tsl::protectToken(""), "");
+#ifndef _WIN32
+    // Another user: another secret.
+    tsl::testing::ScopedEnv other("XDG_DATA_HOME", (dir.path() / "other-user").string());
+    EXPECT_EQ(tsl::unprotectToken(stored), "");
+#endif
+}
+
+TEST_F(ConfigTest, ConcurrentSavesLeaveOneWholeRecord) {
+    tsl::Config config(dir.path());
+    auto saver = [&config](const std::string& tag) {
+        for (int i = 0; i < 30; ++i) {
+            tsl::Settings s;
+            s.serverUrl = "https://" + tag;
+            s.tallyHost = tag;
+            s.organisation = tag;
+            s.company = tag;
+            s.token = tag;
+            config.save(s);
+        }
+    };
+    std::thread a(saver, "aaa"), b(saver, "bbb");
+    a.join();
+    b.join();
+    const tsl::Settings mem = config.settings();
+    EXPECT_EQ(mem.tallyHost, mem.company);
+    EXPECT_EQ(mem.organisation, mem.token);
+    const tsl::Settings file = tsl::Config(dir.path()).settings();
+    EXPECT_EQ(file.tallyHost, mem.tallyHost);
+    EXPECT_EQ(file.company, mem.company);
+    EXPECT_EQ(file.token, mem.token);
+}
+
+}  // namespace

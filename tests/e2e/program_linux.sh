@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The Linux program as a process: --version, the unbuilt modes, single instance.
+set -u
+exe=$1
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
+run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
+
+out=$(run --version --pair X); rc=$?
+check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector 1.0.0" ] && [ $rc -eq 0 ]'
+check "--version creates no folder" '[ -z "$(ls -A "$home")" ]'
+
+run --once >/dev/null 2>"$home/err"; rc=$?
+check "--once not built yet: non-zero with a clear message" \
+  '[ $rc -ne 0 ] && grep -q "not available in this build yet" "$home/err"'
+log="$home/.local/state/Tessaline/Tally Connector/logs/connector.log"
+check "the console run starts the log (its folder exists)" '[ -d "$(dirname "$log")" ]'
+
+run >/dev/null 2>&1; rc=$?
+check "resident run not built yet: exit 1, Exiting logged" '[ $rc -eq 1 ] && grep -q "\[INFO\] Exiting" "$log"'
+
+# Single instance: hold the lock as a running copy would, then start a second one.
+lock="$home/run/tessaline-tally-connector.lock"; mkdir -p "$home/run"
+exec 9>"$lock"; flock 9
+out=$(env -i HOME="$home" XDG_RUNTIME_DIR="$home/run" PATH="$PATH" "$exe"); rc=$?
+check "a second copy says so and exits 0" '[ $rc -eq 0 ] && [ "$out" = "Tessaline Tally Connector is already running." ]'
+exec 9>&-
+exit $fail
