@@ -1,0 +1,32 @@
+#include "sync/sync_status.h"
+
+namespace tsl {
+
+const char* syncStateText(SyncState state) {
+    switch (state) {
+        case SyncState::Starting:
+            return "Starting";
+        case SyncState::NotConnected:
+            return "Not connected to Tessaline";
+        case SyncState::ServerUnreachable:
+            return "Cannot reach Tessaline";
+        case SyncState::SyncOff:
+            return "Sync is switched off in Tessaline";
+        case SyncState::TallyUnreachable:
+            return "Tally is not reachable";
+        case SyncState::Paused:
+            return "Sync paused by Tessaline";
+        case SyncState::Syncing:
+            return "Syncing";
+        case SyncState::UpToDate:
+            return "Up to date";
+    }
+    return "";
+}
+
+bool isTroubledState(SyncState state) {
+    return state == SyncState::NotConnected || state == SyncState::ServerUnreachable ||
+           state == SyncState::TallyUnreachable || state == SyncState::Paused;
+}
+
+}  // namespace tsl

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tsl {
+
+enum class SyncState : std::int32_t {
+    Starting = 0,
+    NotConnected = 1,
+    ServerUnreachable = 2,
+    SyncOff = 3,
+    TallyUnreachable = 4,
+    Paused = 5,
+    Syncing = 6,
+    UpToDate = 7,
+};
+
+// The display text of a state; "" for a value outside the enumeration.
+const char* syncStateText(SyncState state);
+
+// True for the states that mean sync has stopped for a reason the user may need to see:
+// changes into them are logged as warnings.
+bool isTroubledState(SyncState state);
+
+// How syncing goes; a plain value handed out as a snapshot.
+struct SyncStatus {
+    SyncState state = SyncState::Starting;
+    std::string message;    // detail given with the state; "" = none
+    std::string tallyInfo;  // what the last Tally probe said
+    std::string company;    // Tally company from the last successful heartbeat
+    std::string lastJob;    // kind + ": " + the server's summary of the last reported job
+    std::string lastSync;   // "DD-MM-YYYY hh:mm" of the last pass that found no further job
+    std::uint64_t jobsThisSession = 0;
+};
+
+}  // namespace tsl
