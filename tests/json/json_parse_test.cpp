@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+#include "json/json.h"
+
+namespace {
+
+using tsl::Json;
+
+std::string parseError(const std::string& text) {
+    try {
+        Json::parse(text);
+    } catch (const tsl::JsonError& e) {
+        return e.what();
+    }
+    return "(parsed)";
+}
+
+std::string nested(int depth, const std::string& inner) {
+    return std::string(depth, '[') + inner + std::string(depth, ']');
+}
+
+TEST(JsonParse, FailuresWithReasonAndOffset) {
+    struct Case {
+        std::string text;
+        const char* error;
+    } cases[] = {
+        {"", "Invalid JSON at offset 0: unexpected end"},
+        {"    ", "Invalid JSON at offset 4: unexpected end"},
+        {"{\"a\" 1}", "Invalid JSON at offset 5: expected ':'"},
+        {"{\"a\":1,}", "Invalid JSON at offset 7: expected key"},
+        {"[1,]", "Invalid JSON at offset 3: unexpected character"},
+        {"[1 2]", "Invalid JSON at offset 3: expected ',' or ']'"},
+        {"[1", "Invalid JSON at offset 2: expected ',' or ']'"},
+        {"{\"a\":1", "Invalid JSON at offset 6: expected ',' or '}'"},
+        {"{\"a\":1 \"b\"}", "Invalid JSON at offset 7: expected ',' or '}'"},
+        {"{1:2}", "Invalid JSON at offset 1: expected key"},
+        {"{", "Invalid JSON at offset 1: expected key"},
+        {"\"abc", "Invalid JSON at offset 4: unterminated string"},
+        {"\"", "Invalid JSON at offset 1: unterminated string"},
+        {"\"a\\", "Invalid JSON at offset 3: unterminated escape"},
+        {"\"\\x\"", "Invalid JSON at offset 3: bad escape"},
+        {"\"\\u12\"", "Invalid JSON at offset 3: bad \\u escape"},
+        {"\"\\u12g4\"", "Invalid JSON at offset 6: bad \\u escape"},
+        {"\"\\ud83d\"", "Invalid JSON at offset 7: lone surrogate"},
+        {"\"\\ud83d\\u0041\"", "Invalid JSON at offset 13: bad surrogate pair"},
+        {"\"\\ud83d\\u00\"", "Invalid JSON at offset 9: bad \\u escape"},
+        {"truefalse", "Invalid JSON at offset 4: trailing characters"},
+        {"nul", "Invalid JSON at offset 0: unexpected character"},
+        {"-", "Invalid JSON at offset 1: bad number"},
+        {"1e", "Invalid JSON at offset 2: bad number"},
+        {"1-2", "Invalid JSON at offset 3: bad number"},
+        {"--1", "Invalid JSON at offset 3: bad number"},
+        {".5", "Invalid JSON at offset 0: unexpected character"},
+        {"+1", "Invalid JSON at offset 0: unexpected character"},
+        {"\xEF\xBB\xBF{}", "Invalid JSON at offset 0: unexpected character"},
+        {nested(65, "1"), "Invalid JSON at offset 65: nested too deeply"},
+        {nested(66, ""), "Invalid JSON at offset 65: nested too deeply"},
+        {"{\"a\":" + nested(64, "1") + "}", "Invalid JSON at offset 69: nested too deeply"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseError(c.text), c.error) << c.text;
+}
+
+TEST(JsonParse, AcceptedEdges) {
+    EXPECT_EQ(Json::parse(nested(64, "1")).kind(), Json::Kind::Array);
+    EXPECT_EQ(Json::parse(nested(65, "")).kind(), Json::Kind::Array);
+    EXPECT_EQ(Json::parse("\"\\ud83d\\ude00\"").stringOr(""), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(Json::parse("\"\\udc00\"").stringOr(""), "\xED\xB0\x80");
+    EXPECT_EQ(Json::parse("\"a\\u0000b\"").stringOr(""), std::string("a\0b", 3));
+    EXPECT_EQ(Json::parse("\"\t\"").stringOr(""), "\t");
+    EXPECT_EQ(Json::parse("\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\"").stringOr(""),
+              "\"\\/\b\f\n\r\t\xC3\xA9");
+    EXPECT_EQ(Json::parse("{\"a\":1,\"a\":2}").get("a").intOr(0), 2);
+    EXPECT_TRUE(Json::parse(" null ").isNull());
+}
+
+TEST(JsonParse, LenientNumbers) {
+    struct Case {
+        const char* text;
+        double value;
+    } cases[] = {
+        {"007", 7},   {"1.", 1},     {"-.5", -0.5}, {"1E2", 100},
+        {"-0", -0.0}, {"1e-400", 0}, {"0.1", 0.1},  {"123456789012345678", 123456789012345678.0}};
+    for (const Case& c : cases) {
+        const Json v = Json::parse(c.text);
+        ASSERT_TRUE(v.isNumber()) << c.text;
+        EXPECT_EQ(Json::parse(std::string("[") + c.text + "]").items()[0].dump(),
+                  Json(c.value).dump())
+            << c.text;
+    }
+    EXPECT_EQ(Json::parse("1e999").dump(), "null");  // +infinity
+}
+
+TEST(JsonParse, NumbersIgnoreTheProcessLocale) {
+    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "German_Germany.1252"};
+    const std::string old = std::setlocale(LC_ALL, nullptr);
+    bool switched = false;
+    for (const char* name : names) {
+        if (std::setlocale(LC_ALL, name)) {
+            switched = true;
+            break;
+        }
+    }
+    if (!switched) GTEST_SKIP() << "no locale with a decimal comma is installed";
+    const Json v = Json::parse("[2.5,0.1]");
+    const std::string text = v.dump();
+    std::setlocale(LC_ALL, old.c_str());
+    EXPECT_EQ(text, "[2.5,0.10000000000000001]");
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <type_traits>
+
+#include "json/json.h"
+
+namespace {
+
+using tsl::Json;
+
+static_assert(std::is_nothrow_move_constructible_v<Json>);
+static_assert(std::is_nothrow_move_assignable_v<Json>);
+static_assert(std::is_copy_constructible_v<Json>);
+
+TEST(JsonValue, ReadsNeverFail) {
+    for (const Json& v : {Json(), Json(1.0), Json("x"), Json(Json::Array{})}) {
+        EXPECT_TRUE(v.get("x").isNull());
+        EXPECT_TRUE(v.get("job").get("id").isNull());
+        EXPECT_EQ(v.get("job").get("id").stringOr("d"), "d");
+    }
+    EXPECT_TRUE(Json(Json::Object{}).items().empty());
+    const Json answer = Json::parse(R"({"a":"30","b":true,"c":30.9,"d":-2.7,"e":1e20,"f":-1e20})");
+    EXPECT_EQ(answer.get("a").intOr(60), 60);
+    EXPECT_EQ(answer.get("b").intOr(60), 60);
+    EXPECT_EQ(answer.get("missing").intOr(60), 60);
+    EXPECT_EQ(answer.get("c").intOr(60), 30);
+    EXPECT_EQ(answer.get("d").intOr(60), -2);
+    EXPECT_EQ(answer.get("e").intOr(60), std::numeric_limits<int>::max());
+    EXPECT_EQ(answer.get("f").intOr(60), std::numeric_limits<int>::min());
+    EXPECT_EQ(Json(std::nan("")).intOr(60), 60);
+    EXPECT_EQ(answer.get("b").boolOr(false), true);
+    EXPECT_EQ(answer.get("a").boolOr(false), false);
+    EXPECT_EQ(answer.get("c").stringOr(""), "");
+}
+
+TEST(JsonValue, SetAndPushChangeKindAndShare) {
+    Json v("text");
+    v.set("ok", Json(true)).set("body", Json("b")).set("ref", Json("r")).set("ok", Json(false));
+    EXPECT_EQ(v.dump(), R"({"body":"b","ok":false,"ref":"r"})");
+
+    Json a;
+    a.push(Json(1.0));
+    Json b = a;
+    a.push(Json(2.0));
+    EXPECT_EQ(b.items().size(), 2u);  // copies share the container
+
+    Json o;
+    o.set("k", Json(1.0));
+    Json p = o;
+    p.set("k", Json(2.0));
+    EXPECT_EQ(o.get("k").intOr(0), 2);
+
+    std::string big(1 << 20, 'x');
+    const char* storage = big.data();
+    Json s(std::move(big));
+    EXPECT_TRUE(big.empty());
+    EXPECT_EQ(s.takeStringOr("").data(), storage);  // moved in and out, never copied
+}
+
+TEST(JsonDump, Table) {
+    struct Case {
+        Json value;
+        const char* text;
+    } cases[] = {
+        {Json(200.0), "200"},
+        {Json(-3.0), "-3"},
+        {Json(0.0), "0"},
+        {Json(-0.0), "0"},
+        {Json(1.5), "1.5"},
+        {Json(0.1), "0.10000000000000001"},
+        {Json(1e20), "1e+20"},
+        {Json(9e15), "9000000000000000"},
+        {Json(8999999999999999.0), "8999999999999999"},
+        {Json(1e16), "10000000000000000"},
+        {Json(std::nan("")), "null"},
+        {Json(std::numeric_limits<double>::infinity()), "null"},
+        {Json(-std::numeric_limits<double>::infinity()), "null"},
+        {Json(std::string("\t\"\x1F", 3)), "\"\\t\\\"\\u001f\""},
+        {Json(std::string("\0\b\f\n\r\\/", 7)), "\"\\u0000\\b\\f\\n\\r\\\\/\""},
+        {Json("\xC3\xA9\xFF"), "\"\xC3\xA9\xFF\""},
+        {Json(""), "\"\""},
+        {Json(Json::Array{}), "[]"},
+        {Json(Json::Object{}), "{}"},
+        {Json(Json::Array{Json(), Json(true), Json(std::nan(""))}), "[null,true,null]"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.value.dump(), c.text);
+    Json o;
+    o.set("xml", Json("x")).set("ref", Json("r")).set("ok", Json(true));
+    o.set("a\"b", Json());
+    EXPECT_EQ(o.dump(), R"({"a\"b":null,"ok":true,"ref":"r","xml":"x"})");
+}
+
+TEST(JsonDump, LongTextsWithEscapesAtEveryPosition) {
+    // The writer copies runs in blocks; an escape may fall anywhere in a block.
+    for (std::size_t at = 0; at < 40; ++at) {
+        std::string text(40, 'a');
+        text[at] = '\n';
+        std::string expected = "\"" + text.substr(0, at) + "\\n" + text.substr(at + 1) + "\"";
+        EXPECT_EQ(Json(text).dump(), expected) << at;
+        EXPECT_EQ(Json::parse(expected).stringOr(""), text);
+    }
+}
+
+Json randomValue(std::mt19937& rng, int depth) {
+    std::uniform_int_distribution<int> kind(0, depth > 3 ? 3 : 5);
+    switch (kind(rng)) {
+        case 0:
+            return Json();
+        case 1:
+            return Json(rng() % 2 == 0);
+        case 2: {
+            std::uniform_real_distribution<double> d(-1e18, 1e18);
+            return Json(rng() % 2 ? std::floor(d(rng) / 1e6) : d(rng));
+        }
+        case 3: {
+            std::string s;
+            const std::size_t n = rng() % 40;
+            for (std::size_t i = 0; i < n; ++i)
+                s += static_cast<char>(rng() % 256);
+            return Json(std::move(s));
+        }
+        case 4: {
+            Json a(Json::Array{});
+            for (std::size_t i = rng() % 5; i > 0; --i)
+                a.push(randomValue(rng, depth + 1));
+            return a;
+        }
+        default: {
+            Json o(Json::Object{});
+            for (std::size_t i = rng() % 5; i > 0; --i) {
+                o.set(std::to_string(rng() % 100), randomValue(rng, depth + 1));
+            }
+            return o;
+        }
+    }
+}
+
+TEST(JsonDump, RoundTripOfGeneratedValues) {
+    std::mt19937 rng(20261206);
+    for (int i = 0; i < 500; ++i) {
+        const Json v = randomValue(rng, 0);
+        const std::string text = v.dump();
+        const Json back = Json::parse(text);
+        EXPECT_TRUE(back == v) << text;
+        EXPECT_EQ(back.dump(), text);
+    }
+}
+
+}  // namespace
