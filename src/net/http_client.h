@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tsl {
+
+// The outcome of one exchange. ok: a response arrived and its whole body was read, whatever
+// the HTTP status. On failure status is 0, body is empty and error is the failed step's
+// sentence + ": " + the platform's error text.
+struct HttpResponse {
+    bool ok = false;
+    std::uint32_t status = 0;  // 0 also when the status line could not be read
+    std::string body;          // exactly as received, no decoding
+    std::string error;         // UTF-8; empty when ok
+};
+
+using HttpHeaders = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Synchronous HTTP/HTTPS over the platform's client (WinHTTP on Windows, libcurl elsewhere).
+// User agent "TessalineTallyConnector/1.0.0"; 15 s to resolve and to connect; timeoutMs for
+// sending and for each wait for data; TLS 1.2 or later; the system's proxy unless direct.
+// Never throws for a network failure (only memory exhaustion escapes). Move-only; one thread
+// at a time.
+class HttpClient {
+  public:
+    HttpClient(bool direct, std::uint32_t timeoutMs);
+    ~HttpClient();
+    HttpClient(HttpClient&& other) noexcept;
+    HttpClient& operator=(HttpClient&& other) noexcept;
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // One exchange. Headers go out in the given order as "name: value"; nothing else is added
+    // beyond what HTTP itself needs (Host, Content-Length, the user agent). An empty body sends
+    // no body. URLs are http:// or https://, printable ASCII, host up to 255 and path up to
+    // 2047 characters; anything else fails with "Invalid URL '<url>'".
+    HttpResponse request(const std::wstring& method, const std::string& url,
+                         const HttpHeaders& headers, const std::string& body) const;
+
+    // Process-wide set-up of the platform client; the entry point calls it once before any
+    // thread starts. Clients also call it themselves (once), so forgetting it is harmless.
+    static void initialise();
+
+  private:
+    struct Session;  // the platform's session; null when it could not be opened
+    std::unique_ptr<Session> session_;
+};
+
+}  // namespace tsl

@@ -1,0 +1,337 @@
+#include "net/http_client.h"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <string_view>
+
+#include "net/http_client_testing.h"
+#include "net/url_parts.h"
+#include "support/text.h"
+
+namespace tsl {
+
+namespace {
+
+constexpr char kUserAgent[] = "TessalineTallyConnector/1.0.0";
+constexpr long kConnectTimeoutMs = 15000;  // covers name resolution, connection and handshake
+constexpr long kMaxRedirects = 10;         // WinHTTP's default
+// A Content-Length is trusted for the first reservation only up to this size; a larger body
+// still arrives, growing geometrically, but a lying header cannot make us allocate gigabytes.
+constexpr curl_off_t kMaxReserve = curl_off_t{256} << 20;
+
+struct EasyCloser {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCloser>;
+
+struct ListCloser {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, ListCloser>;
+
+struct GlobalState {
+    std::once_flag once;
+    CURLcode initResult = CURLE_OK;
+    std::mutex authorityMutex;
+    std::string extraAuthority;  // tests only, see http_client_testing.h
+};
+
+GlobalState& global() {
+    static GlobalState state;
+    return state;
+}
+
+CURLcode initialiseOnce() {
+    GlobalState& state = global();
+    std::call_once(state.once, [&state] { state.initResult = curl_global_init(CURL_GLOBAL_ALL); });
+    return state.initResult;
+}
+
+std::string extraAuthority() {
+    GlobalState& state = global();
+    std::lock_guard lock(state.authorityMutex);
+    return state.extraAuthority;
+}
+
+std::string curlErrorText(CURLcode code) {
+    return std::string(curl_easy_strerror(code)) + " (" + std::to_string(static_cast<int>(code)) +
+           ")";
+}
+
+HttpResponse failure(const std::string& sentence, CURLcode code) {
+    HttpResponse response;
+    response.error = sentence + ": " + curlErrorText(code);
+    return response;
+}
+
+// What one perform() learned along the way; the callbacks' user data.
+struct Exchange {
+    CURL* handle = nullptr;
+    std::string body;
+    std::string authorityFile;
+    bool connected = false;    // connection (and handshake) done, the request is going out
+    bool headersDone = false;  // the final response's header block has ended
+    long blockStatus = 0;      // status of the header block being read
+    bool blockRedirects = false;
+    std::exception_ptr fault;  // memory exhaustion inside a callback, rethrown afterwards
+};
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// Follows the header blocks so that a failure can be placed before or after the answer
+// began: a 1xx block and a redirect that curl follows are not the final answer.
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto& ex = *static_cast<Exchange*>(user);
+    const std::string_view line(data, size * count);
+    if (startsWithNoCase(line, "HTTP/")) {
+        ex.headersDone = false;
+        ex.blockRedirects = false;
+        const std::size_t blank = line.find(' ');
+        ex.blockStatus = blank == std::string_view::npos ? 0 : std::atol(line.data() + blank + 1);
+    } else if (startsWithNoCase(line, "location:")) {
+        ex.blockRedirects = ex.blockStatus >= 300 && ex.blockStatus < 400;
+    } else if (line == "\r\n" || line == "\n") {
+        ex.headersDone = ex.blockStatus >= 200 && !ex.blockRedirects;
+    }
+    return line.size();
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto& ex = *static_cast<Exchange*>(user);
+    const size_t length = size * count;
+    try {
+        if (ex.body.empty()) {
+            curl_off_t announced = -1;
+            curl_easy_getinfo(ex.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (announced > 0)
+                ex.body.reserve(static_cast<size_t>(std::min(announced, kMaxReserve)));
+        }
+        ex.body.append(data, length);
+    } catch (...) {
+        ex.fault = std::current_exception();
+        return 0;  // anything but length aborts the transfer
+    }
+    return length;
+}
+
+int onConnected(void* user, char*, char*, int, int) {
+    static_cast<Exchange*>(user)->connected = true;
+    return CURL_PREREQFUNC_OK;
+}
+
+CURLcode addExtraAuthority(CURL*, void* sslContext, void* user) {
+    const auto& ex = *static_cast<Exchange*>(user);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+    return X509_STORE_load_file(store, ex.authorityFile.c_str()) == 1 ? CURLE_OK
+                                                                      : CURLE_SSL_CACERT_BADFILE;
+}
+
+bool hasHeader(const HttpHeaders& headers, std::string_view name) {
+    return std::any_of(headers.begin(), headers.end(), [name](const auto& header) {
+        const std::string given = toUtf8(header.first);
+        return given.size() == name.size() && startsWithNoCase(given, name);
+    });
+}
+
+bool append(HeaderList& list, const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (!grown) return false;
+    list.release();
+    list.reset(grown);
+    return true;
+}
+
+// The caller's headers in order, then "Name:" entries that stop curl from adding its own
+// Accept, Expect and form Content-Type (an entry without a value only removes).
+CURLcode buildHeaders(const HttpHeaders& headers, bool hasBody, HeaderList& list) {
+    for (const auto& [wideName, wideValue] : headers) {
+        const std::string name = toUtf8(wideName);
+        const std::string value = toUtf8(wideValue);
+        if (!isHttpToken(name) || !isSafeHeaderValue(value)) return CURLE_BAD_FUNCTION_ARGUMENT;
+        // "Name;" is curl's way to send a header with an empty value.
+        const std::string line = value.empty() ? name + ";" : name + ": " + value;
+        if (!append(list, line)) return CURLE_OUT_OF_MEMORY;
+    }
+    if (!hasHeader(headers, "Accept") && !append(list, "Accept:")) return CURLE_OUT_OF_MEMORY;
+    if (!hasHeader(headers, "Expect") && !append(list, "Expect:")) return CURLE_OUT_OF_MEMORY;
+    if (hasBody && !hasHeader(headers, "Content-Type") && !append(list, "Content-Type:")) {
+        return CURLE_OUT_OF_MEMORY;
+    }
+    return CURLE_OK;
+}
+
+// Sets one option after another until one is refused.
+class Options {
+  public:
+    explicit Options(CURL* handle) : handle_(handle) {}
+    template <typename T>
+    Options& set(CURLoption option, T value) {
+        if (result_ == CURLE_OK) result_ = curl_easy_setopt(handle_, option, value);
+        return *this;
+    }
+    CURLcode result() const { return result_; }
+
+  private:
+    CURL* handle_;
+    CURLcode result_ = CURLE_OK;
+};
+
+// The method decides how curl sends the body: GET and HEAD as themselves, POST as a post of
+// the bytes, anything else by name (with the bytes when there are any).
+void setMethod(Options& options, const std::string& method, const std::string& body) {
+    if (method == "GET" && body.empty()) {
+        options.set(CURLOPT_HTTPGET, 1L);
+        return;
+    }
+    if (method == "HEAD" && body.empty()) {
+        options.set(CURLOPT_NOBODY, 1L);
+        return;
+    }
+    if (method != "POST") options.set(CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (method == "POST" || !body.empty()) {
+        // Always a data pointer, so curl never falls back to reading stdin.
+        options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()))
+            .set(CURLOPT_POSTFIELDS, body.data());
+    }
+}
+
+// Stall time-out in whole seconds, rounded up: curl measures transfer speed per second, so a
+// 1500 ms time-out becomes 2 s of silence (never less than asked). 0 means no limit, as in
+// WinHTTP.
+long stallSeconds(std::uint32_t timeoutMs) {
+    return static_cast<long>((std::uint64_t{timeoutMs} + 999) / 1000);
+}
+
+CURLcode configure(CURL* handle, bool direct, std::uint32_t timeoutMs, const UrlParts& parts,
+                   const std::string& method, curl_slist* headers, const std::string& body,
+                   Exchange& ex) {
+    const std::string url = std::string(parts.secure ? "https://" : "http://") + parts.host + ":" +
+                            std::to_string(parts.port) + parts.path;
+    Options options(handle);
+    options.set(CURLOPT_URL, url.c_str())
+        .set(CURLOPT_PROTOCOLS_STR, "http,https")
+        .set(CURLOPT_REDIR_PROTOCOLS_STR, parts.secure ? "https" : "http,https")
+        .set(CURLOPT_FOLLOWLOCATION, 1L)
+        .set(CURLOPT_MAXREDIRS, kMaxRedirects)
+        .set(CURLOPT_PATH_AS_IS, 1L)
+        .set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1))
+        .set(CURLOPT_USERAGENT, kUserAgent)
+        .set(CURLOPT_HTTPHEADER, headers)
+        .set(CURLOPT_NOSIGNAL, 1L)
+        .set(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs)
+        .set(CURLOPT_LOW_SPEED_LIMIT, 1L)
+        .set(CURLOPT_LOW_SPEED_TIME, stallSeconds(timeoutMs))
+        .set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2))
+        .set(CURLOPT_SSL_VERIFYPEER, 1L)
+        .set(CURLOPT_SSL_VERIFYHOST, 2L)
+        .set(CURLOPT_HEADERFUNCTION, onHeader)
+        .set(CURLOPT_HEADERDATA, &ex)
+        .set(CURLOPT_WRITEFUNCTION, onBody)
+        .set(CURLOPT_WRITEDATA, &ex)
+        .set(CURLOPT_PREREQFUNCTION, onConnected)
+        .set(CURLOPT_PREREQDATA, &ex);
+    // Without a proxy: neither a configured one nor the environment's http_proxy and friends.
+    if (direct) options.set(CURLOPT_PROXY, "").set(CURLOPT_NOPROXY, "*");
+    if (!ex.authorityFile.empty()) {
+        options.set(CURLOPT_SSL_CTX_FUNCTION, addExtraAuthority).set(CURLOPT_SSL_CTX_DATA, &ex);
+    }
+    setMethod(options, method, body);
+    return options.result();
+}
+
+// Places a failed transfer on WinHTTP's steps: nothing was sent until the connection and the
+// handshake were done, and until the whole body went out; an answer began once the final
+// header block ended.
+std::string failedStep(CURLcode code, const Exchange& ex, const std::string& host,
+                       std::size_t bodySize) {
+    if (ex.headersDone) return "Reading the response from " + host + " failed";
+    if (!ex.connected) return "Could not send request to " + host;
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(ex.handle, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    const bool bodyPending = static_cast<std::size_t>(uploaded) < bodySize;
+    if (bodyPending && (code == CURLE_SEND_ERROR || code == CURLE_OPERATION_TIMEDOUT)) {
+        return "Could not send request to " + host;
+    }
+    return "No response from " + host;
+}
+
+}  // namespace
+
+struct HttpClient::Session {
+    bool direct = false;
+    std::uint32_t timeoutMs = 0;
+};
+
+void HttpClient::initialise() {
+    initialiseOnce();
+}
+
+HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs) {
+    if (initialiseOnce() == CURLE_OK) session_.reset(new Session{direct, timeoutMs});
+}
+
+HttpClient::~HttpClient() = default;
+HttpClient::HttpClient(HttpClient&& other) noexcept = default;
+HttpClient& HttpClient::operator=(HttpClient&& other) noexcept = default;
+
+HttpResponse HttpClient::request(const std::wstring& method, const std::string& url,
+                                 const HttpHeaders& headers, const std::string& body) const {
+    if (!session_) {
+        const CURLcode code = initialiseOnce();
+        return failure("WinHTTP is not available", code == CURLE_OK ? CURLE_FAILED_INIT : code);
+    }
+    const auto parts = splitUrl(url);
+    if (!parts) return failure("Invalid URL '" + url + "'", CURLE_URL_MALFORMAT);
+    EasyHandle handle(curl_easy_init());
+    if (!handle) return failure("Could not connect to " + parts->host, CURLE_FAILED_INIT);
+
+    const std::string verb = toUtf8(method);
+    HeaderList list;
+    CURLcode code = isHttpToken(verb) ? buildHeaders(headers, !body.empty(), list)
+                                      : CURLE_BAD_FUNCTION_ARGUMENT;
+    Exchange ex;
+    ex.handle = handle.get();
+    ex.authorityFile = extraAuthority();
+    if (code == CURLE_OK) {
+        code = configure(handle.get(), session_->direct, session_->timeoutMs, *parts, verb,
+                         list.get(), body, ex);
+    }
+    if (code != CURLE_OK) return failure("Could not open request", code);
+    // The same 32-bit limit as the platform's send call, instead of a silently cut body.
+    if (body.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return failure("Could not send request to " + parts->host, CURLE_FILESIZE_EXCEEDED);
+    }
+
+    code = curl_easy_perform(handle.get());
+    if (ex.fault) std::rethrow_exception(ex.fault);
+    if (code != CURLE_OK) return failure(failedStep(code, ex, parts->host, body.size()), code);
+
+    HttpResponse response;
+    long status = 0;
+    curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    response.ok = true;
+    response.status = static_cast<std::uint32_t>(status);
+    response.body = std::move(ex.body);
+    return response;
+}
+
+void trustExtraAuthorityForTesting(const std::string& pemFile) {
+    GlobalState& state = global();
+    std::lock_guard lock(state.authorityMutex);
+    state.extraAuthority = pemFile;
+}
+
+}  // namespace tsl

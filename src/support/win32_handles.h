@@ -1,0 +1,19 @@
+#pragma once
+
+// Owners of Windows handles, one line each: a move-only std::unique_ptr whose deleter calls the
+// right close function, so a handle is closed exactly once on every path. Windows-only.
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <memory>
+
+namespace tsl {
+
+// WinHTTP session, connection and request handles (HINTERNET).
+struct InternetHandleCloser {
+    void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+};
+using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+
+}  // namespace tsl
