@@ -11,10 +11,20 @@ else()
   set(TSL_GTEST_MAIN GTest::gtest_main)
 endif()
 
-# tsl_test(name SOURCES ... DEPS ... [LABELS ...] [NO_MAIN] [TIMEOUT s])
+# SANDBOX test programs run next to a fresh sandbox (tools/sandbox/with-sandbox.sh), which hands
+# them its addresses in TSL_SANDBOX_* variables. The Windows build makes a native one.
+if(CMAKE_CROSSCOMPILING)
+  set(TSL_SANDBOX_PROGRAM ${CMAKE_BINARY_DIR}/sandbox-host/tsl-sandbox)
+  set(TSL_SANDBOX_TARGET tsl_sandbox_host)
+else()
+  set(TSL_SANDBOX_PROGRAM $<TARGET_FILE:tsl-sandbox>)
+  set(TSL_SANDBOX_TARGET tsl-sandbox)
+endif()
+
+# tsl_test(name SOURCES ... DEPS ... [LABELS ...] [NO_MAIN] [SANDBOX] [TIMEOUT s])
 # One test program is one CTest test: under Wine every process start costs about half a second.
 function(tsl_test name)
-  cmake_parse_arguments(A "NO_MAIN" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "NO_MAIN;SANDBOX" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   tsl_warnings(${name})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -22,7 +32,14 @@ function(tsl_test name)
   if(NOT A_NO_MAIN)
     target_link_libraries(${name} PRIVATE ${TSL_GTEST_MAIN})
   endif()
-  add_test(NAME ${name} COMMAND ${name})
+  if(A_SANDBOX)
+    add_dependencies(${name} ${TSL_SANDBOX_TARGET})
+    add_test(NAME ${name}
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tools/sandbox/with-sandbox.sh ${TSL_SANDBOX_PROGRAM}
+                     -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()

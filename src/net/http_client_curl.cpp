@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -71,9 +72,16 @@ HttpResponse failure(const std::string& sentence, CURLcode code) {
     return response;
 }
 
+using Clock = std::chrono::steady_clock;
+
 // What one perform() learned along the way; the callbacks' user data.
 struct Exchange {
     CURL* handle = nullptr;
+    Clock::duration silenceLimit{};  // 0: wait for data as long as it takes
+    Clock::time_point lastActivity = Clock::now();
+    curl_off_t lastDown = 0;
+    curl_off_t lastUp = 0;
+    bool stalled = false;  // the silence limit ended the transfer
     std::string body;
     std::string authorityFile;
     bool connected = false;    // connection (and handshake) done, the request is going out
@@ -125,6 +133,25 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         return 0;  // anything but length aborts the transfer
     }
     return length;
+}
+
+// WinHTTP's send and receive time-outs are limits on silence: no byte moved for that long.
+// curl's low-speed check averages over several seconds (a peer that sent a few bytes and then
+// fell silent would get several times the time-out), so silence is watched here as well.
+int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+    auto& ex = *static_cast<Exchange*>(user);
+    const auto now = Clock::now();
+    if (!ex.connected || down != ex.lastDown || up != ex.lastUp) {
+        ex.lastDown = down;
+        ex.lastUp = up;
+        ex.lastActivity = now;
+        return 0;
+    }
+    if (ex.silenceLimit.count() > 0 && now - ex.lastActivity >= ex.silenceLimit) {
+        ex.stalled = true;
+        return 1;  // aborts the transfer
+    }
+    return 0;
 }
 
 int onConnected(void* user, char*, char*, int, int) {
@@ -208,9 +235,8 @@ void setMethod(Options& options, const std::string& method, const std::string& b
     }
 }
 
-// Stall time-out in whole seconds, rounded up: curl measures transfer speed per second, so a
-// 1500 ms time-out becomes 2 s of silence (never less than asked). 0 means no limit, as in
-// WinHTTP.
+// curl's own stall check in whole seconds, rounded up (1500 ms becomes 2 s, never less than
+// asked); it backs up the silence watch of onProgress. 0 means no limit, as in WinHTTP.
 long stallSeconds(std::uint32_t timeoutMs) {
     return static_cast<long>((std::uint64_t{timeoutMs} + 999) / 1000);
 }
@@ -242,7 +268,10 @@ CURLcode configure(CURL* handle, bool direct, std::uint32_t timeoutMs, const Url
         .set(CURLOPT_WRITEFUNCTION, onBody)
         .set(CURLOPT_WRITEDATA, &ex)
         .set(CURLOPT_PREREQFUNCTION, onConnected)
-        .set(CURLOPT_PREREQDATA, &ex);
+        .set(CURLOPT_PREREQDATA, &ex)
+        .set(CURLOPT_NOPROGRESS, 0L)
+        .set(CURLOPT_XFERINFOFUNCTION, onProgress)
+        .set(CURLOPT_XFERINFODATA, &ex);
     // Without a proxy: neither a configured one nor the environment's http_proxy and friends.
     if (direct) options.set(CURLOPT_PROXY, "").set(CURLOPT_NOPROXY, "*");
     if (!ex.authorityFile.empty()) {
@@ -304,6 +333,7 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
                                       : CURLE_BAD_FUNCTION_ARGUMENT;
     Exchange ex;
     ex.handle = handle.get();
+    ex.silenceLimit = std::chrono::milliseconds(session_->timeoutMs);
     ex.authorityFile = extraAuthority();
     if (code == CURLE_OK) {
         code = configure(handle.get(), session_->direct, session_->timeoutMs, *parts, verb,
@@ -317,6 +347,7 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
 
     code = curl_easy_perform(handle.get());
     if (ex.fault) std::rethrow_exception(ex.fault);
+    if (ex.stalled) code = CURLE_OPERATION_TIMEDOUT;  // our abort is the time-out striking
     if (code != CURLE_OK) return failure(failedStep(code, ex, parts->host, body.size()), code);
 
     HttpResponse response;

@@ -1,0 +1,112 @@
+#include "common/sandbox_client.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "net/http_client.h"
+
+namespace tsl::testing {
+
+namespace {
+
+std::string variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) {
+        throw std::runtime_error(std::string(name) +
+                                 " is not set: run this program through "
+                                 "tools/sandbox/with-sandbox.sh (ctest does)");
+    }
+    return value;
+}
+
+HttpResponse exchange(const std::string& method, const std::string& url, const std::string& body) {
+    // Direct: a proxy set up by a test must never come between the test and the sandbox.
+    const HttpClient client(true, 30000);
+    HttpHeaders headers;
+    if (!body.empty()) headers.emplace_back(L"Content-Type", L"application/json");
+    const std::wstring verb(method.begin(), method.end());
+    HttpResponse response = client.request(verb, url, headers, body);
+    if (!response.ok) throw std::runtime_error("sandbox control: " + response.error);
+    if (response.status >= 400) {
+        throw std::runtime_error("sandbox control: " + method + " " + url + " answered " +
+                                 std::to_string(response.status) + ": " + response.body);
+    }
+    return response;
+}
+
+}  // namespace
+
+SandboxControl::SandboxControl()
+    : control_(variable("TSL_SANDBOX_CONTROL")),
+      api_(variable("TSL_SANDBOX_API")),
+      apiTls_(variable("TSL_SANDBOX_API_TLS")),
+      tallyPort_(std::atoi(variable("TSL_SANDBOX_TALLY_PORT").c_str())),
+      code_(variable("TSL_SANDBOX_PAIRING_CODE")) {}
+
+Json SandboxControl::call(const std::string& method, const std::string& path,
+                          const std::string& jsonBody) const {
+    return Json::parse(exchange(method, control_ + path, jsonBody).body);
+}
+
+std::string SandboxControl::bytes(const std::string& path) const {
+    return exchange("GET", control_ + path, "").body;
+}
+
+ScriptedPeer::ScriptedPeer(const SandboxControl& sandbox, const std::string& tls)
+    : sandbox_(sandbox) {
+    const Json peer = sandbox.call("POST", "/peers", "{\"tls\":" + jsonText(tls) + "}");
+    id_ = std::to_string(peer.get("id").intOr(0));
+    port_ = peer.get("port").intOr(0);
+    base_ = peer.get("url").stringOr("");
+}
+
+ScriptedPeer::~ScriptedPeer() {
+    try {
+        sandbox_.call("DELETE", "/peers/" + id_);
+    } catch (const std::exception&) {
+        // The sandbox removes every peer when it stops anyway.
+    }
+}
+
+void ScriptedPeer::script(const std::string& replyJson) const {
+    sandbox_.call("POST", "/peers/" + id_ + "/replies", replyJson);
+}
+
+std::size_t ScriptedPeer::requestCount() const {
+    return static_cast<std::size_t>(
+        sandbox_.call("GET", "/peers/" + id_ + "/requests").get("count").intOr(0));
+}
+
+std::string ScriptedPeer::request(std::size_t index) const {
+    return sandbox_.bytes("/peers/" + id_ + "/requests/" + std::to_string(index));
+}
+
+std::string jsonText(const std::string& text) {
+    return Json(text).dump();
+}
+
+std::string base64(const std::string& bytes) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                           static_cast<unsigned char>(bytes[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6)
+            out += kAlphabet[(v >> shift) & 63];
+    }
+    const std::size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+}  // namespace tsl::testing

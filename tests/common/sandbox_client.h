@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "json/json.h"
+
+namespace tsl::testing {
+
+// The sandbox that tools/sandbox/with-sandbox.sh started for this test program, reached
+// through its control port (README.md of the sandbox). Throws std::runtime_error when the
+// program was not started that way or the control port refuses a call.
+class SandboxControl {
+  public:
+    SandboxControl();  // reads the TSL_SANDBOX_* variables
+
+    const std::string& apiUrl() const { return api_; }        // http://127.0.0.1:P/tessaline/api
+    const std::string& apiTlsUrl() const { return apiTls_; }  // https://...
+    int tallyPort() const { return tallyPort_; }
+    const std::string& pairingCode() const { return code_; }
+
+    // A control call with a JSON text body ("" for none); the parsed JSON answer.
+    Json call(const std::string& method, const std::string& path,
+              const std::string& jsonBody = "") const;
+    // A GET whose answer is taken as bytes.
+    std::string bytes(const std::string& path) const;
+    // The test authority's certificate, PEM.
+    std::string authorityPem() const { return bytes("/ca.pem"); }
+
+  private:
+    std::string control_;
+    std::string api_;
+    std::string apiTls_;
+    int tallyPort_ = 0;
+    std::string code_;
+};
+
+// A scripted peer of the sandbox, removed again when the owner goes away.
+// tls: "none", "modern" (TLS 1.2+, test authority), "tls11" (TLS 1.1 only), "untrusted"
+// (a certificate from an authority nobody trusts).
+class ScriptedPeer {
+  public:
+    explicit ScriptedPeer(const SandboxControl& sandbox, const std::string& tls = "none");
+    ~ScriptedPeer();
+    ScriptedPeer(const ScriptedPeer&) = delete;
+    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+    int port() const { return port_; }
+    // "http(s)://127.0.0.1:port" + path
+    std::string url(const std::string& path = "/") const { return base_ + path; }
+    // Queues replies: one JSON object or an array of them (the sandbox README's reply form).
+    void script(const std::string& replyJson) const;
+    std::size_t requestCount() const;
+    // The exact bytes of the index-th request received.
+    std::string request(std::size_t index) const;
+
+  private:
+    const SandboxControl& sandbox_;
+    std::string id_;
+    int port_ = 0;
+    std::string base_;
+};
+
+// Text as a JSON string literal, quotes included.
+std::string jsonText(const std::string& text);
+// Bytes as base64, for the "bodyBase64" and "rawBase64" reply members.
+std::string base64(const std::string& bytes);
+
+}  // namespace tsl::testing

@@ -1,0 +1,398 @@
+#include "net/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/sandbox_client.h"
+#include "common/temp_dir.h"
+#include "net/trusted_authority.h"
+
+namespace tsl {
+namespace {
+
+using testing::SandboxControl;
+using testing::ScriptedPeer;
+using Clock = std::chrono::steady_clock;
+
+const SandboxControl& sandbox() {
+    static const SandboxControl control;
+    return control;
+}
+
+HttpResponse send(const std::string& url, const std::wstring& method = L"GET",
+                  const HttpHeaders& headers = {}, const std::string& body = {},
+                  std::uint32_t timeoutMs = 5000) {
+    const HttpClient client(true, timeoutMs);
+    return client.request(method, url, headers, body);
+}
+
+// A failure: nothing but the step's sentence, ": " and the platform's "text (code)" or
+// "error N".
+void expectFailure(const HttpResponse& response, const std::string& sentence) {
+    EXPECT_FALSE(response.ok);
+    EXPECT_EQ(response.status, 0u);
+    EXPECT_EQ(response.body, "");
+    ASSERT_EQ(response.error.rfind(sentence + ": ", 0), 0u) << response.error;
+    const std::string platformText = response.error.substr(sentence.size() + 2);
+    EXPECT_TRUE(std::regex_match(platformText, std::regex(R"((.+ \(\d+\))|(error \d+))")))
+        << platformText;
+}
+
+struct Request {
+    std::string line;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+};
+
+Request parse(const std::string& bytes) {
+    Request request;
+    const std::size_t headEnd = bytes.find("\r\n\r\n");
+    EXPECT_NE(headEnd, std::string::npos) << bytes;
+    const std::string head = bytes.substr(0, headEnd);
+    request.body = bytes.substr(std::min(bytes.size(), headEnd + 4));
+    std::size_t start = 0;
+    for (std::size_t end; start <= head.size(); start = end + 2) {
+        end = head.find("\r\n", start);
+        if (end == std::string::npos) end = head.size();
+        const std::string line = head.substr(start, end - start);
+        if (request.line.empty()) {
+            request.line = line;
+            continue;
+        }
+        const std::size_t colon = line.find(':');
+        const std::size_t value = line.find_first_not_of(" \t", colon + 1);
+        request.headers.emplace_back(
+            line.substr(0, colon), value == std::string::npos ? std::string() : line.substr(value));
+    }
+    return request;
+}
+
+std::vector<std::string> names(const Request& request) {
+    std::vector<std::string> out;
+    for (const auto& header : request.headers)
+        out.push_back(header.first);
+    return out;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// What a transport may add to the caller's headers: what HTTP itself needs, the user agent,
+// and (WinHTTP) its connection header.
+bool isProtocolHeader(const std::string& name) {
+    const std::string n = lower(name);
+    return n == "host" || n == "user-agent" || n == "content-length" || n == "connection";
+}
+
+std::string headerValue(const Request& request, const std::string& name) {
+    for (const auto& [n, v] : request.headers) {
+        if (lower(n) == lower(name)) return v;
+    }
+    return "<absent>";
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(HttpClient, RefusesBadUrlsWithoutTouchingTheNetwork) {
+    const ScriptedPeer peer(sandbox());
+    const std::string origin = "http://127.0.0.1:" + std::to_string(peer.port());
+    const std::string refused[] = {
+        "",
+        "127.0.0.1:" + std::to_string(peer.port()) + "/",
+        "ftp://127.0.0.1:" + std::to_string(peer.port()) + "/",
+        "file:///C:/Windows/win.ini",
+        origin + "/with space",
+        "http://127.0.0 .1/",
+        origin + "/caf\xC3\xA9",
+        "http://b\xC3\xBC"
+        "cher.test/",
+        "http://" + std::string(256, 'a') + "/",
+        origin + "/" + std::string(2047, 'p'),
+        origin + "/\r\nX-Injected: 1",
+        "http://127.0.0.1:99999/",
+    };
+    for (const std::string& url : refused) {
+        SCOPED_TRACE(url);
+        expectFailure(send(url), "Invalid URL '" + url + "'");
+    }
+    EXPECT_EQ(peer.requestCount(), 0u);
+}
+
+TEST(HttpClient, LongestPathStillGoesOut) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"status":200,"body":"long"})");
+    const std::string path = "/" + std::string(2046, 'p');
+    const HttpResponse response = send(peer.url(path));
+    ASSERT_TRUE(response.ok) << response.error;
+    EXPECT_EQ(response.body, "long");
+    EXPECT_EQ(parse(peer.request(0)).line, "GET " + path + " HTTP/1.1");
+}
+
+TEST(HttpClient, NothingListening) {
+    std::string url;
+    {
+        const ScriptedPeer gone(sandbox());
+        url = gone.url("/");
+    }
+    expectFailure(send(url), "Could not send request to 127.0.0.1");
+}
+
+TEST(HttpClient, FailuresOfThePeerLandOnTheirStep) {
+    struct Case {
+        const char* what;
+        std::string reply;
+        std::string sentence;
+    };
+    const Case cases[] = {
+        {"never answers", R"({"noAnswer":true})", "No response from 127.0.0.1"},
+        {"closes without a word", R"({"close":true})", "No response from 127.0.0.1"},
+        {"garbage instead of HTTP",
+         R"({"rawBase64":")" + testing::base64(std::string("\x00\x01\x02garbage\r\n\r\n", 14)) +
+             R"("})",
+         "No response from 127.0.0.1"},
+        {"status line without a number", R"({"raw":"HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\nhi"})",
+         "No response from 127.0.0.1"},
+        {"body cut short", R"({"body":")" + std::string(1000, 'b') + R"(","cutAfter":100})",
+         "Reading the response from 127.0.0.1 failed"},
+        {"chunked body cut short", R"({"size":100000,"chunked":true,"cutAfter":70000})",
+         "Reading the response from 127.0.0.1 failed"},
+        {"body that never ends", R"({"size":1000000,"stallAfter":10})",
+         "Reading the response from 127.0.0.1 failed"},
+        {"chunked body that never ends", R"({"size":1000000,"chunked":true,"stallAfter":10})",
+         "Reading the response from 127.0.0.1 failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ScriptedPeer peer(sandbox());
+        peer.script(c.reply);
+        const auto start = Clock::now();
+        expectFailure(send(peer.url("/"), L"GET", {}, {}, 1000), c.sentence);
+        // The caller's one-second time-out ends a silent peer, not the 15 s ones.
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(peer.requestCount(), 1u);
+    }
+}
+
+TEST(HttpClient, SilentPeerIsGivenTheWholeTimeOut) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"noAnswer":true})");
+    const auto start = Clock::now();
+    expectFailure(send(peer.url("/"), L"GET", {}, {}, 1500), "No response from 127.0.0.1");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
+}
+
+TEST(HttpClient, AnswerWithinTheTimeOutArrives) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"delayMs":400,"body":"late but in time"})");
+    const HttpResponse response = send(peer.url("/"), L"GET", {}, {}, 2000);
+    ASSERT_TRUE(response.ok) << response.error;
+    EXPECT_EQ(response.body, "late but in time");
+}
+
+TEST(HttpClient, SendsTheCallersHeadersInOrderAndNothingElse) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"status":200})");
+    const HttpHeaders headers = {{L"Content-Type", L"application/json; charset=utf-8"},
+                                 {L"Accept", L"application/json"},
+                                 {L"X-Tally-Connector-Token", L"t\u00f6ken-1"},
+                                 {L"X-Empty", L""}};
+    const std::string body = "{\"code\":\"ABCD-2345\"}";
+    const HttpResponse response = send(peer.url("/v1/tally/agent/pair"), L"POST", headers, body);
+    ASSERT_TRUE(response.ok) << response.error;
+
+    const Request sent = parse(peer.request(0));
+    EXPECT_EQ(sent.line, "POST /v1/tally/agent/pair HTTP/1.1");
+    EXPECT_EQ(sent.body, body);
+    std::vector<std::pair<std::string, std::string>> callers;
+    for (const auto& header : sent.headers) {
+        if (isProtocolHeader(header.first)) continue;
+        callers.push_back(header);
+    }
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Content-Type", "application/json; charset=utf-8"},
+        {"Accept", "application/json"},
+        {"X-Tally-Connector-Token", "t\xC3\xB6ken-1"},
+        {"X-Empty", ""}};
+    EXPECT_EQ(callers, expected);
+    EXPECT_EQ(headerValue(sent, "User-Agent"), "TessalineTallyConnector/1.0.0");
+    EXPECT_EQ(headerValue(sent, "Host"), "127.0.0.1:" + std::to_string(peer.port()));
+    EXPECT_EQ(headerValue(sent, "Content-Length"), std::to_string(body.size()));
+}
+
+TEST(HttpClient, GetWithoutHeadersSendsOnlyTheProtocolsOwn) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"status":200})");
+    ASSERT_TRUE(send(peer.url("/")).ok);
+    const Request sent = parse(peer.request(0));
+    EXPECT_EQ(sent.line, "GET / HTTP/1.1");
+    EXPECT_EQ(sent.body, "");
+    for (const std::string& name : names(sent))
+        EXPECT_TRUE(isProtocolHeader(name)) << name;
+    EXPECT_EQ(headerValue(sent, "Content-Length"), "<absent>");
+}
+
+TEST(HttpClient, EmptyBodySendsNoBody) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"status":200})");
+    ASSERT_TRUE(send(peer.url("/x"), L"POST", {{L"Content-Type", L"text/xml"}}, "").ok);
+    const std::string raw = peer.request(0);
+    EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n");
+    const Request sent = parse(raw);
+    EXPECT_EQ(sent.body, "");
+    const std::string length = headerValue(sent, "Content-Length");
+    EXPECT_TRUE(length == "0" || length == "<absent>") << length;
+}
+
+TEST(HttpClient, BodiesTravelByteForByte) {
+    std::string binary;
+    for (int i = 0; i < 512; ++i)
+        binary.push_back(static_cast<char>(i % 256));
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"status":200,"bodyBase64":")" + testing::base64(binary) + R"("})");
+    const HttpResponse response = send(peer.url("/"), L"PUT", {}, binary);
+    ASSERT_TRUE(response.ok) << response.error;
+    EXPECT_EQ(response.body, binary);
+    const Request sent = parse(peer.request(0));
+    EXPECT_EQ(sent.line, "PUT / HTTP/1.1");
+    EXPECT_EQ(sent.body, binary);
+}
+
+TEST(HttpClient, StatusAndBodyComeBackUninterpreted) {
+    struct Case {
+        std::string reply;
+        std::uint32_t status;
+        std::string body;
+    };
+    const Case cases[] = {
+        {R"({"status":500,"reason":"Internal Server Error","body":"{\"error\":\"boom\"}"})", 500,
+         "{\"error\":\"boom\"}"},
+        {R"({"status":401,"reason":"Unauthorized","body":"no"})", 401, "no"},
+        {R"({"status":200,"body":""})", 200, ""},
+        {R"({"status":204,"reason":"No Content","autoLength":false})", 204, ""},
+        {R"({"status":200,"body":"\ufeff<R>Running</R>  \r\n"})", 200,
+         "\xEF\xBB\xBF<R>Running</R>  \r\n"},
+        {R"({"status":200,"chunked":true,"body":"in chunks"})", 200, "in chunks"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        const ScriptedPeer peer(sandbox());
+        peer.script(c.reply);
+        const HttpResponse response = send(peer.url("/"));
+        ASSERT_TRUE(response.ok) << response.error;
+        EXPECT_EQ(response.status, c.status);
+        EXPECT_EQ(response.body, c.body);
+        EXPECT_EQ(response.error, "");
+    }
+}
+
+TEST(HttpClient, LargeBodiesArriveWholeWithAndWithoutLength) {
+    const std::size_t size = 8u << 20;
+    const std::string fill = "0123456789abcdefghijklmnopqrstuvwxyz!";
+    std::string expected;
+    expected.reserve(size);
+    while (expected.size() < size)
+        expected += fill;
+    expected.resize(size);
+    for (const char* coding : {"false", "true"}) {
+        SCOPED_TRACE(coding);
+        const ScriptedPeer peer(sandbox());
+        peer.script(R"({"size":)" + std::to_string(size) + R"(,"fill":")" + fill +
+                    R"(","chunked":)" + coding + "}");
+        const HttpResponse response = send(peer.url("/"));
+        ASSERT_TRUE(response.ok) << response.error;
+        EXPECT_EQ(response.body.size(), size);
+        EXPECT_TRUE(response.body == expected);
+    }
+}
+
+TEST(HttpClient, FollowsRedirectsButNotFromHttpsToHttp) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"([{"status":302,"reason":"Found","headers":[["Location","/moved"]]},
+                    {"status":200,"body":"arrived"}])");
+    const HttpResponse response = send(peer.url("/start"), L"POST", {}, "data");
+    ASSERT_TRUE(response.ok) << response.error;
+    EXPECT_EQ(response.body, "arrived");
+    ASSERT_EQ(peer.requestCount(), 2u);
+    EXPECT_EQ(parse(peer.request(1)).line, "GET /moved HTTP/1.1");
+
+    const testing::TrustedAuthority trust(sandbox().authorityPem());
+    ASSERT_TRUE(trust.installed()) << trust.error();
+    const ScriptedPeer plain(sandbox());
+    const ScriptedPeer secure(sandbox(), "modern");
+    secure.script(R"({"status":301,"reason":"Moved","headers":[["Location",")" + plain.url("/") +
+                  R"("]]})");
+    const HttpResponse downgrade = send(secure.url("/"));
+    EXPECT_EQ(plain.requestCount(), 0u);
+    EXPECT_EQ(secure.requestCount(), 1u);
+    // WinHTTP hands the redirect back; libcurl refuses to follow it. Neither goes to http.
+    if (downgrade.ok) {
+        EXPECT_EQ(downgrade.status, 301u);
+    }
+}
+
+TEST(HttpClient, RefusesRequestsThatWouldSmuggleLines) {
+    const ScriptedPeer peer(sandbox());
+    const std::pair<std::wstring, HttpHeaders> cases[] = {
+        {L"GE T", {}},
+        {L"GET\r\nX: y", {}},
+        {L"GET", {{L"X-Bad", L"a\r\nInjected: 1"}}},
+        {L"GET", {{L"Bad Name", L"v"}}},
+        {L"GET", {{L"", L"v"}}},
+    };
+    for (const auto& [method, headers] : cases) {
+        expectFailure(send(peer.url("/"), method, headers), "Could not open request");
+    }
+    EXPECT_EQ(peer.requestCount(), 0u);
+}
+
+TEST(HttpClient, MovedFromClientIsUnavailableAndTouchesNothing) {
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"status":200,"body":"moved"})");
+    HttpClient first(true, 5000);
+    const HttpClient second(std::move(first));
+    expectFailure(first.request(L"GET", peer.url("/"), {}, ""), "WinHTTP is not available");
+    EXPECT_EQ(peer.requestCount(), 0u);
+    const HttpResponse response = second.request(L"GET", peer.url("/"), {}, "");
+    ASSERT_TRUE(response.ok) << response.error;
+    EXPECT_EQ(response.body, "moved");
+}
+
+TEST(HttpClient, HttpsTrustsOnlyKnownAuthoritiesAndModernTls) {
+    const testing::TrustedAuthority trust(sandbox().authorityPem());
+    ASSERT_TRUE(trust.installed()) << trust.error();
+
+    const ScriptedPeer good(sandbox(), "modern");
+    good.script(R"({"status":200,"body":"secure"})");
+    const HttpResponse response = send(good.url("/v1/tally/agent/heartbeat"), L"POST",
+                                       {{L"Content-Type", L"application/json"}}, "{}");
+    ASSERT_TRUE(response.ok) << response.error;
+    EXPECT_EQ(response.body, "secure");
+    EXPECT_EQ(parse(good.request(0)).line, "POST /v1/tally/agent/heartbeat HTTP/1.1");
+
+    for (const char* tls : {"untrusted", "tls11"}) {
+        SCOPED_TRACE(tls);
+        const ScriptedPeer bad(sandbox(), tls);
+        bad.script(R"({"status":200,"body":"must not be read"})");
+        expectFailure(send(bad.url("/")), "Could not send request to 127.0.0.1");
+        EXPECT_EQ(bad.requestCount(), 0u);
+    }
+}
+
+TEST(HttpClient, UntrustedWithoutTheTestAuthority) {
+    const ScriptedPeer peer(sandbox(), "modern");
+    peer.script(R"({"status":200})");
+    expectFailure(send(peer.url("/")), "Could not send request to 127.0.0.1");
+    EXPECT_EQ(peer.requestCount(), 0u);
+}
+
+}  // namespace
+}  // namespace tsl

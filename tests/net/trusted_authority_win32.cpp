@@ -1,0 +1,78 @@
+#include <wincrypt.h>
+#include <windows.h>
+
+#include "net/trusted_authority.h"
+
+#include <memory>
+#include <vector>
+
+#include "support/system_error.h"
+
+namespace tsl::testing {
+
+namespace {
+
+struct StoreCloser {
+    void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
+};
+using StoreHandle = std::unique_ptr<void, StoreCloser>;
+
+struct CertificateFree {
+    void operator()(PCCERT_CONTEXT cert) const { CertFreeCertificateContext(cert); }
+};
+using CertificateHandle = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
+
+StoreHandle openUserRoot() {
+    return StoreHandle(
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT"));
+}
+
+std::vector<BYTE> pemToDer(const std::string& pem) {
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                              nullptr)) {
+        return {};
+    }
+    std::vector<BYTE> der(size);
+    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
+                              nullptr)) {
+        return {};
+    }
+    der.resize(size);
+    return der;
+}
+
+}  // namespace
+
+struct TrustedAuthority::State {
+    StoreHandle store;
+    CertificateHandle added;
+};
+
+TrustedAuthority::TrustedAuthority(const std::string& pem) : state_(new State) {
+    const std::vector<BYTE> der = pemToDer(pem);
+    if (der.empty()) {
+        error_ = "not a PEM certificate";
+        return;
+    }
+    state_->store = openUserRoot();
+    if (!state_->store) {
+        error_ = "cannot open the user's ROOT store: " + systemErrorText(GetLastError());
+        return;
+    }
+    PCCERT_CONTEXT added = nullptr;
+    if (!CertAddEncodedCertificateToStore(state_->store.get(), X509_ASN_ENCODING, der.data(),
+                                          static_cast<DWORD>(der.size()),
+                                          CERT_STORE_ADD_REPLACE_EXISTING, &added)) {
+        error_ = "cannot add to the ROOT store: " + systemErrorText(GetLastError());
+        return;
+    }
+    state_->added.reset(added);
+}
+
+TrustedAuthority::~TrustedAuthority() {
+    // CertDeleteCertificateFromStore frees the context it is given, even on failure.
+    if (state_->added) CertDeleteCertificateFromStore(state_->added.release());
+}
+
+}  // namespace tsl::testing
