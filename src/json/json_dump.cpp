@@ -1,4 +1,7 @@
 // The writer: compact text, members in key order, only the escapes JSON requires.
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -28,47 +31,59 @@ void appendNumber(std::string& out, double x) {
     out.append(buffer, static_cast<std::size_t>(r.ptr - buffer));
 }
 
-void appendEscaped(std::string& out, const std::string& text) {
+// The letter of the two-character escape of each byte, 0 where \u00XX is written instead.
+constexpr std::array<char, 256> makeShortEscapes() {
+    std::array<char, 256> table{};
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['\b'] = 'b';
+    table['\t'] = 't';
+    table['\n'] = 'n';
+    table['\f'] = 'f';
+    table['\r'] = 'r';
+    return table;
+}
+constexpr std::array<char, 256> kShortEscape = makeShortEscapes();
+
+// Appends the escape of one byte that needs it. The common escapes go through a table,
+// not a branch per kind.
+void appendEscape(std::string& out, unsigned char c) {
     static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    const char* p = text.data();
-    std::size_t n = text.size();
-    while (n > 0) {
-        // Runs that need no escape are copied in one piece.
-        const std::size_t run = jsonscan::findEscape(p, n);
-        out.append(p, run);
-        if (run == n) break;
-        const auto c = static_cast<unsigned char>(p[run]);
-        switch (c) {
-            case '"':
-                out.append("\\\"", 2);
-                break;
-            case '\\':
-                out.append("\\\\", 2);
-                break;
-            case '\b':
-                out.append("\\b", 2);
-                break;
-            case '\t':
-                out.append("\\t", 2);
-                break;
-            case '\n':
-                out.append("\\n", 2);
-                break;
-            case '\f':
-                out.append("\\f", 2);
-                break;
-            case '\r':
-                out.append("\\r", 2);
-                break;
-            default: {
-                const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-                out.append(u, 6);
-            }
-        }
-        p += run + 1;
-        n -= run + 1;
+    if (const char letter = kShortEscape[c]) {
+        const char e[2] = {'\\', letter};
+        out.append(e, 2);
+        return;
     }
+    const char e[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+    out.append(e, 6);
+}
+
+void appendEscaped(std::string& out, const std::string& text) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    const char* runStart = p;
+    std::size_t i = 0;
+    out += '"';
+#if defined(__SSE2__)
+    // Stops are found sixteen bytes at a time and handled from the block's mask, so a dense
+    // text (XML full of quotes) costs no rescans; the runs between stops go in one piece.
+    for (; i + 16 <= n; i += 16) {
+        for (unsigned m = jsonscan::stops16(p + i, true); m != 0; m &= m - 1) {
+            const char* stop = p + i + std::countr_zero(m);
+            out.append(runStart, static_cast<std::size_t>(stop - runStart));
+            appendEscape(out, static_cast<unsigned char>(*stop));
+            runStart = stop + 1;
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(runStart, static_cast<std::size_t>(p + i - runStart));
+        appendEscape(out, c);
+        runStart = p + i + 1;
+    }
+    out.append(runStart, static_cast<std::size_t>(p + n - runStart));
     out += '"';
 }
 

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Word-at-a-time scanning for the JSON reader and writer: both spend their time in long
 // runs of plain text (a Tally answer is tens of megabytes of XML inside one string).
 namespace tsl::jsonscan {
@@ -31,9 +35,30 @@ inline std::uint64_t load(const char* p) {
     return word;
 }
 
+#if defined(__SSE2__)
+// Sixteen bytes at a time: a mask of the bytes that are '"' or '\\', and of those below 0x20
+// when controls is true.
+inline unsigned stops16(const char* p, bool controls) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit =
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+    if (controls) {
+        // Unsigned v <= 0x1F, as max(v, 0x1F) == 0x1F.
+        const __m128i limit = _mm_set1_epi8(0x1F);
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_max_epu8(v, limit), limit));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
 // Index of the first byte in [p, p + n) that is '"' or '\\' (the reader's stops), or n.
 inline std::size_t findQuoteOrBackslash(const char* p, std::size_t n) {
     std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        if (const unsigned m = stops16(p + i, false)) return i + std::countr_zero(m);
+    }
+#endif
     for (; i + 8 <= n; i += 8) {
         const std::uint64_t w = load(p + i);
         const std::uint64_t hits = bytesEqual(w, '"') | bytesEqual(w, '\\');
@@ -48,6 +73,11 @@ inline std::size_t findQuoteOrBackslash(const char* p, std::size_t n) {
 // Index of the first byte in [p, p + n) that must be escaped in JSON output, or n.
 inline std::size_t findEscape(const char* p, std::size_t n) {
     std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        if (const unsigned m = stops16(p + i, true)) return i + std::countr_zero(m);
+    }
+#endif
     for (; i + 8 <= n; i += 8) {
         const std::uint64_t w = load(p + i);
         const std::uint64_t hits = bytesEqual(w, '"') | bytesEqual(w, '\\') | bytesBelowSpace(w);
