@@ -16,6 +16,23 @@ std::filesystem::path iniIn(const std::filesystem::path& folder) {
     return folder / "connector.ini";
 }
 
+// An INI value is one line. A line break inside a value (a company name as Tally sends it,
+// say) would cut the value there and leave the rest as stray lines, even a stray "[section]",
+// in the file; each run of CR/LF becomes one blank instead. Memory keeps the value as given.
+std::string oneLine(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const bool lineBreak = value[i] == '\r' || value[i] == '\n';
+        if (!lineBreak) {
+            out += value[i];
+        } else if (i == 0 || (value[i - 1] != '\r' && value[i - 1] != '\n')) {
+            out += ' ';
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 Config::Config() : iniPath_(ensureAppFolder(roamingAppDataFolder()) / "connector.ini") {
@@ -65,10 +82,10 @@ bool Config::isPaired() const {
 
 void Config::write(const Settings& s) {
     IniFile ini(iniPath_);
-    ini.writeString("server", "url", s.serverUrl);
-    ini.writeString("server", "organisation", s.organisation);
-    ini.writeString("server", "company", s.company);
-    ini.writeString("tally", "host", s.tallyHost);
+    ini.writeString("server", "url", oneLine(s.serverUrl));
+    ini.writeString("server", "organisation", oneLine(s.organisation));
+    ini.writeString("server", "company", oneLine(s.company));
+    ini.writeString("tally", "host", oneLine(s.tallyHost));
     ini.writeString("tally", "port", std::to_string(s.tallyPort));
     ini.writeString("auth", "token", protectToken(s.token));
 }

@@ -5,7 +5,8 @@
 
 namespace tsl {
 
-// The private-profile INI file of the settings. Windows: the system's profile functions.
+// The private-profile INI file of the settings. Windows: the system's profile functions, on a
+// file created in UTF-16 so that every character survives.
 // Elsewhere: a reader/writer with the same observable behaviour (section and key names
 // matched without regard to case, values trimmed, values cut at 8191 characters, unknown
 // lines kept, a missing section appended at the end, an existing key updated in place).
@@ -20,6 +21,7 @@ class IniFile {
     // The value read like atoi (0 for text without digits), or def when the key is missing.
     int readInt(const std::string& section, const std::string& key, int def) const;
     // Creates the file, section and key as needed. False when the file could not be written.
+    // The value must be one line.
     bool writeString(const std::string& section, const std::string& key, const std::string& value);
 
     static constexpr std::size_t kMaxValueChars = 8191;

@@ -16,4 +16,11 @@ struct InternetHandleCloser {
 };
 using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 
+// Kernel object handles (files, events, processes). Wrap only a valid handle: CreateFileW
+// reports failure as INVALID_HANDLE_VALUE, which must never reach CloseHandle.
+struct KernelHandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using KernelHandle = std::unique_ptr<void, KernelHandleCloser>;
+
 }  // namespace tsl

@@ -8,6 +8,7 @@
 #include "config/base64.h"
 #include "config/pairing_address.h"
 #include "config/token_protection.h"
+#include "support/text.h"
 
 namespace {
 
@@ -103,39 +104,67 @@ TEST_F(ConfigTest, DefaultsWithoutFileAndNoFileWritten) {
     EXPECT_FALSE(std::filesystem::exists(config.iniPath()));
 }
 
-TEST_F(ConfigTest, FirstSaveLayoutAndRoundTrip) {
+// The value of "token=" in the file's text ("" when the key is missing).
+std::string storedToken(const std::string& text) {
+    const std::size_t key = text.find("token=");
+    if (key == std::string::npos) return "";
+    const std::size_t at = key + 6;
+    return text.substr(at, text.find_first_of("\r\n", at) - at);
+}
+
+TEST_F(ConfigTest, FirstSaveWritesTheLayoutExactly) {
+    tsl::Settings s;
+    s.serverUrl = "https://h/api/v1/";
+    s.tallyHost = "tally-pc";
+    s.tallyPort = -1;
+    s.token = "secret-token";
+    s.organisation = "Org";
+    s.company = "Co";
+    tsl::Config(dir.path()).save(s);
+
+    // Windows keeps the file in UTF-16 (byte-order mark first); here it is plain UTF-8.
+    const std::string bytes = readFile(dir.path() / "connector.ini");
+    const std::string text = tsl::decodeText(bytes);
+#ifndef _WIN32
+    EXPECT_EQ(bytes, text);
+#endif
+    const std::string stored = storedToken(text);
+    EXPECT_EQ(text,
+              "[server]\r\nurl=https://h/api\r\norganisation=Org\r\ncompany=Co\r\n"
+              "[tally]\r\nhost=tally-pc\r\nport=-1\r\n[auth]\r\ntoken=" +
+                  stored + "\r\n");
+    EXPECT_EQ(tsl::unprotectToken(stored), "secret-token");
+}
+
+TEST_F(ConfigTest, SavedValuesComeBackAfterARestart) {
     tsl::Settings s;
     s.serverUrl = "https://h/api/v1/";
     s.tallyHost = " host with blanks ";
     s.tallyPort = -1;
     s.token = "secret-token-\xC3\xA9";
-    s.organisation = "Org";
-    s.company = "Co";
+    // Outside every ANSI code page: Devanagari and an emoji (a surrogate pair in UTF-16).
+    s.organisation =
+        "Caf\xC3\xA9 \xE0\xA4\xB6\xE0\xA4\xB0\xE0\xA5\x8D\xE0\xA4\xAE\xE0\xA4\xBE \xF0\x9F\x98\x80";
+    s.company = "Line one\r\n[tally]\r\nhost=elsewhere\nend";
     {
         tsl::Config config(dir.path());
         config.save(s);
-        EXPECT_EQ(config.settings().serverUrl, "https://h/api");
+        const tsl::Settings mem = config.settings();
+        EXPECT_EQ(mem.serverUrl, "https://h/api");
+        EXPECT_EQ(mem.tallyHost, s.tallyHost);  // memory keeps blanks and line breaks
+        EXPECT_EQ(mem.company, s.company);
     }
-    const std::vector<std::string> l = lines(readFile(dir.path() / "connector.ini"));
-    ASSERT_GE(l.size(), 9u);
-    EXPECT_EQ(l[0], "[server]");
-    EXPECT_EQ(l[1], "url=https://h/api");
-    EXPECT_EQ(l[2], "organisation=Org");
-    EXPECT_EQ(l[3], "company=Co");
-    EXPECT_EQ(l[4], "[tally]");
-    EXPECT_EQ(l[5].substr(0, 5), "host=");
-    EXPECT_EQ(l[6], "port=-1");
-    EXPECT_EQ(l[7], "[auth]");
-    EXPECT_EQ(l[8].substr(0, 6), "token=");
-    EXPECT_GT(l[8].size(), 6u);
-    EXPECT_EQ(readFile(dir.path() / "connector.ini").find("secret-token"), std::string::npos);
+    const std::string text = tsl::decodeText(readFile(dir.path() / "connector.ini"));
+    EXPECT_EQ(text.find("secret-token"), std::string::npos);
 
-    tsl::Config again(dir.path());
-    const tsl::Settings r = again.settings();
+    const tsl::Settings r = tsl::Config(dir.path()).settings();
+    EXPECT_EQ(r.serverUrl, "https://h/api");
     EXPECT_EQ(r.token, s.token);
     EXPECT_EQ(r.tallyPort, -1);
-    EXPECT_EQ(r.organisation, "Org");
-    EXPECT_EQ(r.company, "Co");
+    EXPECT_EQ(r.organisation, s.organisation);
+    // A line break cannot live in an INI value: it must not cut the value or add a section.
+    EXPECT_EQ(r.company, "Line one [tally] host=elsewhere end");
+    EXPECT_EQ(r.tallyHost, "host with blanks");  // the reader trims, like the Windows one
 }
 
 TEST_F(ConfigTest, LaterSavesUpdateInPlaceAndClearTokenKeepsTheKey) {
@@ -147,7 +176,8 @@ TEST_F(ConfigTest, LaterSavesUpdateInPlaceAndClearTokenKeepsTheKey) {
     config.save(s);
     config.clearToken();
     EXPECT_FALSE(config.isPaired());
-    const std::vector<std::string> l = lines(readFile(dir.path() / "connector.ini"));
+    const std::vector<std::string> l =
+        lines(tsl::decodeText(readFile(dir.path() / "connector.ini")));
     ASSERT_EQ(l.size(), 9u);
     EXPECT_EQ(l[3], "company=Second");
     EXPECT_EQ(l[8], "token=");
@@ -171,9 +201,7 @@ TEST_F(ConfigTest, ForeignOrDamagedTokensLoadEmpty) {
     tsl::Settings s;
     s.token = "abc";
     tsl::Config(dir.path()).save(s);
-    const std::string text = readFile(dir.path() / "connector.ini");
-    const std::size_t at = text.find("token=") + 6;
-    const std::string stored = text.substr(at, text.find_first_of("\r\n", at) - at);
+    const std::string stored = storedToken(tsl::decodeText(readFile(dir.path() / "connector.ini")));
     EXPECT_EQ(tsl::unprotectToken(stored), "abc");
 
     std::string tampered = tsl::base64Decode(stored);
