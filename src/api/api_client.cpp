@@ -1,0 +1,157 @@
+#include "api/api_client.h"
+
+#include <utility>
+
+#include "app/version.h"
+#include "config/settings.h"
+#include "support/text.h"
+
+namespace tsl {
+
+namespace {
+
+constexpr std::uint32_t kServerTimeoutMs = 180000;
+constexpr char kApiPath[] = "/v1/tally/agent";
+
+Json nullIfEmpty(const std::string& text) {
+    return text.empty() ? Json() : Json(text);
+}
+
+}  // namespace
+
+ApiClient::ApiClient(std::string serverUrl, std::string token)
+    : baseUrl_(normaliseServerUrl(serverUrl) + kApiPath),
+      token_(std::move(token)),
+      http_(false, kServerTimeoutMs) {}
+
+Json ApiClient::post(const std::string& path, const Json& body, bool withToken) {
+    std::vector<std::pair<std::wstring, std::wstring>> headers = {
+        {L"Content-Type", L"application/json; charset=utf-8"},
+        {L"Accept", L"application/json"},
+    };
+    if (withToken) headers.emplace_back(L"X-Tally-Connector-Token", fromUtf8(token_));
+
+    HttpResponse response = http_.request(L"POST", baseUrl_ + path, headers, body.dump());
+    if (!response.ok) throw ApiError{"Cannot reach Tessaline: " + response.error};
+
+    const std::string status = std::to_string(response.status);
+    if (response.status == 401 || response.status == 403) {
+        if (withToken) throw NotPaired{};
+        std::string message = serverMessage(response.body);
+        if (message.empty()) message = "Tessaline refused the request (HTTP " + status + ")";
+        throw ApiError{std::move(message)};
+    }
+    if (response.status < 200 || response.status > 299) {
+        const std::string message = serverMessage(response.body);
+        throw ApiError{"Tessaline answered HTTP " + status +
+                       (message.empty() ? std::string() : ": " + message)};
+    }
+    try {
+        return Json::parse(response.body);
+    } catch (const JsonError& e) {
+        throw ApiError{std::string("Unexpected response from Tessaline (") + e.what() +
+                       ") - check the server address"};
+    }
+}
+
+std::string ApiClient::serverMessage(const std::string& body) {
+    Json answer;
+    try {
+        answer = Json::parse(body);
+    } catch (const JsonError&) {
+        return "";
+    }
+    for (const char* key : {"message", "error"}) {
+        const Json& member = answer.get(key);
+        if (member.isString()) return member.stringOr("");
+    }
+    const Json& nested = answer.get("errors").get("message");
+    return nested.isString() ? nested.stringOr("") : "";
+}
+
+PairingResult ApiClient::pair(const std::string& code, const std::string& machineName) {
+    Json body;
+    body.set("code", Json(code)).set("machineName", Json(machineName));
+    body.set("agentVersion", Json(std::string(kVersion)));
+    const Json answer = post("/pair", body, false);
+    PairingResult result{answer.get("token").stringOr(""), answer.get("organisation").stringOr(""),
+                         answer.get("companyName").stringOr("")};
+    if (result.token.empty()) throw ApiError{"Tessaline did not return a connector token"};
+    return result;
+}
+
+HeartbeatReply ApiClient::heartbeat(const std::string& machineName, bool tallyReachable,
+                                    const std::string& tallyInfo) {
+    Json body;
+    body.set("machineName", Json(machineName)).set("agentVersion", Json(std::string(kVersion)));
+    body.set("tallyReachable", Json(tallyReachable)).set("tallyInfo", Json(tallyInfo));
+    const Json answer = post("/heartbeat", body, true);
+    HeartbeatReply reply;
+    reply.enabled = answer.get("enabled").boolOr(false);
+    reply.companyName = answer.get("companyName").stringOr("");
+    reply.pollSeconds = answer.get("pollSeconds").intOr(60);
+    reply.syncError = answer.get("syncError").stringOr("");
+    return reply;
+}
+
+std::optional<Job> ApiClient::nextJob(int* pollSeconds) {
+    Json answer = post("/jobs/next", Json(Json::Object()), true);
+    if (pollSeconds) *pollSeconds = answer.get("pollSeconds").intOr(60);
+    Json* job = answer.find("job");
+    if (!job || !job->isObject()) return std::nullopt;
+
+    Job result;
+    result.id = job->get("id").stringOr("");
+    result.kind = job->get("kind").stringOr("");
+    Json* requests = job->find("requests");
+    Json::Array* elements = requests ? requests->elements() : nullptr;
+    if (!elements) return result;
+    result.requests.reserve(elements->size());
+    // The answer is ours alone: the XML texts (often hundreds of KB) are moved out, not copied.
+    for (Json& element : *elements) {
+        Json* ref = element.find("ref");
+        Json* xml = element.find("xml");
+        result.requests.push_back(JobRequest{ref ? ref->takeStringOr("") : std::string(),
+                                             xml ? xml->takeStringOr("") : std::string()});
+    }
+    return result;
+}
+
+namespace {
+
+// One element of "results"; the body is taken over when the caller gives it up.
+Json resultItem(const JobResult& r, std::string body) {
+    Json item;
+    item.set("ref", Json(r.ref)).set("ok", Json(r.ok));
+    item.set("httpStatus", Json(static_cast<double>(r.httpStatus)));
+    item.set("body", Json(std::move(body))).set("error", nullIfEmpty(r.error));
+    return item;
+}
+
+}  // namespace
+
+std::string ApiClient::postResult(const std::string& jobId, const std::vector<JobResult>& results,
+                                  const std::string& error) {
+    Json list(std::vector<Json>{});
+    for (const JobResult& r : results)
+        list.push(resultItem(r, r.body));
+    return sendResult(jobId, std::move(list), error);
+}
+
+std::string ApiClient::postResult(const std::string& jobId, std::vector<JobResult>&& results,
+                                  const std::string& error) {
+    Json list(std::vector<Json>{});
+    for (JobResult& r : results)
+        list.push(resultItem(r, std::move(r.body)));
+    results.clear();
+    return sendResult(jobId, std::move(list), error);
+}
+
+std::string ApiClient::sendResult(const std::string& jobId, Json list, const std::string& error) {
+    Json body;
+    body.set("results", std::move(list)).set("error", nullIfEmpty(error));
+    const Json answer = post("/jobs/" + jobId + "/result", body, true);
+    return answer.get("summary").stringOr("");
+}
+
+}  // namespace tsl

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tsl {
+
+// A failure of a server call, with a complete sentence for the user or the log.
+// Deliberately outside the standard exception family: callers catch it by name.
+struct ApiError {
+    std::string message;
+};
+
+// The server no longer accepts this PC's connector token.
+struct NotPaired {};
+
+struct PairingResult {
+    std::string token;
+    std::string organisation;
+    std::string companyName;
+};
+
+struct HeartbeatReply {
+    bool enabled = false;
+    std::string companyName;
+    int pollSeconds = 60;
+    std::string syncError;
+};
+
+struct JobRequest {
+    std::string ref;
+    std::string xml;  // posted to Tally unchanged
+};
+
+struct Job {
+    std::string id;
+    std::string kind;
+    std::vector<JobRequest> requests;
+};
+
+struct JobResult {
+    std::string ref;
+    bool ok = false;
+    std::uint32_t httpStatus = 0;
+    std::string body;
+    std::string error;  // "" = none
+};
+
+}  // namespace tsl
