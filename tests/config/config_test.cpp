@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "common/temp_dir.h"
 #include "config/base64.h"
 #include "config/pairing_address.h"
@@ -216,31 +214,6 @@ TEST_F(ConfigTest, ForeignOrDamagedTokensLoadEmpty) {
     tsl::testing::ScopedEnv other("XDG_DATA_HOME", (dir.path() / "other-user").string());
     EXPECT_EQ(tsl::unprotectToken(stored), "");
 #endif
-}
-
-TEST_F(ConfigTest, ConcurrentSavesLeaveOneWholeRecord) {
-    tsl::Config config(dir.path());
-    auto saver = [&config](const std::string& tag) {
-        for (int i = 0; i < 30; ++i) {
-            tsl::Settings s;
-            s.serverUrl = "https://" + tag;
-            s.tallyHost = tag;
-            s.organisation = tag;
-            s.company = tag;
-            s.token = tag;
-            config.save(s);
-        }
-    };
-    std::thread a(saver, "aaa"), b(saver, "bbb");
-    a.join();
-    b.join();
-    const tsl::Settings mem = config.settings();
-    EXPECT_EQ(mem.tallyHost, mem.company);
-    EXPECT_EQ(mem.organisation, mem.token);
-    const tsl::Settings file = tsl::Config(dir.path()).settings();
-    EXPECT_EQ(file.tallyHost, mem.tallyHost);
-    EXPECT_EQ(file.company, mem.company);
-    EXPECT_EQ(file.token, mem.token);
 }
 
 }  // namespace
