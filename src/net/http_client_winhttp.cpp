@@ -81,19 +81,26 @@ bool buildHeaderBlock(const HttpHeaders& headers, std::wstring& block) {
     return true;
 }
 
-// Reads the whole body; the platform's error code when asking for or reading data fails.
-DWORD readBody(HINTERNET request, std::string& body) {
+// Reads the whole body; the platform's error code when asking for or reading data fails. A
+// body that ends before its Content-Length is a broken one too: the platform reports the
+// early end of the connection as the end of the data, and a cut Tally answer must not pass
+// for a whole one.
+DWORD readBody(HINTERNET request, bool bodyExpected, std::string& body) {
     DWORD announced = 0;
     DWORD size = sizeof(announced);
-    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+    const bool known =
+        bodyExpected &&
+        WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size,
-                            WINHTTP_NO_HEADER_INDEX)) {
-        body.reserve(std::min(announced, kMaxReserve));
-    }
+                            WINHTTP_NO_HEADER_INDEX);
+    if (known) body.reserve(std::min(announced, kMaxReserve));
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) return GetLastError();
-        if (available == 0) return ERROR_SUCCESS;
+        if (available == 0) {
+            return known && body.size() < announced ? ERROR_WINHTTP_CONNECTION_ERROR
+                                                    : ERROR_SUCCESS;
+        }
         const std::size_t old = body.size();
         body.resize(old + available);  // std::string grows its capacity geometrically
         DWORD read = 0;
@@ -107,6 +114,7 @@ DWORD readBody(HINTERNET request, std::string& body) {
 struct HttpClient::Session {
     InternetHandle handle;
     DWORD openError = 0;
+    DWORD responseTimeoutMs = 0;
 };
 
 void HttpClient::initialise() {}  // WinHTTP needs no process-wide set-up
@@ -119,6 +127,7 @@ HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs) : session_(new Sess
     }
     const int ioTimeout = static_cast<int>(std::min<std::uint32_t>(
         timeoutMs, static_cast<std::uint32_t>(std::numeric_limits<int>::max())));
+    session_->responseTimeoutMs = static_cast<DWORD>(ioTimeout);
     WinHttpSetTimeouts(session_->handle.get(), kResolveTimeoutMs, kConnectTimeoutMs, ioTimeout,
                        ioTimeout);
     DWORD protocols = kTls12And13;
@@ -168,6 +177,11 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
         const DWORD code = GetLastError();
         return failure("Could not open request", code);
     }
+    // The wait for the answer's headers has a time-out of its own (90 s by default), which
+    // would cut a slow Tally short long before the caller's ten minutes; it gets the caller's.
+    DWORD responseTimeout = session_->responseTimeoutMs;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof(responseTimeout));
 
     // The send call takes a 32-bit length; a longer body would go out cut short.
     if (body.size() > std::numeric_limits<DWORD>::max()) {
@@ -191,7 +205,10 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
     DWORD size = sizeof(status);
     WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    if (const DWORD code = readBody(request.get(), response.body); code != ERROR_SUCCESS) {
+    // Answers to HEAD, 204 and 304 carry no body whatever their Content-Length says.
+    const bool bodyExpected = method != L"HEAD" && status >= 200 && status != 204 && status != 304;
+    if (const DWORD code = readBody(request.get(), bodyExpected, response.body);
+        code != ERROR_SUCCESS) {
         return failure("Reading the response from " + host + " failed", code);
     }
     response.ok = true;

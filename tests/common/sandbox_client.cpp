@@ -57,7 +57,7 @@ ScriptedPeer::ScriptedPeer(const SandboxControl& sandbox, const std::string& tls
     const Json peer = sandbox.call("POST", "/peers", "{\"tls\":" + jsonText(tls) + "}");
     id_ = std::to_string(peer.get("id").intOr(0));
     port_ = peer.get("port").intOr(0);
-    base_ = peer.get("url").stringOr("");
+    scheme_ = tls == "none" ? "http" : "https";
 }
 
 ScriptedPeer::~ScriptedPeer() {

@@ -46,8 +46,11 @@ class ScriptedPeer {
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
     int port() const { return port_; }
-    // "http(s)://127.0.0.1:port" + path
-    std::string url(const std::string& path = "/") const { return base_ + path; }
+    // "http(s)://" + host + ":" + port + path. The peer listens on 127.0.0.1; "localhost" is
+    // the name its certificate carries (Wine's WinHTTP checks names, not IP addresses).
+    std::string url(const std::string& path = "/", const std::string& host = "127.0.0.1") const {
+        return scheme_ + "://" + host + ":" + std::to_string(port_) + path;
+    }
     // Queues replies: one JSON object or an array of them (the sandbox README's reply form).
     void script(const std::string& replyJson) const;
     std::size_t requestCount() const;
@@ -58,7 +61,7 @@ class ScriptedPeer {
     const SandboxControl& sandbox_;
     std::string id_;
     int port_ = 0;
-    std::string base_;
+    std::string scheme_;
 };
 
 // Text as a JSON string literal, quotes included.

@@ -1,5 +1,6 @@
-#include <wincrypt.h>
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include "net/trusted_authority.h"
 
@@ -68,11 +69,15 @@ TrustedAuthority::TrustedAuthority(const std::string& pem) : state_(new State) {
         return;
     }
     state_->added.reset(added);
+    // A registry-backed store writes on commit or close; the TLS check opens its own.
+    CertControlStore(state_->store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
 }
 
 TrustedAuthority::~TrustedAuthority() {
     // CertDeleteCertificateFromStore frees the context it is given, even on failure.
-    if (state_->added) CertDeleteCertificateFromStore(state_->added.release());
+    if (!state_->added) return;
+    CertDeleteCertificateFromStore(state_->added.release());
+    CertControlStore(state_->store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
 }
 
 }  // namespace tsl::testing
