@@ -1,9 +1,8 @@
 // Start at logon through the desktop's autostart folder: one entry whose presence is the state.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 
+#include "config/desktop_entry.h"
 #include "config/start_with_windows.h"
 #include "support/app_folder.h"
 
@@ -23,16 +22,6 @@ std::string executablePath() {
     return ec ? std::string() : exe.string();
 }
 
-// Quoting for a desktop entry's Exec key: the path in double quotes, with \ " ` $ escaped.
-std::string quoted(const std::string& path) {
-    std::string out = "\"";
-    for (char c : path) {
-        if (c == '\\' || c == '"' || c == '`' || c == '$') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 }  // namespace
 
 bool isStartWithWindowsEnabled() {
@@ -49,17 +38,12 @@ void setStartWithWindows(bool enable) {
         std::filesystem::remove(entry, ec);
         return;
     }
+    // Without the program's path there is nothing to start; leave things as they were.
+    const std::string exe = executablePath();
+    if (exe.empty()) return;
     std::filesystem::create_directories(entry.parent_path(), ec);
     std::ofstream out(entry, std::ios::binary | std::ios::trunc);
-    out << "[Desktop Entry]\n"
-           "Type=Application\n"
-           "Name=Tessaline Tally Connector\n"
-           "Comment=Links TallyPrime to Tessaline\n"
-           "Exec="
-        << quoted(executablePath())
-        << " --background\n"
-           "Terminal=false\n"
-           "X-GNOME-Autostart-enabled=true\n";
+    out << desktopEntryText(exe);
 }
 
 }  // namespace tsl

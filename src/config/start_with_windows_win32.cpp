@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -40,9 +41,12 @@ void setStartWithWindows(bool enable) {
         RegDeleteValueW(key.get(), kValueName);
         return;
     }
+    // A longer path is cut to the buffer. GetModuleFileNameW then returns the full buffer size
+    // with the terminating zero inside it, which must not end up in the registry data.
     wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring data = L"\"" + std::wstring(path, length) + L"\" --background";
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring data =
+        L"\"" + std::wstring(path, wcsnlen(path, MAX_PATH)) + L"\" --background";
     RegSetValueExW(key.get(), kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }

@@ -19,7 +19,17 @@ class StartEntrySandbox {
     std::unique_ptr<Saved> saved_;
 };
 
-// The command the entry starts ("" when there is none).
-std::string startEntryCommand();
+struct StartEntry {
+    std::string command;      // what the entry starts ("" when there is none)
+    bool wellFormed = false;  // Windows: REG_SZ whose size counts one terminating zero;
+                              // Linux: a [Desktop Entry] of Type=Application
+};
+StartEntry readStartEntry();
+
+// An entry of that name left by another copy of the program, at another path.
+void plantForeignStartEntry();
+
+// The full path of the running test program, as the platform reports it.
+std::string ownExecutablePath();
 
 }  // namespace tsl::testing

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <vector>
+
 #include "config/start_entry_probe.h"
 #include "support/text.h"
 
@@ -10,15 +12,21 @@ namespace {
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t kValueName[] = L"Tessaline Tally Connector";
 
-bool readValue(std::wstring& value) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof(buffer);
-    if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ, nullptr, buffer,
-                     &size) != ERROR_SUCCESS) {
+// The value's raw data and type, as stored; false when there is no value.
+bool readRaw(std::vector<wchar_t>& data, DWORD& type) {
+    data.assign(1024, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_ANY | RRF_NOEXPAND, &type,
+                     data.data(), &size) != ERROR_SUCCESS) {
         return false;
     }
-    value = buffer;
+    data.resize(size / sizeof(wchar_t));
     return true;
+}
+
+void writeValue(const std::wstring& value) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 }  // namespace
@@ -29,21 +37,39 @@ struct StartEntrySandbox::Saved {
 };
 
 StartEntrySandbox::StartEntrySandbox(const std::filesystem::path&) : saved_(new Saved) {
-    saved_->present = readValue(saved_->value);
+    std::vector<wchar_t> data;
+    DWORD type = 0;
+    saved_->present = readRaw(data, type);
+    if (saved_->present) saved_->value.assign(data.data(), wcsnlen(data.data(), data.size()));
 }
 
 StartEntrySandbox::~StartEntrySandbox() {
     if (saved_->present) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName, REG_SZ, saved_->value.c_str(),
-                        static_cast<DWORD>((saved_->value.size() + 1) * sizeof(wchar_t)));
+        writeValue(saved_->value);
     } else {
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName);
     }
 }
 
-std::string startEntryCommand() {
-    std::wstring value;
-    return readValue(value) ? toUtf8(value) : std::string();
+StartEntry readStartEntry() {
+    std::vector<wchar_t> data;
+    DWORD type = 0;
+    StartEntry entry;
+    if (!readRaw(data, type)) return entry;
+    const std::size_t length = wcsnlen(data.data(), data.size());
+    entry.command = toUtf8(std::wstring(data.data(), length));
+    entry.wellFormed = type == REG_SZ && data.size() == length + 1;
+    return entry;
+}
+
+void plantForeignStartEntry() {
+    writeValue(L"\"C:\\Elsewhere\\Connector.exe\" --background");
+}
+
+std::string ownExecutablePath() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return toUtf8(std::wstring(path, length));
 }
 
 }  // namespace tsl::testing
