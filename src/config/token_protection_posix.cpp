@@ -9,12 +9,12 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 
 #include "config/base64.h"
 #include "config/token_protection.h"
@@ -49,35 +49,68 @@ std::filesystem::path secretFile() {
     return ensureAppFolder(base) / "token.key";
 }
 
+// At most the first 4 KiB: the secret and the machine id are small, whatever lies there.
 std::string readSmallFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    std::string bytes(4096, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
 
-// The secret, created (mode 0600) when create is true and there is none yet.
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A new secret is written beside the file (mode 0600) and moved into place in one step, so a
+// crash never leaves a half-written secret that would block every later save. link() does not
+// replace: when another process won the race, its secret is used. A file that is there but is
+// no secret (damaged) is replaced, since nothing can be opened with it anyway.
+std::optional<std::string> createSecret(const std::filesystem::path& file) {
+    std::string secret(kSecretBytes, '\0');
+    unsigned char suffix[3];
+    if (RAND_bytes(reinterpret_cast<unsigned char*>(secret.data()), kSecretBytes) != 1 ||
+        RAND_bytes(suffix, sizeof(suffix)) != 1) {
+        return std::nullopt;
+    }
+    std::filesystem::path temp = file;
+    temp += ".new-" + std::to_string(::getpid()) + "-" +
+            std::to_string(suffix[0] | suffix[1] << 8 | suffix[2] << 16);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return std::nullopt;
+    const bool written = writeAll(fd, secret) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (written && ::link(temp.c_str(), file.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return secret;
+    }
+    if (written && errno == EEXIST) {
+        const std::string existing = readSmallFile(file);
+        if (existing.size() == kSecretBytes) {
+            ::unlink(temp.c_str());
+            return existing;
+        }
+    }
+    if (written && ::rename(temp.c_str(), file.c_str()) == 0) return secret;
+    ::unlink(temp.c_str());
+    return std::nullopt;
+}
+
+// The secret, created when create is true and there is none yet.
 std::optional<std::string> userSecret(bool create) {
     const std::filesystem::path file = secretFile();
     if (file.empty()) return std::nullopt;
     std::string secret = readSmallFile(file);
     if (secret.size() == kSecretBytes) return secret;
     if (!create) return std::nullopt;
-    secret.assign(kSecretBytes, '\0');
-    if (RAND_bytes(reinterpret_cast<unsigned char*>(secret.data()), kSecretBytes) != 1) {
-        return std::nullopt;
-    }
-    // O_EXCL: when two writers race, the one that lost reads the winner's secret.
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        secret = readSmallFile(file);
-        return secret.size() == kSecretBytes ? std::optional<std::string>(secret) : std::nullopt;
-    }
-    const bool written =
-        ::write(fd, secret.data(), secret.size()) == static_cast<ssize_t>(secret.size());
-    ::close(fd);
-    if (!written) return std::nullopt;
-    return secret;
+    return createSecret(file);
 }
 
 std::optional<Key> deriveKey(const std::string& secret) {
