@@ -2,22 +2,13 @@
 
 #include <cstdio>
 
+#include "app/console_commands.h"
 #include "app/version.h"
 #include "config/config.h"
+#include "net/http_client.h"
 #include "support/logger.h"
 
 namespace tsl {
-
-namespace {
-
-int modeNotBuilt(const char* mode) {
-    std::fprintf(stderr, "%s %s: %s is not available in this build yet.\n", kDisplayName, kVersion,
-                 mode);
-    std::fflush(stderr);
-    return 1;
-}
-
-}  // namespace
 
 int runApplication() {
     const CommandLineOptions options = parseCommandLine();
@@ -29,10 +20,11 @@ int runApplication() {
         std::fflush(stdout);
         return 0;
     }
+    HttpClient::initialise();  // before any thread exists
     Logger::start(console);
     Config config;
-    if (!options.pairCode.empty()) return modeNotBuilt("pairing from the command line");
-    if (options.once) return modeNotBuilt("the single sync run (--once)");
+    if (!options.pairCode.empty()) return runConsolePairing(config, options);
+    if (options.once) return runOnce(config);
     return runResident(config, options);
 }
 

@@ -39,7 +39,10 @@ void writeLine(const char* level, const std::string& text) {
     LogState& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.echo) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        // The console gets "\n": on Windows stdout is in text mode and adds the "\r" itself,
+        // so writing the file's "\r\n" there would end lines in "\r\r\n".
+        std::fwrite(line.data(), 1, line.size() - 2, stdout);
+        std::fputc('\n', stdout);
         std::fflush(stdout);
     }
     if (s.file.empty()) return;

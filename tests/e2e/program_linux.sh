@@ -11,11 +11,18 @@ out=$(run --version --pair X); rc=$?
 check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector 1.0.0" ] && [ $rc -eq 0 ]'
 check "--version creates no folder" '[ -z "$(ls -A "$home")" ]'
 
-run --once >/dev/null 2>"$home/err"; rc=$?
-check "--once not built yet: non-zero with a clear message" \
-  '[ $rc -ne 0 ] && grep -q "not available in this build yet" "$home/err"'
+out=$(run --once 2>"$home/err"); rc=$?
+check "--once unpaired: the state line and exit 1" \
+  '[ $rc -eq 1 ] && grep -qx "Not connected to Tessaline: Pair this PC with Tessaline to start syncing" <<<"$out"'
 log="$home/.local/state/Tessaline/Tally Connector/logs/connector.log"
-check "the console run starts the log (its folder exists)" '[ -d "$(dirname "$log")" ]'
+check "--once echoes its log lines and writes them to the log" \
+  'grep -q "\[WARN\] Not connected to Tessaline" <<<"$out" && grep -q "\[WARN\] Not connected" "$log"'
+
+ini="$home/.config/Tessaline/Tally Connector/connector.ini"
+run --pair CODE --server http://192.168.1.10 >"$home/out" 2>"$home/err"; rc=$?
+check "pairing over plain http to another host is refused, exit 2" \
+  '[ $rc -eq 2 ] && [ "$(cat "$home/err")" = "Pairing failed: The server address must start with https://" ] && [ ! -s "$home/out" ]'
+check "a refused pairing writes no settings" '[ ! -e "$ini" ]'
 
 run >/dev/null 2>&1; rc=$?
 check "resident run not built yet: exit 1, Exiting logged" '[ $rc -eq 1 ] && grep -q "\[INFO\] Exiting" "$log"'

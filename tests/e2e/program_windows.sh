@@ -10,7 +10,7 @@ appdata="$prefix/drive_c/users/${USER:-$(id -un)}"
 roaming="$appdata/AppData/Roaming/Tessaline"; local_="$appdata/AppData/Local/Tessaline"
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1   # make sure the prefix exists first
 rm -rf "$roaming" "$local_"
-out=$("$wine_run" "$exe" --version --pair X | tr -d '\r'); rc=$?
+out=$("$wine_run" "$exe" --version --pair X); rc=$?; out=$(tr -d '\r' <<<"$out")
 check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector 1.0.0" ] && [ $rc -eq 0 ]'
 check "--version creates no folder" '[ ! -e "$roaming" ] && [ ! -e "$local_" ]'
 
@@ -32,8 +32,13 @@ for m in 'name="Tessaline.TallyConnector"' 'version="1.0.0.0"' 'Microsoft.Window
   check "manifest has $m" 'strings "$exe" | grep -qF -- "$m"'
 done
 
-"$wine_run" "$exe" --once >/dev/null 2>"${TMPDIR:-/tmp}/tsl-e2e-err.$$"; rc=$?
-check "--once not built yet: non-zero with a clear message" \
-  '[ $rc -ne 0 ] && grep -q "not available in this build yet" "${TMPDIR:-/tmp}/tsl-e2e-err.$$"'
-rm -f "${TMPDIR:-/tmp}/tsl-e2e-err.$$"
+rm -rf "$roaming" "$local_"
+out=$("$wine_run" "$exe" --once); rc=$?; out=$(tr -d '\r' <<<"$out")
+check "--once unpaired: the state line and exit 1" \
+  '[ $rc -eq 1 ] && grep -qx "Not connected to Tessaline: Pair this PC with Tessaline to start syncing" <<<"$out"'
+err=$("$wine_run" "$exe" --pair CODE --server http://192.168.1.10 2>&1 >/dev/null | tr -d '\r'); rc=$?
+check "pairing over plain http to another host is refused, exit 2" \
+  '[ "$err" = "Pairing failed: The server address must start with https://" ]'
+check "a refused pairing writes no settings" '[ ! -e "$roaming/Tally Connector/connector.ini" ]'
+rm -rf "$roaming" "$local_"
 exit $fail

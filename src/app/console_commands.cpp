@@ -1,0 +1,58 @@
+#include "app/console_commands.h"
+
+#include <cstdio>
+
+#include "api/api_client.h"
+#include "app/command_line.h"
+#include "config/config.h"
+#include "config/pairing_address.h"
+#include "config/start_with_windows.h"
+#include "support/machine_name.h"
+#include "sync/sync_engine.h"
+
+namespace tsl {
+
+int runConsolePairing(Config& config, const CommandLineOptions& options) {
+    Settings settings = config.settings();
+    if (!options.server.empty()) settings.serverUrl = normaliseServerUrl(options.server);
+    if (!options.tallyHost.empty()) settings.tallyHost = options.tallyHost;
+    if (options.tallyPort > 0) settings.tallyPort = options.tallyPort;
+
+    if (!isPairingAddressAllowed(settings.serverUrl)) {
+        std::fprintf(stderr, "Pairing failed: %s\n", kPairingAddressRefused);
+        return 2;
+    }
+
+    try {
+        ApiClient api(settings.serverUrl, std::string());
+        const PairingResult result = api.pair(options.pairCode, machineName());
+        settings.token = result.token;
+        settings.organisation = result.organisation;
+        settings.company = result.companyName;
+        config.save(settings);
+        setStartWithWindows(true);
+        const std::string suffix =
+            result.organisation.empty() ? std::string() : " (" + result.organisation + ")";
+        std::printf("Paired with Tessaline%s.\n", suffix.c_str());
+        std::fflush(stdout);
+        return 0;
+    } catch (const ApiError& e) {
+        std::fprintf(stderr, "Pairing failed: %s\n", e.message.c_str());
+        return 2;
+    }
+}
+
+int runOnce(Config& config) {
+    SyncEngine engine(config, [](const SyncStatus& status) {
+        std::printf("%s%s%s\n", syncStateText(status.state), status.message.empty() ? "" : ": ",
+                    status.message.c_str());
+        std::fflush(stdout);
+    });
+    const bool healthy = engine.syncOnce();
+    const SyncStatus status = engine.status();
+    if (!status.lastJob.empty()) std::printf("Last job: %s\n", status.lastJob.c_str());
+    std::fflush(stdout);
+    return healthy ? 0 : 1;
+}
+
+}  // namespace tsl

@@ -1,0 +1,19 @@
+#pragma once
+
+namespace tsl {
+
+class Config;
+struct CommandLineOptions;
+
+// "--pair CODE [--server URL] [--tally-host HOST] [--tally-port PORT]": pairs this PC and saves
+// the settings. Prints "Paired with Tessaline[ (org)]." and returns 0, or prints
+// "Pairing failed: ..." on stderr and returns 2 with nothing changed. The server address must
+// be https (plain http only to localhost or 127.0.0.1), so the pairing code and the token never
+// cross a network in clear text.
+int runConsolePairing(Config& config, const CommandLineOptions& options);
+
+// "--once": sync passes on this thread, one printed line per state report, then the last job.
+// Returns 0 when the final state is Syncing or Up to date, else 1.
+int runOnce(Config& config);
+
+}  // namespace tsl

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace tsl {
+
+// The two requests that reach the sync worker from other threads without locks of the
+// caller's: "stop" (stays set until cleared) and "wake" (consumed by the wait it ends).
+// Windows: a manual-reset and an auto-reset event; elsewhere a mutex and a condition variable.
+class WorkerSignals {
+  public:
+    WorkerSignals();
+    ~WorkerSignals();
+    WorkerSignals(const WorkerSignals&) = delete;
+    WorkerSignals& operator=(const WorkerSignals&) = delete;
+
+    void requestStop();
+    void clearStop();
+    bool stopRequested() const;  // tests without waiting and without consuming
+    void wake();
+
+    // Waits until stop or wake is signalled or the time is up; a wake is consumed.
+    void waitForStopOrWake(std::uint32_t milliseconds);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace tsl
