@@ -409,3 +409,44 @@ TEST(HttpClient, HttpsTrustsOnlyKnownAuthoritiesAndModernTls) {
 
 }  // namespace
 }  // namespace tsl
+
+namespace tsl {
+namespace {
+
+// A scripted peer plays the proxy: a request that went through it arrives there in absolute
+// form ("GET http://host:port/path"). The system's proxy is set through http_proxy where the
+// platform takes it from there; the direct half holds everywhere.
+TEST(HttpClient, ProxyOnlyWhenNotDirect) {
+    const ScriptedPeer target(sandbox());
+    const ScriptedPeer proxy(sandbox());
+    target.script(R"({"status":200,"body":"direct","repeat":true})");
+    proxy.script(R"({"status":200,"body":"via proxy","repeat":true})");
+    const testing::ScopedEnv httpProxy("http_proxy", proxy.url(""));
+    const testing::ScopedEnv noProxy("no_proxy", "");
+    const testing::ScopedEnv noProxyUpper("NO_PROXY", "");
+
+    std::size_t proxied = 0;
+    if (testing::systemProxyFollowsHttpProxyVariable()) {
+        const HttpClient client(false, 5000);
+        const HttpResponse viaProxy = client.request(L"GET", target.url("/through"), {}, "");
+        ASSERT_TRUE(viaProxy.ok) << viaProxy.error;
+        EXPECT_EQ(viaProxy.body, "via proxy");
+        ASSERT_EQ(proxy.requestCount(), 1u);
+        EXPECT_EQ(parse(proxy.request(0)).line, "GET " + target.url("/through") + " HTTP/1.1");
+        EXPECT_EQ(target.requestCount(), 0u);
+        proxied = 1;
+    } else {
+        std::printf("skipped here: the proxied half (no proxy can be set up for a test)\n");
+    }
+
+    const HttpClient direct(true, 5000);
+    const HttpResponse straight = direct.request(L"GET", target.url("/straight"), {}, "");
+    ASSERT_TRUE(straight.ok) << straight.error;
+    EXPECT_EQ(straight.body, "direct");
+    EXPECT_EQ(proxy.requestCount(), proxied);
+    ASSERT_EQ(target.requestCount(), 1u);
+    EXPECT_EQ(parse(target.request(0)).line, "GET /straight HTTP/1.1");
+}
+
+}  // namespace
+}  // namespace tsl

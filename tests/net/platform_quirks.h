@@ -8,4 +8,10 @@ namespace tsl::testing {
 // there, not passed.
 bool platformMissesCutChunkedBodies();
 
+// True where the system's proxy can be set for a test through the http_proxy variable (libcurl
+// reads it). Windows takes its proxy from automatic discovery and the Internet settings instead;
+// Wine's automatic proxy goes direct whatever the variable says (only its default-proxy access
+// type reads http_proxy), so the proxied half of a test cannot be shown there.
+bool systemProxyFollowsHttpProxyVariable();
+
 }  // namespace tsl::testing

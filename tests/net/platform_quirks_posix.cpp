@@ -6,4 +6,8 @@ bool platformMissesCutChunkedBodies() {
     return false;
 }  // libcurl reports a partial transfer
 
+bool systemProxyFollowsHttpProxyVariable() {
+    return true;
+}
+
 }  // namespace tsl::testing

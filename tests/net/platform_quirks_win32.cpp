@@ -10,4 +10,8 @@ bool platformMissesCutChunkedBodies() {
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool systemProxyFollowsHttpProxyVariable() {
+    return false;
+}
+
 }  // namespace tsl::testing
