@@ -1,11 +1,13 @@
 // A private-profile INI file written the way Windows writes one: CRLF lines, "[section]"
 // headers, "key=value" entries, new sections appended, existing keys updated in place.
 #include <strings.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "config/ini_file.h"
@@ -110,13 +112,44 @@ bool findValue(const std::filesystem::path& path, const std::string& section,
     return false;
 }
 
+// An integer the way the Windows profile reader takes it: blanks, a sign, an optional "0x",
+// "0o" or "0b" base prefix, then digits up to the first one that does not fit; no digits give
+// 0. Beyond the 32-bit range the result saturates (Windows wraps around instead).
+int profileInt(const std::string& value) {
+    std::size_t i = 0;
+    while (i < value.size() && static_cast<unsigned char>(value[i]) <= ' ')
+        ++i;
+    bool negative = false;
+    if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+    int base = 10;
+    if (i + 1 < value.size() && value[i] == '0') {
+        const char prefix = value[i + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (base != 10) i += 2;
+    }
+    long long n = 0;
+    for (; i < value.size() && n <= INT_MAX; ++i) {
+        const char c = value[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'z' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'Z' ? c - 'A' + 10
+                                                 : base;
+        if (digit >= base) break;
+        n = n * base + digit;
+    }
+    if (negative) n = -n;
+    return static_cast<int>(n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : n);
+}
+
 bool writeLines(const std::filesystem::path& path, const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines)
         text += line + "\r\n";
-    // Written beside the file and renamed over it, so a reader never sees half a file.
+    // Written beside the file and renamed over it, so a reader never sees half a file. The
+    // name is the writer's own (process and thread): a console run may save next to the tray.
     std::filesystem::path temp = path;
-    temp += ".tmp";
+    temp += ".tmp-" + std::to_string(::getpid()) + "-" +
+            std::to_string(std::hash<std::thread::id>()(std::this_thread::get_id()));
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out) return false;
@@ -142,20 +175,7 @@ std::string IniFile::readString(const std::string& section, const std::string& k
 int IniFile::readInt(const std::string& section, const std::string& key, int def) const {
     std::string value;
     if (!findValue(path_, section, key, value) || value.empty()) return def;
-    std::size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
-    long long n = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        n = n * 10 + (value[i] - '0');
-        if (n > INT_MAX) break;
-    }
-    if (negative) n = -n;
-    if (n > INT_MAX) return INT_MAX;
-    if (n < INT_MIN) return INT_MIN;
-    return static_cast<int>(n);
+    return profileInt(value);
 }
 
 bool IniFile::writeString(const std::string& section, const std::string& key,

@@ -195,6 +195,63 @@ TEST_F(ConfigTest, DamagedFileGivesDefinedValues) {
     EXPECT_EQ(s.token, "");
 }
 
+TEST_F(ConfigTest, PortIsReadLikeTheProfileIntReader) {
+    struct Case {
+        const char* value;
+        int port;
+    } cases[] = {
+        {"8000", 8000}, {" 8000 ", 8000}, {"12abc", 12},  {"abc", 0},   {"-5", -5},
+        {"+7", 7},      {"", 9000},       {"\"81\"", 81}, {"0x10", 16}, {"0o17", 15},
+        {"0b101", 5},   {"-0x1F", -31},   {"0x", 0},      {"09", 9},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir.path() / "connector.ini", std::string("[tally]\r\nport=") + c.value + "\r\n");
+        EXPECT_EQ(tsl::Config(dir.path()).settings().tallyPort, c.port) << c.value;
+    }
+}
+
+// A file edited by hand: names in other cases, quoted values, comments, another section.
+TEST_F(ConfigTest, SaveIntoAnEditedFileUpdatesInPlaceAndKeepsTheRest) {
+    writeFile(dir.path() / "connector.ini",
+              "; written by hand\r\n[Extra]\r\nk=v\r\n[TALLY]\r\nHost = \"tally-pc\"\r\n"
+              "[Server]\r\nURL=https://h/api\r\nnoise without equals\r\n");
+    tsl::Config config(dir.path());
+    tsl::Settings s = config.settings();
+    EXPECT_EQ(s.tallyHost, "tally-pc");
+    EXPECT_EQ(s.serverUrl, "https://h/api");
+    s.company = "Co";
+    config.save(s);
+
+    const std::vector<std::string> l =
+        lines(tsl::decodeText(readFile(dir.path() / "connector.ini")));
+    auto indexOf = [&l](const std::string& prefix) {
+        std::size_t found = l.size(), count = 0;
+        for (std::size_t i = 0; i < l.size(); ++i) {
+            if (l[i].size() < prefix.size()) continue;
+            std::string head = l[i].substr(0, prefix.size());
+            for (char& ch : head)
+                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            if (head == prefix) found = (count++ == 0) ? i : l.size();
+        }
+        return found;  // l.size() when missing or present twice
+    };
+    for (const char* kept : {"; written by hand", "[extra]", "k=v", "noise without equals"})
+        EXPECT_LT(indexOf(kept), l.size()) << kept;
+    // Each key once, in its own section, which keeps its place in the file.
+    EXPECT_LT(indexOf("[extra]"), indexOf("[tally]"));
+    EXPECT_LT(indexOf("[tally]"), indexOf("host="));
+    EXPECT_LT(indexOf("host="), indexOf("[server]"));
+    EXPECT_LT(indexOf("[server]"), indexOf("url="));
+    EXPECT_LT(indexOf("url="), indexOf("company="));
+    EXPECT_LT(indexOf("company="), indexOf("[auth]"));
+    EXPECT_LT(indexOf("port="), indexOf("[server]"));
+
+    const tsl::Settings r = tsl::Config(dir.path()).settings();
+    EXPECT_EQ(r.tallyHost, "tally-pc");
+    EXPECT_EQ(r.company, "Co");
+    EXPECT_EQ(r.serverUrl, "https://h/api");
+}
+
 TEST_F(ConfigTest, ForeignOrDamagedTokensLoadEmpty) {
     tsl::Settings s;
     s.token = "abc";
