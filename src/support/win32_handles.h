@@ -23,4 +23,12 @@ struct KernelHandleCloser {
 };
 using KernelHandle = std::unique_ptr<void, KernelHandleCloser>;
 
+// Memory that a Windows function allocated with LocalAlloc for its caller (CommandLineToArgvW,
+// FormatMessageW, CryptProtectData). LocalFree(nullptr) is harmless.
+struct LocalMemoryFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+template <typename T>
+using LocalMemory = std::unique_ptr<T, LocalMemoryFreer>;
+
 }  // namespace tsl
