@@ -45,7 +45,9 @@ SandboxControl::SandboxControl()
 
 Json SandboxControl::call(const std::string& method, const std::string& path,
                           const std::string& jsonBody) const {
-    return Json::parse(exchange(method, control_ + path, jsonBody).body);
+    // The control port wants a body with every POST, if only an empty object.
+    const std::string body = jsonBody.empty() && method == "POST" ? "{}" : jsonBody;
+    return Json::parse(exchange(method, control_ + path, body).body);
 }
 
 std::string SandboxControl::bytes(const std::string& path) const {
