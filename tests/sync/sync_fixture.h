@@ -1,0 +1,79 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/api_client.h"
+#include "common/sandbox_client.h"
+#include "common/temp_dir.h"
+#include "config/config.h"
+#include "support/logger.h"
+#include "support/machine_name.h"
+#include "sync/sync_engine.h"
+
+namespace tsl::testing {
+
+// A connector paired with the sandbox: settings in a temporary folder, the log there too, an
+// engine whose listener records every status it is given.
+class SyncFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Logger::startIn(dir.path() / "logs", false);
+        drainJobQueue();
+        sandbox.call("POST", "/api/clear");
+        sandbox.call("POST", "/tally/clear");
+        config = std::make_unique<Config>(dir.path());
+        Settings s = config->settings();
+        s.serverUrl = sandbox.apiUrl();
+        s.tallyHost = "127.0.0.1";
+        s.tallyPort = sandbox.tallyPort();
+        config->save(s);
+        engine = std::make_unique<SyncEngine>(
+            *config, [this](const SyncStatus& status) { seen.push_back(status); });
+    }
+
+    void TearDown() override {
+        engine.reset();
+        Logger::reset();
+    }
+
+    void pair() {
+        const std::string code = sandbox.call("POST", "/api/codes").get("code").stringOr("");
+        ApiClient api(sandbox.apiUrl(), "");
+        const PairingResult result = api.pair(code, machineName());
+        Settings s = config->settings();
+        s.token = result.token;
+        config->save(s);
+    }
+
+    // Jobs left queued by an earlier test would be handed to this one: take them away.
+    void drainJobQueue() {
+        sandbox.call(
+            "POST", "/api/settings",
+            R"({"enabled":true,"pollSeconds":30,"syncError":"","companyName":"Sandbox Traders"})");
+        const std::string code = sandbox.call("POST", "/api/codes").get("code").stringOr("");
+        ApiClient api(sandbox.apiUrl(), ApiClient(sandbox.apiUrl(), "").pair(code, "drain").token);
+        while (api.nextJob(nullptr)) {
+        }
+    }
+
+    std::string log() const { return readFile(dir.path() / "logs" / "connector.log"); }
+    int logCount(const std::string& text) const {
+        const std::string all = log();
+        int count = 0;
+        for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    TempDir dir;
+    SandboxControl sandbox;
+    std::unique_ptr<Config> config;
+    std::unique_ptr<SyncEngine> engine;
+    std::vector<SyncStatus> seen;
+};
+
+}  // namespace tsl::testing

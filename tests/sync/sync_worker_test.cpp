@@ -1,0 +1,101 @@
+// The worker thread: start, stop, wake-ups. Unpaired, so every pass is quick and offline.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "common/temp_dir.h"
+#include "config/config.h"
+#include "support/logger.h"
+#include "sync/sync_engine.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class SyncWorker : public ::testing::Test {
+  protected:
+    void SetUp() override { tsl::Logger::startIn(dir.path() / "logs", false); }
+    void TearDown() override { tsl::Logger::reset(); }
+
+    // Waits up to two seconds for the listener to have been called at least n times.
+    bool waitForPasses(int n) {
+        for (int i = 0; i < 200 && passes.load() < n; ++i)
+            std::this_thread::sleep_for(10ms);
+        return passes.load() >= n;
+    }
+
+    tsl::testing::TempDir dir;
+    tsl::Config config{dir.path()};
+    std::atomic<int> passes{0};
+    tsl::SyncEngine engine{config, [this](const tsl::SyncStatus&) { ++passes; }};
+};
+
+TEST_F(SyncWorker, StartStopAndWake) {
+    engine.stop();  // without start: nothing
+    engine.start();
+    engine.start();  // one worker only
+    ASSERT_TRUE(waitForPasses(1));
+    // The pass asked for 30 s; a wake ends the wait at once.
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(passes.load(), 1);
+    engine.syncNow();
+    ASSERT_TRUE(waitForPasses(2));
+    engine.settingsChanged();
+    ASSERT_TRUE(waitForPasses(3));
+    const auto before = std::chrono::steady_clock::now();
+    engine.stop();  // ends the 30 s wait, joins
+    engine.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+    const int after = passes.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(passes.load(), after);
+
+    engine.start();  // a new worker, with the stop request cleared
+    ASSERT_TRUE(waitForPasses(after + 1));
+    engine.stop();
+
+    const std::string log = tsl::testing::readFile(dir.path() / "logs" / "connector.log");
+    std::size_t started = 0, stopped = 0;
+    for (std::size_t at = log.find("Sync loop started"); at != std::string::npos;
+         at = log.find("Sync loop started", at + 1))
+        ++started;
+    for (std::size_t at = log.find("Sync loop stopped"); at != std::string::npos;
+         at = log.find("Sync loop stopped", at + 1))
+        ++stopped;
+    EXPECT_EQ(started, 2u);
+    EXPECT_EQ(stopped, 2u);
+}
+
+TEST_F(SyncWorker, AWakeDuringAPassEndsTheNextWait) {
+    engine.syncNow();  // given before the worker runs: kept for its first wait
+    engine.start();
+    ASSERT_TRUE(waitForPasses(2));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(passes.load(), 2);  // several wakes, one extra pass
+    engine.stop();
+}
+
+TEST_F(SyncWorker, DestroyingARunningEngineJoinsTheWorker) {
+    auto other = std::make_unique<tsl::SyncEngine>(config, nullptr);
+    other->start();
+    std::this_thread::sleep_for(20ms);
+    other.reset();
+    SUCCEED();
+}
+
+TEST_F(SyncWorker, SettingsChangedRestartsTheBackOff) {
+    tsl::Settings s = config.settings();
+    s.token = "t";
+    s.serverUrl = "http://127.0.0.1:1";  // refused at once
+    s.tallyPort = 1;
+    config.save(s);
+    EXPECT_EQ(engine.runCycle(), 15);
+    EXPECT_EQ(engine.runCycle(), 30);
+    EXPECT_EQ(engine.runCycle(), 60);
+    engine.settingsChanged();
+    EXPECT_EQ(engine.runCycle(), 15);
+}
+
+}  // namespace
