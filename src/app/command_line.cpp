@@ -50,4 +50,11 @@ bool isConsoleRun(const CommandLineOptions& options) {
     return options.once || options.version || !options.pairCode.empty();
 }
 
+RunMode chooseRunMode(const CommandLineOptions& options) {
+    if (options.version) return RunMode::Version;
+    if (!options.pairCode.empty()) return RunMode::Pairing;
+    if (options.once) return RunMode::Once;
+    return RunMode::Resident;
+}
+
 }  // namespace tsl

@@ -31,6 +31,11 @@ int parsePort(const std::string& text);
 // tray (or, off Windows, the background agent).
 bool isConsoleRun(const CommandLineOptions& options);
 
+// What a run does, by precedence: "--version" answers before anything else, a pairing code wins
+// over "--once", and everything else is the resident program.
+enum class RunMode { Version, Pairing, Once, Resident };
+RunMode chooseRunMode(const CommandLineOptions& options);
+
 // The process's arguments as UTF-8; the platform halves implement this.
 std::vector<std::string> processArguments();
 

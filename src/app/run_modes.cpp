@@ -12,9 +12,10 @@ namespace tsl {
 
 int runApplication() {
     const CommandLineOptions options = parseCommandLine();
+    const RunMode mode = chooseRunMode(options);
     const bool console = isConsoleRun(options);
     if (console) prepareConsole();
-    if (options.version) {
+    if (mode == RunMode::Version) {
         // Before the log and the settings: "--version" touches no folder.
         std::printf("%s %s\n", kDisplayName, kVersion);
         std::fflush(stdout);
@@ -23,8 +24,8 @@ int runApplication() {
     HttpClient::initialise();  // before any thread exists
     Logger::start(console);
     Config config;
-    if (!options.pairCode.empty()) return runConsolePairing(config, options);
-    if (options.once) return runOnce(config);
+    if (mode == RunMode::Pairing) return runConsolePairing(config, options);
+    if (mode == RunMode::Once) return runOnce(config);
     return runResident(config, options);
 }
 

@@ -3,40 +3,109 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
+#include <tuple>
+
+namespace tsl {
+
+bool operator==(const CommandLineOptions& a, const CommandLineOptions& b) {
+    return std::tie(a.background, a.once, a.version, a.pairCode, a.server, a.tallyHost,
+                    a.tallyPort) == std::tie(b.background, b.once, b.version, b.pairCode, b.server,
+                                             b.tallyHost, b.tallyPort);
+}
+
+void PrintTo(const CommandLineOptions& o, std::ostream* out) {
+    *out << "{background " << o.background << ", once " << o.once << ", version " << o.version
+         << ", pair \"" << o.pairCode << "\", server \"" << o.server << "\", host \"" << o.tallyHost
+         << "\", port " << o.tallyPort << "}";
+}
+
+}  // namespace tsl
 
 namespace {
 
-tsl::CommandLineOptions parse(std::vector<std::string> args) {
-    args.insert(args.begin(), "connector.exe");
-    return tsl::parseArguments(args);
+using tsl::CommandLineOptions;
+using tsl::RunMode;
+
+CommandLineOptions options(auto... set) {
+    CommandLineOptions o;
+    (set(o), ...);
+    return o;
+}
+constexpr auto background = [](CommandLineOptions& o) { o.background = true; };
+constexpr auto once = [](CommandLineOptions& o) { o.once = true; };
+constexpr auto version = [](CommandLineOptions& o) { o.version = true; };
+auto pair(const char* v) {
+    return [v](CommandLineOptions& o) { o.pairCode = v; };
+}
+auto server(const char* v) {
+    return [v](CommandLineOptions& o) { o.server = v; };
+}
+auto host(const char* v) {
+    return [v](CommandLineOptions& o) { o.tallyHost = v; };
+}
+auto port(int v) {
+    return [v](CommandLineOptions& o) { o.tallyPort = v; };
 }
 
-TEST(CommandLine, SwitchesAndValues) {
-    auto o = parse({"--version", "--pair", "ABC", "--once"});
-    EXPECT_TRUE(o.version && o.once);
-    EXPECT_EQ(o.pairCode, "ABC");
-
-    o = parse({"--pair"});  // last: empty value, so this is not a console run
-    EXPECT_EQ(o.pairCode, "");
-    EXPECT_FALSE(tsl::isConsoleRun(o));
-
-    o = parse({"--pair", "--once"});  // the next element is taken whatever it is
-    EXPECT_EQ(o.pairCode, "--once");
-    EXPECT_FALSE(o.once);
-
-    o = parse({"--Once", "--pair=X", "-v", "stray", "--background"});
-    EXPECT_FALSE(o.once);
-    EXPECT_EQ(o.pairCode, "");
-    EXPECT_TRUE(o.background);
-    EXPECT_FALSE(tsl::isConsoleRun(o));
-
-    o = parse({"--server", "a", "--server", "b", "--tally-host", "", "--tally-port", "9001"});
-    EXPECT_EQ(o.server, "b");
-    EXPECT_EQ(o.tallyHost, "");
-    EXPECT_EQ(o.tallyPort, 9001);
-
-    EXPECT_EQ(parse({}).pairCode, "");
-    EXPECT_TRUE(tsl::parseArguments({}).pairCode.empty());
+TEST(CommandLine, SwitchesValuesAndRunMode) {
+    const struct Case {
+        std::vector<std::string> args;  // after the program name
+        CommandLineOptions expected;
+        RunMode mode;
+    } cases[] = {
+        {{}, options(), RunMode::Resident},
+        // "--version" wins over everything; the pairing code is still read.
+        {{"--version", "--pair", "X"}, options(version, pair("X")), RunMode::Version},
+        {{"--once", "--version", "--background"},
+         options(once, version, background),
+         RunMode::Version},
+        // A value switch as the last element has an empty value: no pairing.
+        {{"--pair"}, options(), RunMode::Resident},
+        {{"--once", "--pair"}, options(once), RunMode::Once},
+        {{"--pair", "", "--once"}, options(once), RunMode::Once},
+        // The next element is the value whatever it looks like.
+        {{"--pair", "--once"}, options(pair("--once")), RunMode::Pairing},
+        {{"--server", "--pair", "X"}, options(server("--pair")), RunMode::Resident},
+        {{"--tally-host", "--tally-port", "9"}, options(host("--tally-port")), RunMode::Resident},
+        // Pairing wins over "--once".
+        {{"--pair", "CODE", "--once"}, options(pair("CODE"), once), RunMode::Pairing},
+        // Exact, case-sensitive matches only; no equals-sign forms, no short forms.
+        {{"--Once", "--VERSION", "-once", "--once ", "once"}, options(), RunMode::Resident},
+        {{"--pair=X", "--server=https://x", "--tally-port=5", "--once=1", "-p", "X"},
+         options(),
+         RunMode::Resident},
+        // Overrides without a pairing code change nothing about the mode.
+        {{"--server", "https://x", "--tally-host", "tally", "--tally-port", "9001"},
+         options(server("https://x"), host("tally"), port(9001)),
+         RunMode::Resident},
+        {{"--server", "https://x", "--once"}, options(server("https://x"), once), RunMode::Once},
+        // Repeats: the last value wins, flags stay set.
+        {{"--server", "a", "--pair", "1", "--server", "b", "--pair", "2", "--tally-port", "7",
+          "--tally-port", "x"},
+         options(server("b"), pair("2")),
+         RunMode::Pairing},
+        {{"--tally-host", "h", "--tally-host", ""}, options(), RunMode::Resident},
+        {{"--background", "stray", "--background"}, options(background), RunMode::Resident},
+        // The port is read like atoi, saturating.
+        {{"--tally-port", "abc"}, options(), RunMode::Resident},
+        {{"--tally-port", "-5"}, options(port(-5)), RunMode::Resident},
+        {{"--tally-port", "  42x"}, options(port(42)), RunMode::Resident},
+        {{"--tally-port", "99999999999"}, options(port(INT_MAX)), RunMode::Resident},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "connector.exe");
+        const CommandLineOptions parsed = tsl::parseArguments(args);
+        std::string line;
+        for (const std::string& a : c.args)
+            line += "[" + a + "] ";
+        EXPECT_EQ(parsed, c.expected) << line;
+        EXPECT_EQ(tsl::chooseRunMode(parsed), c.mode) << line;
+        EXPECT_EQ(tsl::isConsoleRun(parsed), c.mode != RunMode::Resident) << line;
+    }
+    // Without even a program name every field keeps its default.
+    EXPECT_EQ(tsl::parseArguments({}), CommandLineOptions());
 }
 
 TEST(CommandLine, PortIsReadLikeAtoiButSaturates) {
@@ -48,23 +117,24 @@ TEST(CommandLine, PortIsReadLikeAtoiButSaturates) {
         {"0", 0},
         {"-5", -5},
         {"  42x", 42},
+        {"\t\n\v\f\r 8", 8},
         {"+7", 7},
         {"", 0},
+        {"-", 0},
+        {"007", 7},
         {"99999999999", INT_MAX},
         {"-99999999999", INT_MIN},
         {"2147483647", INT_MAX},
+        {"2147483648", INT_MAX},
         {"-2147483648", INT_MIN},
+        {"-2147483649", INT_MIN},
+        {"123456789012345678901234567890", INT_MAX},
         {"- 5", 0},
+        {"+-5", 0},
+        {"9 000", 9},
     };
     for (const Case& c : cases)
         EXPECT_EQ(tsl::parsePort(c.text), c.value) << c.text;
-}
-
-TEST(CommandLine, ConsoleRunChoice) {
-    EXPECT_TRUE(tsl::isConsoleRun(parse({"--once"})));
-    EXPECT_TRUE(tsl::isConsoleRun(parse({"--version"})));
-    EXPECT_TRUE(tsl::isConsoleRun(parse({"--pair", "X"})));
-    EXPECT_FALSE(tsl::isConsoleRun(parse({"--server", "https://x", "--background"})));
 }
 
 }  // namespace
