@@ -1,5 +1,6 @@
 #include "support/text.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -8,26 +9,6 @@ namespace tsl {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
-
-void appendCodePoint(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        const char b[2] = {static_cast<char>(0xC0 | (cp >> 6)),
-                           static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(b, 2);
-    } else if (cp < 0x10000) {
-        const char b[3] = {static_cast<char>(0xE0 | (cp >> 12)),
-                           static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                           static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(b, 3);
-    } else {
-        const char b[4] = {
-            static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-            static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(b, 4);
-    }
-}
 
 // Length of the well-formed UTF-8 sequence at p (at most n bytes available), or 0.
 std::size_t sequenceLength(const unsigned char* p, std::size_t n) {
@@ -50,30 +31,55 @@ std::size_t sequenceLength(const unsigned char* p, std::size_t n) {
     return 0;
 }
 
+bool isHighSurrogate(char32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
 // UTF-16 code units, read through unitAt(i), to UTF-8; unpaired surrogates become U+FFFD.
+// Two passes, measure then write through a pointer: a 64 MB answer is converted without
+// reallocations or a byte-by-byte append.
 template <typename UnitAt>
 std::string unitsToUtf8(std::size_t count, UnitAt unitAt) {
-    std::string out;
-    out.reserve(count + count / 8);
-    std::size_t i = 0;
-    while (i < count) {
-        char32_t cp = unitAt(i++);
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char32_t u = unitAt(i);
+        if (u < 0x80) {
+            length += 1;
+        } else if (u < 0x800) {
+            length += 2;
+        } else if (isHighSurrogate(u) && i + 1 < count && isLowSurrogate(unitAt(i + 1))) {
+            length += 4;
+            ++i;
+        } else {
+            length += 3;  // the rest of the BMP, and U+FFFD for an unpaired surrogate
+        }
+    }
+    std::string out(length, '\0');
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    for (std::size_t i = 0; i < count; ++i) {
+        char32_t cp = unitAt(i);
         if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
+            *o++ = static_cast<unsigned char>(cp);
             continue;
         }
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            const char32_t next = i < count ? unitAt(i) : 0;
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
-                ++i;
-            } else {
-                cp = kReplacement;
-            }
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            cp = kReplacement;
+        if (cp < 0x800) {
+            *o++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+            *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+            continue;
         }
-        appendCodePoint(out, cp);
+        if (isHighSurrogate(cp) && i + 1 < count && isLowSurrogate(unitAt(i + 1))) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unitAt(++i) - 0xDC00);
+            *o++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+            *o++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+        } else {
+            if (isHighSurrogate(cp) || isLowSurrogate(cp)) cp = kReplacement;
+            *o++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+        }
+        *o++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
     return out;
 }

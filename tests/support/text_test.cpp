@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 std::string bytes(std::initializer_list<int> values) {
@@ -9,6 +11,18 @@ std::string bytes(std::initializer_list<int> values) {
     for (int v : values)
         out.push_back(static_cast<char>(v));
     return out;
+}
+
+std::string referenceUtf8(char32_t cp) {
+    if (cp < 0x80) return bytes({static_cast<int>(cp)});
+    if (cp < 0x800)
+        return bytes({static_cast<int>(0xC0 | cp >> 6), static_cast<int>(0x80 | (cp & 0x3F))});
+    if (cp < 0x10000) {
+        return bytes({static_cast<int>(0xE0 | cp >> 12), static_cast<int>(0x80 | (cp >> 6 & 0x3F)),
+                      static_cast<int>(0x80 | (cp & 0x3F))});
+    }
+    return bytes({static_cast<int>(0xF0 | cp >> 18), static_cast<int>(0x80 | (cp >> 12 & 0x3F)),
+                  static_cast<int>(0x80 | (cp >> 6 & 0x3F)), static_cast<int>(0x80 | (cp & 0x3F))});
 }
 
 TEST(Text, TrimRemovesOnlyTheFourBlanksAtTheEnds) {
@@ -25,9 +39,36 @@ TEST(Text, Utf8RoundTripsThroughWideText) {
     for (const std::string& s : samples)
         EXPECT_EQ(tsl::toUtf8(tsl::fromUtf8(s)), s);
     EXPECT_EQ(tsl::fromUtf8("").size(), 0u);
-    // An invalid byte becomes U+FFFD.
-    EXPECT_EQ(tsl::toUtf8(tsl::fromUtf8(bytes({'a', 0xFF, 'b'}))),
-              bytes({'a', 0xEF, 0xBF, 0xBD, 'b'}));
+}
+
+TEST(Text, InvalidUtf8BecomesOneReplacementPerFaultyPiece) {
+    const std::string fffd = bytes({0xEF, 0xBF, 0xBD});
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {bytes({'a', 0xFF, 'b'}), "a" + fffd + "b"},
+        {bytes({'a', 0xE2, 0x82, 'b'}), "a" + fffd + "b"},  // a cut character is one U+FFFD
+        {bytes({0xF0, 0x9F, 0x98}), fffd},
+        {bytes({0xC0, 0xAF}), fffd + fffd},  // overlong: neither byte can start a character
+        {bytes({0x80, 0x80}), fffd + fffd},
+        {bytes({0xF5, 0x80}), fffd + fffd},
+        {bytes({0xE2, 0x82, 0xAC, 0xE2}), bytes({0xE2, 0x82, 0xAC}) + fffd},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tsl::toUtf8(tsl::fromUtf8(c.in)), c.out) << c.in;
+}
+
+TEST(Text, WideTextSurrogatesAreNeverPairedAcrossCodePoints) {
+    if constexpr (sizeof(wchar_t) == 4) {
+        // In UTF-32 a surrogate value is no character, even next to its partner.
+        const std::wstring wide{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
+        EXPECT_EQ(tsl::toUtf8(wide), bytes({0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD}));
+    } else {
+        const std::wstring wide{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
+        EXPECT_EQ(tsl::toUtf8(wide), bytes({0xF0, 0x9F, 0x98, 0x80}));
+        EXPECT_EQ(tsl::toUtf8(std::wstring(1, static_cast<wchar_t>(0xDE00))),
+                  bytes({0xEF, 0xBF, 0xBD}));
+    }
 }
 
 TEST(Text, Utf16UnpairedSurrogatesBecomeReplacement) {
@@ -75,6 +116,18 @@ TEST(Text, DecodeTextByMark) {
         {bytes({0x80}), bytes({0xE2, 0x82, 0xAC})},    // ANSI euro sign
         {"", ""},
         {bytes({0xFF, 0xFE, 0x3D, 0xD8, 0x00, 0xDE}), bytes({0xF0, 0x9F, 0x98, 0x80})},
+        {bytes({0xFE, 0xFF, 0xD8, 0x3D, 0xDE, 0x00}), bytes({0xF0, 0x9F, 0x98, 0x80})},
+        {bytes({0xFE, 0xFF, 0x00, 'A', 0x00}), "A"},  // big-endian, odd byte dropped
+        {bytes({0xFF, 0xFE, 0x00, 0xD8, 'A', 0}), bytes({0xEF, 0xBF, 0xBD, 'A'})},  // lone half
+        {bytes({0xFF, 0xFE}), ""},
+        {bytes({0xFE, 0xFF}), ""},
+        {bytes({0xEF, 0xBB, 0xBF}), ""},
+        {bytes({0xFF, 0xFE, 0xEF, 0xBB}), bytes({0xEB, 0xAF, 0xAF})},  // the first mark wins
+        {bytes({'A', 0, 0xE9, 0}), bytes({'A', 0xC3, 0xA9})},          // no mark, not ASCII
+        {bytes({'A', 0, 0, 0}), bytes({'A', 0})},
+        {bytes({0, 'A', 0, 'B'}), bytes({0, 'A', 0, 'B'})},  // byte 0 is zero: not that rule
+        {bytes({'c', 'a', 'f', 0xE9}), bytes({'c', 'a', 'f', 0xC3, 0xA9})},
+        {bytes({0xE2, 0x82, 0xAC}), bytes({0xE2, 0x82, 0xAC})},  // valid UTF-8 stays
     };
     for (const Case& c : cases) {
         EXPECT_EQ(tsl::decodeText(c.in), c.out);
@@ -82,11 +135,68 @@ TEST(Text, DecodeTextByMark) {
     }
 }
 
+#ifndef _WIN32
+// Windows-1252 stands in for the ANSI code page; the five bytes it leaves undefined are U+FFFD.
+TEST(Text, AnsiOffWindowsIsWindows1252) {
+    EXPECT_EQ(tsl::ansiToUtf8(bytes({0x80, 0x9F, 0xA0, 0xFF})),
+              bytes({0xE2, 0x82, 0xAC, 0xC5, 0xB8, 0xC2, 0xA0, 0xC3, 0xBF}));
+    for (int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+        EXPECT_EQ(tsl::ansiToUtf8(bytes({undefined})), bytes({0xEF, 0xBF, 0xBD})) << undefined;
+}
+#endif
+
 TEST(Text, DecodeTextMovesPlainUtf8WithoutCopying) {
     std::string body(1 << 20, 'x');
     const char* storage = body.data();
     const std::string out = tsl::decodeText(std::move(body));
     EXPECT_EQ(out.data(), storage);
+
+    std::string marked = bytes({0xEF, 0xBB, 0xBF}) + std::string(1 << 20, 'y');
+    storage = marked.data();
+    const std::string unmarked = tsl::decodeText(std::move(marked));
+    EXPECT_EQ(unmarked.data(), storage);  // the mark is cut in place
+    EXPECT_EQ(unmarked, std::string(1 << 20, 'y'));
+}
+
+// Random code points (some of them lone surrogates) encoded by a plain reference encoder, then
+// decoded from UTF-16 in both byte orders, with and without a trailing odd byte.
+TEST(Text, DecodeUtf16MatchesAReferenceEncoder) {
+    std::mt19937 random(20250131);
+    for (int round = 0; round < 50; ++round) {
+        std::u16string units;
+        std::string expected;
+        for (int i = 0; i < 300; ++i) {
+            const int kind = static_cast<int>(random() % 5);
+            char32_t cp = kind == 0   ? random() % 0x80
+                          : kind == 1 ? 0x80 + random() % 0x780
+                          : kind == 2 ? 0x800 + random() % 0xF800
+                                      : 0x10000 + random() % 0x100000;
+            const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+            if (cp >= 0x10000) {
+                units.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+                units.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            } else if (surrogate) {
+                // A lone surrogate: make sure the next unit cannot complete it.
+                units.push_back(static_cast<char16_t>(cp));
+                units.push_back(u'x');
+            } else {
+                units.push_back(static_cast<char16_t>(cp));
+            }
+            expected += referenceUtf8(surrogate ? 0xFFFD : cp);
+            if (surrogate) expected += 'x';
+        }
+        std::string le = bytes({0xFF, 0xFE}), be = bytes({0xFE, 0xFF});
+        for (char16_t u : units) {
+            le += static_cast<char>(u & 0xFF);
+            le += static_cast<char>(u >> 8);
+            be += static_cast<char>(u >> 8);
+            be += static_cast<char>(u & 0xFF);
+        }
+        ASSERT_EQ(tsl::decodeText(le), expected);
+        ASSERT_EQ(tsl::decodeText(be + "!"), expected);
+        ASSERT_EQ(tsl::utf16ToUtf8(units.data(), units.size()), expected);
+        ASSERT_EQ(tsl::toUtf8(tsl::fromUtf8(expected)), expected);
+    }
 }
 
 }  // namespace
