@@ -12,6 +12,16 @@ using tsl::testing::readFile;
 using tsl::testing::TempDir;
 using tsl::testing::writeFile;
 
+std::string withoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// "YYYY-MM-DD hh:mm:ss.mmm [INFO] " + text + "\r\n"
+std::size_t lineLength(const std::string& text) {
+    return 23 + 8 + text.size() + 2;
+}
+
 class LoggerTest : public ::testing::Test {
   protected:
     void TearDown() override { tsl::Logger::reset(); }
@@ -19,12 +29,28 @@ class LoggerTest : public ::testing::Test {
 };
 
 TEST_F(LoggerTest, NothingIsWrittenBeforeStart) {
+    ::testing::internal::CaptureStdout();
     tsl::Logger::info("lost");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(tsl::Logger::folder().empty());
     tsl::Logger::startIn(dir.path() / "logs", false);
     tsl::Logger::warn("kept");
     const std::string text = readFile(dir.path() / "logs" / "connector.log");
     EXPECT_EQ(text.find("lost"), std::string::npos);
+    EXPECT_NE(text.find("kept"), std::string::npos);
     EXPECT_EQ(tsl::Logger::folder(), dir.path() / "logs");
+}
+
+// The console shows the file's lines, whatever line ending the console uses.
+TEST_F(LoggerTest, ConsoleEchoShowsTheSameLines) {
+    tsl::Logger::startIn(dir.path(), true);
+    ::testing::internal::CaptureStdout();
+    tsl::Logger::info("one");
+    tsl::Logger::error("two");
+    const std::string echoed = withoutCarriageReturns(::testing::internal::GetCapturedStdout());
+    const std::string logged = withoutCarriageReturns(readFile(dir.path() / "connector.log"));
+    EXPECT_EQ(echoed, logged);
+    EXPECT_NE(logged.find("[ERROR] two\n"), std::string::npos);
 }
 
 TEST_F(LoggerTest, LineFormat) {
@@ -58,11 +84,36 @@ TEST_F(LoggerTest, RotatesOnlyAboveFiveMebibytes) {
     EXPECT_LT(fresh.size(), 100u);
 }
 
-TEST_F(LoggerTest, UnwritableFolderDropsLinesSilently) {
-    writeFile(dir.path() / "file", "x");
-    tsl::Logger::startIn(dir.path() / "file" / "logs", false);  // a folder under a file
-    tsl::Logger::info("nowhere to go");
-    SUCCEED();
+TEST_F(LoggerTest, RotationThatCannotRenameKeepsAppending) {
+    const auto log = dir.path() / "connector.log";
+    tsl::Logger::startIn(dir.path(), false);
+    writeFile(log, std::string(tsl::Logger::kRotateBytes + 1, 'c'));
+    // A folder in the backup's place cannot be replaced by a rename.
+    std::filesystem::create_directories(dir.path() / "connector.1.log" / "in use");
+    tsl::Logger::info("still logged");
+    EXPECT_EQ(std::filesystem::file_size(log),
+              tsl::Logger::kRotateBytes + 1 + lineLength("still logged"));
 }
+
+TEST_F(LoggerTest, UnwritableFolderDropsLinesButStillEchoes) {
+    writeFile(dir.path() / "file", "x");
+    tsl::Logger::startIn(dir.path() / "file" / "logs", true);  // a folder under a file
+    ::testing::internal::CaptureStdout();
+    tsl::Logger::info("nowhere to go");
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find("[INFO] nowhere to go"),
+              std::string::npos);
+    EXPECT_EQ(readFile(dir.path() / "file"), "x");
+}
+
+#ifndef _WIN32
+TEST_F(LoggerTest, StartLogsUnderTheStateFolder) {
+    tsl::testing::ScopedEnv state("XDG_STATE_HOME", (dir.path() / "state").string());
+    tsl::Logger::start(false);
+    const auto folder = dir.path() / "state" / "Tessaline" / "Tally Connector" / "logs";
+    EXPECT_EQ(tsl::Logger::folder(), folder);
+    tsl::Logger::info("first line");
+    EXPECT_NE(readFile(folder / "connector.log").find("first line"), std::string::npos);
+}
+#endif
 
 }  // namespace
