@@ -29,6 +29,8 @@ std::vector<std::string> readLines(const std::filesystem::path& path) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
     }
+    // Editors may put a UTF-8 mark in front; it would hide the first section's header.
+    if (!lines.empty() && lines.front().rfind("\xEF\xBB\xBF", 0) == 0) lines.front().erase(0, 3);
     return lines;
 }
 

@@ -195,6 +195,14 @@ TEST_F(ConfigTest, DamagedFileGivesDefinedValues) {
     EXPECT_EQ(s.token, "");
 }
 
+TEST_F(ConfigTest, FileSavedByAnEditorWithAUtf8MarkIsRead) {
+    writeFile(dir.path() / "connector.ini",
+              "\xEF\xBB\xBF[server]\r\nurl=https://h/api\r\norganisation=Caf\xC3\xA9\r\n");
+    const tsl::Settings s = tsl::Config(dir.path()).settings();
+    EXPECT_EQ(s.serverUrl, "https://h/api");
+    EXPECT_EQ(s.organisation, "Caf\xC3\xA9");
+}
+
 TEST_F(ConfigTest, PortIsReadLikeTheProfileIntReader) {
     struct Case {
         const char* value;
