@@ -102,6 +102,17 @@ TEST_F(ConfigTest, DefaultsWithoutFileAndNoFileWritten) {
     EXPECT_FALSE(std::filesystem::exists(config.iniPath()));
 }
 
+#ifndef _WIN32
+TEST_F(ConfigTest, FirstStartCreatesTheProgramFolderUnderTheConfigFolder) {
+    tsl::testing::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
+    const tsl::Config first;
+    const auto folder = dir.path() / "config" / "Tessaline" / "Tally Connector";
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(first.iniPath(), folder / "connector.ini");
+    EXPECT_FALSE(std::filesystem::exists(first.iniPath()));
+}
+#endif
+
 // The value of "token=" in the file's text ("" when the key is missing).
 std::string storedToken(const std::string& text) {
     const std::size_t key = text.find("token=");
