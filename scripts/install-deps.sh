@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang-14 libfuzzer-14-dev clang-format
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev openssl curl
-  rapidjson-dev nlohmann-json3-dev locales-all
+  rapidjson-dev nlohmann-json3-dev locales-all python3
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth
 )
