@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Windows program under Wine: --version, imports, resources, the unbuilt modes.
+# The Windows program under Wine: --version, imports, the console modes, the unbuilt tray run.
 set -u
-exe=$1 wine_run=$2 prefix=$3 objdump=$4 windres=$5
+exe=$1 wine_run=$2 prefix=$3 objdump=$4
 fail=0
 check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
 
@@ -18,27 +18,25 @@ dlls=$("$objdump" -p "$exe" | awk '/DLL Name/ {print tolower($3)}')
 bad=$(echo "$dlls" | grep -v -E '^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|crypt32|winhttp|comctl32|msvcrt|ws2_32|bcrypt|ntdll)\.dll$' || true)
 check "imports only Windows' own DLLs ($(echo $dlls))" '[ -z "$bad" ]'
 
-rc_text=$("$windres" -i "$exe" -O rc 2>/dev/null)
-for v in '"CompanyName", "Tessaline"' '"FileDescription", "Tessaline Tally Connector"' \
-         '"FileVersion", "1.0.0"' '"InternalName", "TessalineTallyConnector"' \
-         '"OriginalFilename", "TessalineTallyConnector.exe"' '"ProductName", "Tessaline Tally Connector"' \
-         '"ProductVersion", "1.0.0"' 'BLOCK "040904b0"' '0x409, 1200'; do
-  check "version resource has $v" 'grep -qF -- "$v" <<<"$rc_text"'
-done
-for m in 'name="Tessaline.TallyConnector"' 'version="1.0.0.0"' 'Microsoft.Windows.Common-Controls' \
-         'level="asInvoker"' 'uiAccess="false"' 'true/pm' 'PerMonitorV2' \
-         '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' '{1f676c76-80e1-4239-95bb-83d0f6d0da78}' \
-         '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
-  check "manifest has $m" 'strings "$exe" | grep -qF -- "$m"'
-done
+# The manifest and the version information are read back by test_e2e_executable.
 
 rm -rf "$roaming" "$local_"
 out=$("$wine_run" "$exe" --once); rc=$?; out=$(tr -d '\r' <<<"$out")
 check "--once unpaired: the state line and exit 1" \
   '[ $rc -eq 1 ] && grep -qx "Not connected to Tessaline: Pair this PC with Tessaline to start syncing" <<<"$out"'
-err=$("$wine_run" "$exe" --pair CODE --server http://192.168.1.10 2>&1 >/dev/null | tr -d '\r'); rc=$?
+check "a run past --version makes the folders looked for above" '[ -d "$roaming" ] && [ -d "$local_" ]'
+err=$("$wine_run" "$exe" --pair CODE --server http://192.168.1.10 2>&1 >/dev/null); rc=$?
+err=$(tr -d '\r' <<<"$err")
 check "pairing over plain http to another host is refused, exit 2" \
-  '[ "$err" = "Pairing failed: The server address must start with https://" ]'
+  '[ $rc -eq 2 ] && [ "$err" = "Pairing failed: The server address must start with https://" ]'
 check "a refused pairing writes no settings" '[ ! -e "$roaming/Tally Connector/connector.ini" ]'
+log="$local_/Tally Connector/logs/connector.log"
+rm -f "$log"
+"$wine_run" "$exe" --background >/dev/null 2>&1; rc=$?
+lines=$(tr -d '\r' <"$log" 2>/dev/null | sed 's/^[0-9 :.-]*//')
+expected="[INFO] Tessaline Tally Connector 1.0.0 starting
+[ERROR] The tray program is not available in this build yet
+[INFO] Exiting"
+check "tray run not built yet: exit 1 with its log lines" '[ $rc -eq 1 ] && [ "$lines" = "$expected" ]'
 rm -rf "$roaming" "$local_"
 exit $fail
