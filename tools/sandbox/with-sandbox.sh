@@ -31,7 +31,7 @@ stop() {
 }
 trap stop EXIT
 
-for _ in $(seq 1 300); do
+for _ in $(seq 1 1200); do  # up to a minute on a loaded machine
   [ -f "$work/env" ] && break
   if ! kill -0 "$pid" 2>/dev/null; then
     echo "with-sandbox.sh: the sandbox did not start:" >&2
