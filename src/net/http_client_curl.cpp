@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "net/http_client_testing.h"
@@ -110,8 +113,11 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     if (startsWithNoCase(line, "HTTP/")) {
         ex.headersDone = false;
         ex.blockRedirects = false;
-        const std::size_t blank = line.find(' ');
-        ex.blockStatus = blank == std::string_view::npos ? 0 : std::atol(line.data() + blank + 1);
+        // The status follows the first blank; the line is not zero-terminated.
+        const std::size_t blank = std::min(line.find(' '), line.size());
+        ex.blockStatus = 0;
+        std::from_chars(line.data() + blank + (blank < line.size() ? 1 : 0),
+                        line.data() + line.size(), ex.blockStatus);
     } else if (startsWithNoCase(line, "location:")) {
         ex.blockRedirects = ex.blockStatus >= 300 && ex.blockStatus < 400;
     } else if (line == "\r\n" || line == "\n") {
@@ -185,8 +191,9 @@ bool append(HeaderList& list, const std::string& line) {
 }
 
 // The caller's headers in order, then "Name:" entries that stop curl from adding its own
-// Accept, Expect and form Content-Type (an entry without a value only removes).
-CURLcode buildHeaders(const HttpHeaders& headers, bool hasBody, HeaderList& list) {
+// Accept, Expect and (for any POST, even an empty one) form Content-Type; an entry without a
+// value only removes.
+CURLcode buildHeaders(const HttpHeaders& headers, HeaderList& list) {
     for (const auto& [wideName, wideValue] : headers) {
         const std::string name = toUtf8(wideName);
         const std::string value = toUtf8(wideValue);
@@ -197,7 +204,7 @@ CURLcode buildHeaders(const HttpHeaders& headers, bool hasBody, HeaderList& list
     }
     if (!hasHeader(headers, "Accept") && !append(list, "Accept:")) return CURLE_OUT_OF_MEMORY;
     if (!hasHeader(headers, "Expect") && !append(list, "Expect:")) return CURLE_OUT_OF_MEMORY;
-    if (hasBody && !hasHeader(headers, "Content-Type") && !append(list, "Content-Type:")) {
+    if (!hasHeader(headers, "Content-Type") && !append(list, "Content-Type:")) {
         return CURLE_OUT_OF_MEMORY;
     }
     return CURLE_OK;
@@ -333,8 +340,7 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
 
     const std::string verb = toUtf8(method);
     HeaderList list;
-    CURLcode code = isHttpToken(verb) ? buildHeaders(headers, !body.empty(), list)
-                                      : CURLE_BAD_FUNCTION_ARGUMENT;
+    CURLcode code = isHttpToken(verb) ? buildHeaders(headers, list) : CURLE_BAD_FUNCTION_ARGUMENT;
     Exchange ex;
     ex.handle = handle.get();
     ex.silenceLimit = std::chrono::milliseconds(session_->timeoutMs);
