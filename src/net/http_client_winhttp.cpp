@@ -109,6 +109,63 @@ DWORD readBody(HINTERNET request, bool bodyExpected, std::string& body) {
     }
 }
 
+// After the answer's headers: the status (0 when it cannot be read) and the whole body.
+HttpResponse receive(HINTERNET request, const std::wstring& method, const std::string& host) {
+    HttpResponse response;
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    // Answers to HEAD, 204 and 304 carry no body whatever their Content-Length says.
+    const bool bodyExpected = method != L"HEAD" && status >= 200 && status != 204 && status != 304;
+    if (const DWORD code = readBody(request, bodyExpected, response.body); code != ERROR_SUCCESS) {
+        return failure("Reading the response from " + host + " failed", code);
+    }
+    response.ok = true;
+    response.status = status;
+    return response;
+}
+
+// Steps 4 to 10 on an open connection: the request handle, the header block, sending, waiting
+// for the answer and reading it. The request handle is closed on every path.
+HttpResponse exchange(HINTERNET connection, const CrackedUrl& target, const std::string& host,
+                      const std::wstring& method, const HttpHeaders& headers,
+                      const std::string& body, DWORD responseTimeoutMs) {
+    std::wstring block;
+    if (!isHttpToken(toUtf8(method)) || !buildHeaderBlock(headers, block)) {
+        return failure("Could not open request", ERROR_INVALID_PARAMETER);
+    }
+    InternetHandle request(WinHttpOpenRequest(
+        connection, method.c_str(), target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+        WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) {
+        const DWORD code = GetLastError();
+        return failure("Could not open request", code);
+    }
+    // The wait for the answer's headers has a time-out of its own (90 s by default), which
+    // would cut a slow Tally short long before the caller's ten minutes; it gets the caller's.
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeoutMs,
+                     sizeof(responseTimeoutMs));
+
+    // The send call takes a 32-bit length; a longer body would go out cut short.
+    if (body.size() > std::numeric_limits<DWORD>::max()) {
+        return failure("Could not send request to " + host, ERROR_INVALID_PARAMETER);
+    }
+    const DWORD length = static_cast<DWORD>(body.size());
+    void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
+    if (!WinHttpSendRequest(request.get(),
+                            block.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : block.c_str(),
+                            block.empty() ? 0 : static_cast<DWORD>(-1), data, length, length, 0)) {
+        const DWORD code = GetLastError();
+        return failure("Could not send request to " + host, code);
+    }
+    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+        const DWORD code = GetLastError();
+        return failure("No response from " + host, code);
+    }
+    return receive(request.get(), method, host);
+}
+
 }  // namespace
 
 struct HttpClient::Session {
@@ -166,54 +223,8 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
         return failure("Could not connect to " + host, code);
     }
 
-    std::wstring block;
-    if (!isHttpToken(toUtf8(method)) || !buildHeaderBlock(headers, block)) {
-        return failure("Could not open request", ERROR_INVALID_PARAMETER);
-    }
-    InternetHandle request(WinHttpOpenRequest(
-        connection.get(), method.c_str(), target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-        WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) {
-        const DWORD code = GetLastError();
-        return failure("Could not open request", code);
-    }
-    // The wait for the answer's headers has a time-out of its own (90 s by default), which
-    // would cut a slow Tally short long before the caller's ten minutes; it gets the caller's.
-    DWORD responseTimeout = session_->responseTimeoutMs;
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
-                     sizeof(responseTimeout));
-
-    // The send call takes a 32-bit length; a longer body would go out cut short.
-    if (body.size() > std::numeric_limits<DWORD>::max()) {
-        return failure("Could not send request to " + host, ERROR_INVALID_PARAMETER);
-    }
-    const DWORD length = static_cast<DWORD>(body.size());
-    void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
-    if (!WinHttpSendRequest(request.get(),
-                            block.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : block.c_str(),
-                            block.empty() ? 0 : static_cast<DWORD>(-1), data, length, length, 0)) {
-        const DWORD code = GetLastError();
-        return failure("Could not send request to " + host, code);
-    }
-    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-        const DWORD code = GetLastError();
-        return failure("No response from " + host, code);
-    }
-
-    HttpResponse response;
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    // Answers to HEAD, 204 and 304 carry no body whatever their Content-Length says.
-    const bool bodyExpected = method != L"HEAD" && status >= 200 && status != 204 && status != 304;
-    if (const DWORD code = readBody(request.get(), bodyExpected, response.body);
-        code != ERROR_SUCCESS) {
-        return failure("Reading the response from " + host + " failed", code);
-    }
-    response.ok = true;
-    response.status = status;
-    return response;
+    return exchange(connection.get(), target, host, method, headers, body,
+                    session_->responseTimeoutMs);
 }
 
 }  // namespace tsl
