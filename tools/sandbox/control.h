@@ -32,7 +32,7 @@ struct Sandbox {
     std::atomic<bool> shutdownRequested{false};
 
     std::mutex peersMutex;
-    std::map<int, std::unique_ptr<ScriptedPeer>> peers;
+    std::map<int, std::shared_ptr<ScriptedPeer>> peers;  // shared: a call may outlive removal
     int nextPeerId = 1;
 };
 
