@@ -51,11 +51,11 @@ httplib::Server::Handler guarded(Handler handler) {
     };
 }
 
-ScriptedPeer* findPeer(Sandbox& sandbox, const std::string& id) {
+std::shared_ptr<ScriptedPeer> findPeer(Sandbox& sandbox, const std::string& id) {
     std::lock_guard lock(sandbox.peersMutex);
     auto it = sandbox.peers.find(std::stoi(id));
     if (it == sandbox.peers.end()) throw std::invalid_argument("no peer " + id);
-    return it->second.get();
+    return it->second;
 }
 
 json createPeer(Sandbox& sandbox, const json& spec) {
@@ -70,7 +70,7 @@ json createPeer(Sandbox& sandbox, const json& spec) {
     } else if (tls != "none") {
         throw std::invalid_argument("tls must be none, modern, tls11 or untrusted");
     }
-    auto peer = std::make_unique<ScriptedPeer>(std::move(context));
+    auto peer = std::make_shared<ScriptedPeer>(std::move(context));
     const int port = peer->port();
     const std::string url =
         std::string(tls == "none" ? "http" : "https") + "://127.0.0.1:" + std::to_string(port);
@@ -101,7 +101,7 @@ void addPeerRoutes(httplib::Server& server, Sandbox& sandbox) {
                   }));
     server.Get(
         R"(/peers/(\d+)/requests)", guarded([&](const httplib::Request& q, httplib::Response& r) {
-            ScriptedPeer* peer = findPeer(sandbox, q.matches[1]);
+            const auto peer = findPeer(sandbox, q.matches[1]);
             sendJson(r,
                      {{"count", peer->requestCount()}, {"connections", peer->connectionCount()}});
         }));
@@ -116,7 +116,7 @@ void addPeerRoutes(httplib::Server& server, Sandbox& sandbox) {
                    r.set_content(*bytes, "application/octet-stream");
                }));
     server.Delete(R"(/peers/(\d+))", guarded([&](const httplib::Request& q, httplib::Response& r) {
-                      std::unique_ptr<ScriptedPeer> gone;
+                      std::shared_ptr<ScriptedPeer> gone;
                       {
                           std::lock_guard lock(sandbox.peersMutex);
                           auto it = sandbox.peers.find(std::stoi(q.matches[1]));
