@@ -1,0 +1,172 @@
+#include "api/api_client.h"
+
+#include <gtest/gtest.h>
+
+#include "common/sandbox_client.h"
+
+namespace {
+
+using tsl::testing::jsonText;
+using tsl::testing::ScriptedPeer;
+
+class ApiClientTest : public ::testing::Test {
+  protected:
+    // One scripted answer, then the call; returns the message of the ApiError thrown, or
+    // "NotPaired", or "(no error)".
+    template <typename Call>
+    std::string failureOf(const std::string& reply, Call call) {
+        peer.script(reply);
+        try {
+            call();
+        } catch (const tsl::ApiError& e) {
+            return e.message;
+        } catch (const tsl::NotPaired&) {
+            return "NotPaired";
+        }
+        return "(no error)";
+    }
+
+    std::string requestBody(std::size_t index) const {
+        const std::string raw = peer.request(index);
+        return raw.substr(raw.find("\r\n\r\n") + 4);
+    }
+
+    tsl::testing::SandboxControl sandbox;
+    ScriptedPeer peer{sandbox};
+    tsl::ApiClient paired{peer.url("/api/v1/"), "tok\xC3\xA9n"};
+    tsl::ApiClient unpaired{peer.url("/api"), ""};
+};
+
+TEST_F(ApiClientTest, BaseUrlFromAnyFormOfTheAddress) {
+    for (const char* address :
+         {"https://h/api", "https://h/api/", "https://h/api/v1", " https://h/api/v1// "}) {
+        EXPECT_EQ(tsl::ApiClient(address, "").baseUrl(), "https://h/api/v1/tally/agent") << address;
+    }
+}
+
+TEST_F(ApiClientTest, StatusMapping) {
+    auto heartbeat = [&] { paired.heartbeat("PC", true, "info"); };
+    auto pairing = [&] { unpaired.pair("CODE", "PC"); };
+    struct Case {
+        const char* reply;
+        bool withToken;
+        const char* expected;
+    } cases[] = {
+        {R"({"status":401,"body":"{\"message\":\"gone\"}"})", true, "NotPaired"},
+        {R"({"status":403})", true, "NotPaired"},
+        {R"({"status":401,"body":"{\"message\":\"gone\"}"})", false, "gone"},
+        {R"({"status":403,"body":"<html>no</html>"})", false,
+         "Tessaline refused the request (HTTP 403)"},
+        {R"({"status":403,"body":"{\"error\":\"Invalid code\"}"})", false, "Invalid code"},
+        {R"({"status":500,"body":"{\"error\":\"Boom\"}"})", true,
+         "Tessaline answered HTTP 500: Boom"},
+        {R"({"status":500})", true, "Tessaline answered HTTP 500"},
+        {R"({"status":502,"body":"not json"})", true, "Tessaline answered HTTP 502"},
+        {R"({"status":500,"body":"{\"message\":\"\",\"error\":\"x\"}"})", true,
+         "Tessaline answered HTTP 500"},
+        {R"({"status":500,"body":"{\"errors\":{\"message\":\"nested\"}}"})", true,
+         "Tessaline answered HTTP 500: nested"},
+        {R"({"status":500,"body":"{\"errors\":[\"a\"]}"})", true, "Tessaline answered HTTP 500"},
+        {R"({"status":302,"body":""})", true, "Tessaline answered HTTP 302"},
+        {R"({"status":200,"body":""})", true,
+         "Unexpected response from Tessaline (Invalid JSON at offset 0: unexpected end) - check "
+         "the server address"},
+        {R"({"status":200,"body":"<html>"})", true,
+         "Unexpected response from Tessaline (Invalid JSON at offset 0: unexpected character) - "
+         "check the server address"},
+        {R"({"status":200,"body":"[1,2]"})", true, "(no error)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.withToken ? failureOf(c.reply, heartbeat) : failureOf(c.reply, pairing),
+                  c.expected)
+            << c.reply;
+    }
+}
+
+TEST_F(ApiClientTest, TransportFailureIsPrefixed) {
+    tsl::ApiClient nowhere("http://127.0.0.1:1/api", "t");
+    try {
+        nowhere.heartbeat("PC", false, "");
+        FAIL() << "no error";
+    } catch (const tsl::ApiError& e) {
+        EXPECT_EQ(
+            e.message.rfind("Cannot reach Tessaline: Could not send request to 127.0.0.1: ", 0), 0u)
+            << e.message;
+    }
+}
+
+TEST_F(ApiClientTest, EnvelopeAndBodies) {
+    peer.script(R"([{"body":"{\"token\":\"T\",\"organisation\":\"Org\",\"extra\":1}"},)"
+                R"({"body":"{}"},)"
+                R"({"body":"{\"summary\":\"done\"}"}])");
+    const tsl::PairingResult result = unpaired.pair(" code ", "My PC");
+    EXPECT_EQ(result.token, "T");
+    EXPECT_EQ(result.organisation, "Org");
+    EXPECT_EQ(result.companyName, "");
+    const tsl::HeartbeatReply reply = paired.heartbeat("My PC", true, "Running");
+    EXPECT_FALSE(reply.enabled);
+    EXPECT_EQ(reply.pollSeconds, 60);
+    std::vector<tsl::JobResult> results = {{"r1", true, 200, "<A/>", ""},
+                                           {"r2", false, 0, "", "Tally stopped responding: x"}};
+    EXPECT_EQ(paired.postResult("id/with?odd", results, ""), "done");
+
+    const std::string first = peer.request(0);
+    EXPECT_EQ(first.rfind("POST /api/v1/tally/agent/pair HTTP/1.1\r\n", 0), 0u) << first;
+    const std::size_t type = first.find("Content-Type: application/json; charset=utf-8\r\n");
+    const std::size_t accept = first.find("Accept: application/json\r\n");
+    EXPECT_NE(type, std::string::npos);
+    EXPECT_LT(type, accept);
+    EXPECT_EQ(first.find("X-Tally-Connector-Token"), std::string::npos);
+    EXPECT_EQ(requestBody(0), R"({"agentVersion":"1.0.0","code":" code ","machineName":"My PC"})");
+
+    const std::string second = peer.request(1);
+    EXPECT_NE(second.find("Accept: application/json\r\nX-Tally-Connector-Token: tok\xC3\xA9n\r\n"),
+              std::string::npos)
+        << second;
+    EXPECT_EQ(
+        requestBody(1),
+        R"({"agentVersion":"1.0.0","machineName":"My PC","tallyInfo":"Running","tallyReachable":true})");
+
+    EXPECT_EQ(peer.request(2).rfind("POST /api/v1/tally/agent/jobs/id/with?odd/result ", 0), 0u);
+    EXPECT_EQ(
+        requestBody(2),
+        R"({"error":null,"results":[{"body":"<A/>","error":null,"httpStatus":200,"ok":true,"ref":"r1"},)"
+        R"({"body":"","error":"Tally stopped responding: x","httpStatus":0,"ok":false,"ref":"r2"}]})");
+}
+
+TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
+    peer.script(
+        R"([{"body":"{\"token\":5}"},)"
+        R"({"body":"{\"enabled\":1,\"pollSeconds\":12.9,\"companyName\":\"C\",\"syncError\":\"S\"}"},)"
+        R"({"body":"{\"pollSeconds\":5}"},)"
+        R"({"body":"{\"job\":\"x\",\"pollSeconds\":\"7\"}"},)"
+        R"({"body":"{\"job\":{\"id\":\"j\",\"requests\":[3,{\"ref\":\"r\",\"xml\":\"<X/>\"}]}}"},)"
+        R"({"body":"{\"job\":{}}"},)"
+        R"({"body":"{\"summary\":3}"}])");
+    EXPECT_EQ(failureOf("[]", [&] { unpaired.pair("c", "m"); }),
+              "Tessaline did not return a connector token");
+    const tsl::HeartbeatReply reply = paired.heartbeat("m", false, "");
+    EXPECT_FALSE(reply.enabled);
+    EXPECT_EQ(reply.pollSeconds, 12);
+    EXPECT_EQ(reply.companyName, "C");
+    EXPECT_EQ(reply.syncError, "S");
+    int poll = -1;
+    EXPECT_FALSE(paired.nextJob(&poll).has_value());
+    EXPECT_EQ(poll, 5);
+    EXPECT_FALSE(paired.nextJob(&poll).has_value());
+    EXPECT_EQ(poll, 60);
+    const auto job = paired.nextJob(nullptr);
+    ASSERT_TRUE(job.has_value());
+    EXPECT_EQ(job->id, "j");
+    EXPECT_EQ(job->kind, "");
+    ASSERT_EQ(job->requests.size(), 2u);
+    EXPECT_EQ(job->requests[0].ref, "");
+    EXPECT_EQ(job->requests[1].xml, "<X/>");
+    const auto empty = paired.nextJob(nullptr);
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_TRUE(empty->requests.empty());
+    EXPECT_EQ(paired.postResult("j", {}, "job failed"), "");
+    EXPECT_EQ(requestBody(6), R"({"error":"job failed","results":[]})");
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include "tally/tally_client.h"
+
+#include <gtest/gtest.h>
+
+#include "common/sandbox_client.h"
+
+namespace {
+
+using tsl::testing::base64;
+using tsl::testing::jsonText;
+using tsl::testing::ScriptedPeer;
+
+TEST(StripTags, Table) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"a<b>c", "ac"},
+        {"<RESPONSE>TallyPrime Server is Running</RESPONSE>", "TallyPrime Server is Running"},
+        {"x>y", "xy"},
+        {"keep <unclosed tail", "keep"},
+        {" \r\n<a></a>\t ", ""},
+        {"Run<b>ning", "Running"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tsl::stripTags(c.in), c.out) << c.in;
+}
+
+TEST(TallyClient, BaseUrl) {
+    EXPECT_EQ(tsl::TallyClient("", 9000).baseUrl(), "http://localhost:9000/");
+    EXPECT_EQ(tsl::TallyClient("tally-pc", -5).baseUrl(), "http://tally-pc:-5/");
+}
+
+class TallyPeer : public ::testing::Test {
+  protected:
+    tsl::TallyProbe probeWith(const std::string& reply) {
+        peer.script(reply);
+        return tsl::TallyClient("127.0.0.1", peer.port()).probe();
+    }
+
+    tsl::testing::SandboxControl sandbox;
+    ScriptedPeer peer{sandbox};
+};
+
+TEST_F(TallyPeer, ProbeTexts) {
+    const std::string base = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
+    struct Case {
+        std::string reply;
+        bool running;
+        std::string info;
+    } cases[] = {
+        {R"({"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>"})", true,
+         "TallyPrime Server is Running"},
+        {R"({"status":500,"body":"<R>Run<i/>ning</R>"})", true, "Running"},
+        {R"({"body":"<a> </a>\r\n"})", false, "Unexpected answer from " + base},
+        {R"({"body":")" + std::string(300, 'x') + R"("})", false, std::string(200, 'x')},
+        {R"({"bodyBase64":")" + base64(std::string("\xFF\xFE<\0R\0>\0R\0u\0n\0n\0i\0n\0g\0", 22)) +
+             R"("})",
+         true, "Running"},
+    };
+    for (const Case& c : cases) {
+        const tsl::TallyProbe probe = probeWith(c.reply);
+        EXPECT_EQ(probe.running, c.running) << c.reply;
+        EXPECT_EQ(probe.info, c.info) << c.reply;
+    }
+    EXPECT_EQ(peer.request(0).rfind("GET / HTTP/1.1\r\n", 0), 0u);
+}
+
+TEST_F(TallyPeer, NothingListening) {
+    const tsl::TallyProbe probe = tsl::TallyClient("127.0.0.1", 1).probe();
+    EXPECT_FALSE(probe.running);
+    EXPECT_EQ(probe.info,
+              "Tally is not running, or its XML server is off (expected at http://127.0.0.1:1/)");
+}
+
+TEST_F(TallyPeer, PostSendsOneHeaderAndDecodesTheAnswer) {
+    const std::string utf16 = std::string("\xFF\xFE", 2) + std::string("<\0A\0>\0\xAC\x20", 8);
+    peer.script(R"([{"status":500,"bodyBase64":")" + base64(utf16) + R"("}])");
+    const tsl::HttpResponse answer =
+        tsl::TallyClient("127.0.0.1", peer.port()).postXml("<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
+    EXPECT_TRUE(answer.ok);
+    EXPECT_EQ(answer.status, 500u);
+    EXPECT_EQ(answer.body, "<A>\xE2\x82\xAC");
+    const std::string raw = peer.request(0);
+    EXPECT_EQ(raw.rfind("POST / HTTP/1.1\r\n", 0), 0u);
+    EXPECT_NE(raw.find("Content-Type: text/xml; charset=utf-8\r\n"), std::string::npos);
+    EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), "<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
+}
+
+TEST_F(TallyPeer, SandboxTallyInEveryEncoding) {
+    tsl::TallyClient client("127.0.0.1", sandbox.tallyPort());
+    const std::string request =
+        "<ENVELOPE><HEADER><TALLYREQUEST>Export</TALLYREQUEST></HEADER></ENVELOPE>";
+    std::string reference;
+    for (const char* encoding : {"utf8", "utf8-bom", "utf16le", "utf16le-bom", "ansi"}) {
+        sandbox.call("POST", "/tally/config", std::string(R"({"encoding":")") + encoding + "\"}");
+        const tsl::HttpResponse answer = client.postXml(request);
+        ASSERT_TRUE(answer.ok) << encoding << ": " << answer.error;
+        if (reference.empty()) reference = answer.body;
+        if (std::string(encoding) == "ansi") {
+            // Windows-1252 has no rupee sign; the letters it has must come back as UTF-8.
+            EXPECT_NE(answer.body.find("M\xC3\xBCller &amp; S\xC3\xB6hne"), std::string::npos);
+            EXPECT_NE(answer.body.find("Exports \xE2\x82\xAC"), std::string::npos);
+        } else {
+            EXPECT_EQ(answer.body, reference) << encoding;
+        }
+    }
+    sandbox.call("POST", "/tally/config", R"({"encoding":"utf8"})");
+    EXPECT_TRUE(client.probe().running);
+}
+
+}  // namespace
