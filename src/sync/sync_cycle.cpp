@@ -125,7 +125,9 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         std::vector<JobResult> results = runRequests(tally, *job, tallyError);
 
         try {
-            const std::string summary = api.postResult(job->id, results, tallyError);
+            // The bodies (possibly tens of MB each) are handed over, not copied; a job is
+            // reported whole or not at all, so nothing needs them after this call.
+            const std::string summary = api.postResult(job->id, std::move(results), tallyError);
             Logger::info("  Tessaline: " + summary);
             updateStatus([&](SyncStatus& s) {
                 s.lastJob = job->kind + ": " + summary;
