@@ -82,7 +82,7 @@ class Json final {
   private:
     friend class JsonParser;
 
-    std::size_t sizeHint() const;  // the dumped size without escapes
+    std::size_t dumpSize() const;  // the exact length of dump()
 
     Kind kind_ = Kind::Null;
     bool flag_ = false;

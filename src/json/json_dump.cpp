@@ -1,12 +1,14 @@
 // The writer: compact text, members in key order, only the escapes JSON requires.
+#include "json/json.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
-#include "json/json.h"
 #include "json/json_scan.h"
 
 namespace tsl {
@@ -15,106 +17,146 @@ namespace {
 
 constexpr double kIntegerLimit = 9e15;
 
-void appendNumber(std::string& out, double x) {
-    if (!std::isfinite(x)) {
-        out += "null";
-        return;
-    }
+// Text is escaped in chunks of this size into a buffer on the stack that fits the worst case
+// (every byte written as \u00XX) and is appended from the cache in one piece.
+constexpr std::size_t kChunk = 4096;
+constexpr std::size_t kChunkRoom = 6 * kChunk + 4 * jsonscan::kBlock;
+
+// Writes a finite number into buffer and returns its length; 0 for NaN and the infinities.
+std::size_t formatNumber(char (&buffer)[32], double x) {
+    if (!std::isfinite(x)) return 0;
     // to_chars formats as printf does in the "C" locale, whatever the process's locale.
-    char buffer[32];
     std::to_chars_result r;
     if (x == std::floor(x) && std::fabs(x) < kIntegerLimit) {
         r = std::to_chars(buffer, buffer + sizeof(buffer), static_cast<long long>(x));
     } else {
         r = std::to_chars(buffer, buffer + sizeof(buffer), x, std::chars_format::general, 17);
     }
-    out.append(buffer, static_cast<std::size_t>(r.ptr - buffer));
+    return static_cast<std::size_t>(r.ptr - buffer);
 }
 
-// The letter of the two-character escape of each byte, 0 where \u00XX is written instead.
-constexpr std::array<char, 256> makeShortEscapes() {
-    std::array<char, 256> table{};
-    table['"'] = '"';
-    table['\\'] = '\\';
-    table['\b'] = 'b';
-    table['\t'] = 't';
-    table['\n'] = 'n';
-    table['\f'] = 'f';
-    table['\r'] = 'r';
-    return table;
+std::size_t numberSize(double x) {
+    char buffer[32];
+    const std::size_t n = formatNumber(buffer, x);
+    return n == 0 ? 4 : n;
 }
-constexpr std::array<char, 256> kShortEscape = makeShortEscapes();
 
-// Appends the escape of one byte that needs it. The common escapes go through a table,
-// not a branch per kind.
-void appendEscape(std::string& out, unsigned char c) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    if (const char letter = kShortEscape[c]) {
-        const char e[2] = {'\\', letter};
-        out.append(e, 2);
-        return;
+void appendNumber(std::string& out, double x) {
+    char buffer[32];
+    const std::size_t n = formatNumber(buffer, x);
+    if (n == 0) {
+        out += "null";
+    } else {
+        out.append(buffer, n);
     }
-    const char e[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-    out.append(e, 6);
+}
+
+// The escape of each byte that needs one (size 0 for the others), padded so that it can be
+// stored with one fixed-size copy.
+struct alignas(8) Escape {
+    char text[6];
+    unsigned char size;
+};
+
+constexpr std::array<Escape, 256> kEscapes = [] {
+    constexpr char kHex[] = "0123456789abcdef";
+    std::array<Escape, 256> table{};
+    for (int c = 0; c < 0x20; ++c)
+        table[c] = {{'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]}, 6};
+    for (const auto& [c, letter] : {std::pair{'"', '"'},
+                                    {'\\', '\\'},
+                                    {'\b', 'b'},
+                                    {'\t', 't'},
+                                    {'\n', 'n'},
+                                    {'\f', 'f'},
+                                    {'\r', 'r'}})
+        table[static_cast<unsigned char>(c)] = {{'\\', letter}, 2};
+    return table;
+}();
+
+// Writes the escaped form of p[0, n) at d, which has room for the worst case and a span more;
+// returns the end of what was written. Spans of 32 bytes are handled from one mask, so a span
+// with stops costs one mispredicted branch, not one per stop. Copies are whole spans (escapes
+// six bytes) that may run past what is kept; the excess is overwritten by what follows. Spans
+// are read only while a second one follows, as a copy that starts after the last stop reads
+// into the next span.
+char* writeEscaped(char* d, const char* p, std::size_t n) {
+    constexpr std::size_t kSpan = 2 * jsonscan::kBlock;
+    std::size_t i = 0;
+    for (; n - i >= 2 * kSpan; i += kSpan) {
+        std::size_t from = i;
+        const unsigned stops = jsonscan::stops16(p + i, true) |
+                               (jsonscan::stops16(p + i + jsonscan::kBlock, true) << 16);
+        for (unsigned m = stops; m != 0; m &= m - 1) {
+            const std::size_t stop = i + static_cast<std::size_t>(std::countr_zero(m));
+            jsonscan::copy16(d, p + from);
+            jsonscan::copy16(d + jsonscan::kBlock, p + from + jsonscan::kBlock);
+            d += stop - from;
+            const Escape& e = kEscapes[static_cast<unsigned char>(p[stop])];
+            std::memcpy(d, e.text, sizeof(e.text));
+            d += e.size;
+            from = stop + 1;
+        }
+        jsonscan::copy16(d, p + from);
+        jsonscan::copy16(d + jsonscan::kBlock, p + from + jsonscan::kBlock);
+        d += i + kSpan - from;
+    }
+    for (; i < n; ++i) {
+        const Escape& e = kEscapes[static_cast<unsigned char>(p[i])];
+        if (e.size == 0) {
+            *d++ = p[i];
+        } else {
+            std::memcpy(d, e.text, sizeof(e.text));
+            d += e.size;
+        }
+    }
+    return d;
 }
 
 void appendEscaped(std::string& out, const std::string& text) {
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    const char* runStart = p;
-    std::size_t i = 0;
     out += '"';
-#if defined(__SSE2__)
-    // Stops are found sixteen bytes at a time and handled from the block's mask, so a dense
-    // text (XML full of quotes) costs no rescans; the runs between stops go in one piece.
-    for (; i + 16 <= n; i += 16) {
-        for (unsigned m = jsonscan::stops16(p + i, true); m != 0; m &= m - 1) {
-            const char* stop = p + i + std::countr_zero(m);
-            out.append(runStart, static_cast<std::size_t>(stop - runStart));
-            appendEscape(out, static_cast<unsigned char>(*stop));
-            runStart = stop + 1;
-        }
+    char buffer[kChunkRoom];
+    for (std::size_t at = 0; at < text.size(); at += kChunk) {
+        const std::size_t k = std::min(kChunk, text.size() - at);
+        const char* end = writeEscaped(buffer, text.data() + at, k);
+        out.append(buffer, static_cast<std::size_t>(end - buffer));
     }
-#endif
-    for (; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(runStart, static_cast<std::size_t>(p + i - runStart));
-        appendEscape(out, c);
-        runStart = p + i + 1;
-    }
-    out.append(runStart, static_cast<std::size_t>(p + n - runStart));
     out += '"';
 }
 
 }  // namespace
 
-std::size_t Json::sizeHint() const {
+std::size_t Json::dumpSize() const {
     switch (kind_) {
+        case Kind::Null:
+            return 4;
+        case Kind::Bool:
+            return flag_ ? 4 : 5;
+        case Kind::Number:
+            return numberSize(number_);
         case Kind::String:
-            return text_.size() + 2;
+            return jsonscan::escapedSize(text_.data(), text_.size()) + 2;
         case Kind::Array: {
-            std::size_t size = 2;
+            std::size_t size = 2 + (array_->empty() ? 0 : array_->size() - 1);
             for (const Json& element : *array_)
-                size += element.sizeHint() + 1;
+                size += element.dumpSize();
             return size;
         }
         case Kind::Object: {
-            std::size_t size = 2;
+            std::size_t size = 2 + (object_->empty() ? 0 : object_->size() - 1);
             for (const auto& [key, value] : *object_)
-                size += key.size() + 4 + value.sizeHint();
+                size += jsonscan::escapedSize(key.data(), key.size()) + 3 + value.dumpSize();
             return size;
         }
-        default:
-            return 24;
     }
+    return 0;
 }
 
 std::string Json::dump() const {
-    // One allocation for the whole text in the usual case: the sizes plus room for escapes.
-    const std::size_t hint = sizeHint();
+    // Sized exactly first: a 64 MB answer then costs one allocation of its final size, so
+    // the peak is the value plus its text, never a doubled buffer.
     std::string out;
-    out.reserve(hint + hint / 16 + 16);
+    out.reserve(dumpSize());
     dumpTo(out);
     return out;
 }

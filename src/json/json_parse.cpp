@@ -1,10 +1,15 @@
 // The reader: recursive descent over bytes, depth at most 64, every fault reported with the
 // byte offset where it was found.
-#include <clocale>
-#include <cstdlib>
+#include "json/json.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
 #include <utility>
 
-#include "json/json.h"
 #include "json/json_scan.h"
 #include "json/json_strtod.h"
 
@@ -127,25 +132,26 @@ class JsonParser {
         return v;
     }
 
-    static void appendUtf8(std::string& out, unsigned cp) {
+    static char* writeUtf8(char* d, unsigned cp) {
         if (cp < 0x80) {
-            out += static_cast<char>(cp);
+            *d++ = static_cast<char>(cp);
         } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            *d++ = static_cast<char>(0xC0 | (cp >> 6));
+            *d++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            *d++ = static_cast<char>(0xE0 | (cp >> 12));
+            *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *d++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            *d++ = static_cast<char>(0xF0 | (cp >> 18));
+            *d++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *d++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
+        return d;
     }
 
-    void parseUnicodeEscape(std::string& out) {
+    char* unicodeEscape(char* d) {
         unsigned cp = hex4();
         if (cp >= 0xD800 && cp <= 0xDBFF) {
             if (n_ - pos_ < 2 || s_[pos_] != '\\' || s_[pos_ + 1] != 'u') fail("lone surrogate");
@@ -154,68 +160,126 @@ class JsonParser {
             if (low < 0xDC00 || low > 0xDFFF) fail("bad surrogate pair");
             cp = 0x10000 + (cp - 0xD800) * 0x400 + (low - 0xDC00);
         }
-        appendUtf8(out, cp);
+        return writeUtf8(d, cp);
+    }
+
+    // The byte each one-letter escape stands for; 0 for the other letters.
+    static constexpr std::array<char, 256> kUnescape = [] {
+        std::array<char, 256> table{};
+        table['"'] = '"';
+        table['\\'] = '\\';
+        table['/'] = '/';
+        table['b'] = '\b';
+        table['f'] = '\f';
+        table['n'] = '\n';
+        table['r'] = '\r';
+        table['t'] = '\t';
+        return table;
+    }();
+
+    // Decodes the escape whose letter is at the position; returns the end of what it wrote.
+    // An escape never writes more bytes than it reads.
+    char* escape(char* d) {
+        const char letter = s_[pos_++];
+        if (const char c = kUnescape[static_cast<unsigned char>(letter)]) {
+            *d++ = c;
+            return d;
+        }
+        if (letter == 'u') return unicodeEscape(d);
+        fail("bad escape");
+    }
+
+    // An end for the text of the string that starts at the position, never before its closing
+    // quote: the first quote that does not follow a backslash (every quote inside the string
+    // does). In a document that parses it is the closing quote or the next string's opening one.
+    std::size_t stringBound() const {
+        std::size_t i = pos_;
+        unsigned afterBackslash = 0;  // the byte before the position is the opening quote
+        for (; n_ - i >= jsonscan::kBlock; i += jsonscan::kBlock) {
+            const unsigned quotes = jsonscan::equal16(s_ + i, '"');
+            const unsigned backslashes = jsonscan::equal16(s_ + i, '\\');
+            if (const unsigned free = quotes & ~((backslashes << 1) | afterBackslash)) {
+                return i + static_cast<std::size_t>(std::countr_zero(free)) - pos_;
+            }
+            afterBackslash = backslashes >> 15;
+        }
+        for (; i < n_; ++i) {
+            if (s_[i] == '"' && s_[i - 1] != '\\') break;
+        }
+        return i - pos_;
+    }
+
+    // Copies the bytes up to the next quote or backslash to d in whole blocks. The text has a
+    // block of room beyond its bound, so a block that crosses the stop still fits. Works on
+    // locals: stores through d (a char pointer) could otherwise alias the parser's fields.
+    char* copyPlainRun(char* d) {
+        const char* const s = s_;
+        const std::size_t n = n_;
+        std::size_t pos = pos_;
+        for (; n - pos >= jsonscan::kBlock; pos += jsonscan::kBlock, d += jsonscan::kBlock) {
+            const unsigned m = jsonscan::stops16(s + pos, false);
+            jsonscan::copy16(d, s + pos);
+            if (m != 0) {
+                const auto run = static_cast<std::size_t>(std::countr_zero(m));
+                pos_ = pos + run;
+                return d + run;
+            }
+        }
+        while (pos < n && s[pos] != '"' && s[pos] != '\\')
+            *d++ = s[pos++];
+        pos_ = pos;
+        return d;
+    }
+
+    // Decodes the text up to and past the closing quote into d; returns the end of the text.
+    char* decodeString(char* d) {
+        for (;;) {
+            d = copyPlainRun(d);
+            if (pos_ >= n_) fail("unterminated string");
+            if (s_[pos_++] == '"') return d;
+            if (pos_ >= n_) fail("unterminated escape");
+            d = escape(d);
+            if (pos_ >= n_) fail("unterminated string");
+        }
     }
 
     std::string parseString() {
         ++pos_;
         if (pos_ >= n_) fail("unterminated string");
-        std::string out;
-        for (;;) {
-            // Everything up to the next quote or backslash is taken as it is, in one piece.
-            const std::size_t run = jsonscan::findQuoteOrBackslash(s_ + pos_, n_ - pos_);
-            out.append(s_ + pos_, run);
-            pos_ += run;
-            if (pos_ >= n_) fail("unterminated string");
-            const char c = s_[pos_++];
-            if (c == '"') return out;
-            if (pos_ >= n_) fail("unterminated escape");
-            const char e = s_[pos_++];
-            switch (e) {
-                case '"':
-                    out += '"';
-                    break;
-                case '\\':
-                    out += '\\';
-                    break;
-                case '/':
-                    out += '/';
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'u':
-                    parseUnicodeEscape(out);
-                    break;
-                default:
-                    fail("bad escape");
-            }
-            if (pos_ >= n_) fail("unterminated string");
-        }
+        // Written in place into room for the bound and one block more (decoding never passes
+        // the bound, and no escape writes more bytes than it reads), then cut to length. Keys
+        // and other short texts go through the stack, so that they stay in the string itself.
+        const std::size_t room = stringBound() + jsonscan::kBlock;
+        char local[64];
+        if (room <= sizeof(local)) return std::string(local, decodeString(local));
+        std::string out(room, '\0');
+        out.resize(static_cast<std::size_t>(decodeString(out.data()) - out.data()));
+        return out;
     }
 
     Json parseNumber() {
         const std::size_t start = pos_;
-        if (s_[pos_] == '-') ++pos_;
+        const bool negative = s_[pos_] == '-';
+        if (negative) ++pos_;
+        const std::size_t first = pos_;
+        bool digitsOnly = true;
         while (pos_ < n_) {
             const char c = s_[pos_];
-            if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' ||
-                  c == '-')) {
-                break;
+            if (c < '0' || c > '9') {
+                if (c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-') break;
+                digitsOnly = false;
             }
             ++pos_;
+        }
+        // Up to 15 digits are exact in a double, so summing them gives what strtod would,
+        // without the copy and the locale machinery.
+        const std::size_t digits = pos_ - first;
+        if (digitsOnly && digits > 0 && digits <= 15) {
+            std::int64_t whole = 0;
+            for (std::size_t i = first; i < pos_; ++i)
+                whole = whole * 10 + (s_[i] - '0');
+            const auto value = static_cast<double>(whole);
+            return Json(negative ? -value : value);
         }
         const std::string run(s_ + start, pos_ - start);
         std::size_t consumed = 0;

@@ -1,43 +1,24 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-// Word-at-a-time scanning for the JSON reader and writer: both spend their time in long
-// runs of plain text (a Tally answer is tens of megabytes of XML inside one string).
+// Block scanning for the JSON reader and writer: both spend their time in long runs of plain
+// text (a Tally answer is tens of megabytes of XML inside one string), so they look at sixteen
+// bytes at a time and copy whole blocks until a byte needs attention.
 namespace tsl::jsonscan {
 
-static_assert(std::endian::native == std::endian::little, "the scanners assume little-endian");
-
-inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-inline constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-// High bit set in the bytes equal to b (exact for the lowest such byte, which is all we use).
-inline std::uint64_t bytesEqual(std::uint64_t word, unsigned char b) {
-    const std::uint64_t x = word ^ (kOnes * b);
-    return (x - kOnes) & ~x & kHighs;
-}
-
-// High bit set in the bytes below 0x20 (exact for the lowest such byte).
-inline std::uint64_t bytesBelowSpace(std::uint64_t word) {
-    return (word - kOnes * 0x20) & ~word & kHighs;
-}
-
-inline std::uint64_t load(const char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof(word));
-    return word;
-}
+inline constexpr std::size_t kBlock = 16;
 
 #if defined(__SSE2__)
-// Sixteen bytes at a time: a mask of the bytes that are '"' or '\\', and of those below 0x20
-// when controls is true.
+// Bit i is set when p[i] is '"' or '\\', or (with controls) below 0x20.
 inline unsigned stops16(const char* p, bool controls) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     __m128i hit =
@@ -49,45 +30,86 @@ inline unsigned stops16(const char* p, bool controls) {
     }
     return static_cast<unsigned>(_mm_movemask_epi8(hit));
 }
-#endif
 
-// Index of the first byte in [p, p + n) that is '"' or '\\' (the reader's stops), or n.
-inline std::size_t findQuoteOrBackslash(const char* p, std::size_t n) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 16 <= n; i += 16) {
-        if (const unsigned m = stops16(p + i, false)) return i + std::countr_zero(m);
-    }
-#endif
-    for (; i + 8 <= n; i += 8) {
-        const std::uint64_t w = load(p + i);
-        const std::uint64_t hits = bytesEqual(w, '"') | bytesEqual(w, '\\');
-        if (hits) return i + static_cast<std::size_t>(std::countr_zero(hits) / 8);
-    }
-    for (; i < n; ++i) {
-        if (p[i] == '"' || p[i] == '\\') return i;
-    }
-    return n;
+// Bit i is set when p[i] is b.
+inline unsigned equal16(const char* p, char b) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(b))));
 }
 
-// Index of the first byte in [p, p + n) that must be escaped in JSON output, or n.
-inline std::size_t findEscape(const char* p, std::size_t n) {
+// Copies one block; the destination must have room for all sixteen bytes.
+inline void copy16(char* to, const char* from) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+}
+#else
+inline unsigned stops16(const char* p, bool controls) {
+    unsigned mask = 0;
+    for (unsigned i = 0; i < kBlock; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '"' || c == '\\' || (controls && c < 0x20)) mask |= 1u << i;
+    }
+    return mask;
+}
+
+inline unsigned equal16(const char* p, char b) {
+    unsigned mask = 0;
+    for (unsigned i = 0; i < kBlock; ++i) {
+        if (p[i] == b) mask |= 1u << i;
+    }
+    return mask;
+}
+
+inline void copy16(char* to, const char* from) {
+    std::memcpy(to, from, kBlock);
+}
+#endif
+
+// How many bytes the writer adds for each byte: 1 for a two-character escape, 5 for \u00XX.
+inline constexpr std::array<unsigned char, 256> kEscapeExtra = [] {
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 0x20; ++c)
+        table[c] = 5;
+    for (int c : {'"', '\\', '\b', '\t', '\n', '\f', '\r'})
+        table[c] = 1;
+    return table;
+}();
+
+// The length of text once escaped for a JSON string (without the quotes).
+inline std::size_t escapedSize(const char* p, std::size_t n) {
+    std::size_t size = n;
     std::size_t i = 0;
 #if defined(__SSE2__)
-    for (; i + 16 <= n; i += 16) {
-        if (const unsigned m = stops16(p + i, true)) return i + std::countr_zero(m);
+    // Per byte lane: 1 for each stop, 5 for a control byte without a two-character escape
+    // (all but \b \t \n \f \r, i.e. 0x08 to 0x0D less 0x0B). Counted in byte lanes, without a
+    // branch per stop, and summed every 48 blocks before a lane can reach 256.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i limit = _mm_set1_epi8(0x1F);
+    while (n - i >= kBlock) {
+        __m128i lanes = zero;
+        const std::size_t blocks = std::min<std::size_t>((n - i) / kBlock, 48);
+        for (const std::size_t end = i + blocks * kBlock; i < end; i += kBlock) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, limit), limit);
+            const __m128i quote = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+            const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(8));
+            const __m128i shortRange =
+                _mm_cmpeq_epi8(_mm_max_epu8(t, _mm_set1_epi8(5)), _mm_set1_epi8(5));
+            const __m128i shortEscape =
+                _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x0B)), shortRange);
+            const __m128i longEscape = _mm_andnot_si128(shortEscape, control);
+            lanes =
+                _mm_add_epi8(lanes, _mm_and_si128(_mm_or_si128(quote, control), _mm_set1_epi8(1)));
+            lanes = _mm_add_epi8(lanes, _mm_and_si128(longEscape, _mm_set1_epi8(4)));
+        }
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        size += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
     }
 #endif
-    for (; i + 8 <= n; i += 8) {
-        const std::uint64_t w = load(p + i);
-        const std::uint64_t hits = bytesEqual(w, '"') | bytesEqual(w, '\\') | bytesBelowSpace(w);
-        if (hits) return i + static_cast<std::size_t>(std::countr_zero(hits) / 8);
-    }
-    for (; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (c < 0x20 || c == '"' || c == '\\') return i;
-    }
-    return n;
+    for (; i < n; ++i)
+        size += kEscapeExtra[static_cast<unsigned char>(p[i])];
+    return size;
 }
 
 }  // namespace tsl::jsonscan

@@ -1,7 +1,7 @@
+#include "json/json_strtod.h"
+
 #include <locale.h>
 #include <stdlib.h>
-
-#include "json/json_strtod.h"
 
 namespace tsl {
 

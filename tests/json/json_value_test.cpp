@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <type_traits>
@@ -103,6 +104,82 @@ TEST(JsonDump, LongTextsWithEscapesAtEveryPosition) {
         EXPECT_EQ(Json(text).dump(), expected) << at;
         EXPECT_EQ(Json::parse(expected).stringOr(""), text);
     }
+}
+
+// The escaping table, byte by byte, as the writer must apply it.
+std::string referenceEscape(const std::string& text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case 0x08:
+                out += "\\b";
+                break;
+            case 0x09:
+                out += "\\t";
+                break;
+            case 0x0A:
+                out += "\\n";
+                break;
+            case 0x0C:
+                out += "\\f";
+                break;
+            case 0x0D:
+                out += "\\r";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof(buffer), "\\u%04x", c);
+                    out += buffer;
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// Mostly plain text with every kind of byte mixed in: stops land anywhere in a block.
+std::string mixedText(std::mt19937& rng, std::size_t size, int stopsPerHundred) {
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        const int r = static_cast<int>(rng() % 100);
+        if (r < stopsPerHundred) {
+            static const char kStops[] = {'"', '\\', '\n', '\r', '\t', '\0', '\x1f', '\x0b'};
+            text += kStops[rng() % sizeof(kStops)];
+        } else if (r < stopsPerHundred + 3) {
+            text += static_cast<char>(0x80 + rng() % 0x80);
+        } else {
+            text += static_cast<char>(0x20 + rng() % 0x5F);
+        }
+    }
+    return text;
+}
+
+TEST(JsonDump, LongTextsFollowTheEscapeTable) {
+    std::mt19937 rng(7);
+    for (const std::size_t size :
+         {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 4095, 4096, 4097, 8200, 70000}) {
+        for (const int density : {0, 1, 10, 60, 100}) {
+            const std::string text = mixedText(rng, size, density);
+            const std::string expected = referenceEscape(text);
+            ASSERT_EQ(Json(text).dump(), expected) << size << " " << density;
+            std::string out = "prefix";
+            Json(text).dumpTo(out);
+            ASSERT_EQ(out, "prefix" + expected);
+            ASSERT_EQ(Json::parse(expected).stringOr("-"), text) << size << " " << density;
+        }
+    }
+    // The worst case: every byte written as \u00XX, over several chunks.
+    const std::string controls(9000, '\x01');
+    EXPECT_EQ(Json(controls).dump(), referenceEscape(controls));
 }
 
 Json randomValue(std::mt19937& rng, int depth) {
