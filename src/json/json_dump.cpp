@@ -21,6 +21,7 @@ constexpr double kIntegerLimit = 9e15;
 // (every byte written as \u00XX) and is appended from the cache in one piece.
 constexpr std::size_t kChunk = 4096;
 constexpr std::size_t kChunkRoom = 6 * kChunk + 4 * jsonscan::kBlock;
+constexpr std::size_t kShortText = 64;
 
 // Writes a finite number into buffer and returns its length; 0 for NaN and the infinities.
 std::size_t formatNumber(char (&buffer)[32], double x) {
@@ -36,6 +37,14 @@ std::size_t formatNumber(char (&buffer)[32], double x) {
 }
 
 std::size_t numberSize(double x) {
+    if (x == std::floor(x) && std::fabs(x) < kIntegerLimit) {
+        // The common case (counts, statuses, seconds) without formatting it twice.
+        auto v = static_cast<long long>(x);
+        std::size_t size = v < 0 ? 2 : 1;
+        for (v = v < 0 ? -v : v; v >= 10; v /= 10)
+            ++size;
+        return size;
+    }
     char buffer[32];
     const std::size_t n = formatNumber(buffer, x);
     return n == 0 ? 4 : n;
@@ -74,6 +83,20 @@ constexpr std::array<Escape, 256> kEscapes = [] {
     return table;
 }();
 
+// Writes the escaped form of p[0, n) at d byte by byte, exactly; returns the end.
+char* writeEscapedBytes(char* d, const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const Escape& e = kEscapes[static_cast<unsigned char>(p[i])];
+        if (e.size == 0) {
+            *d++ = p[i];
+        } else {
+            std::memcpy(d, e.text, e.size);
+            d += e.size;
+        }
+    }
+    return d;
+}
+
 // Writes the escaped form of p[0, n) at d, which has room for the worst case and a span more;
 // returns the end of what was written. Spans of 32 bytes are handled from one mask, so a span
 // with stops costs one mispredicted branch, not one per stop. Copies are whole spans (escapes
@@ -101,19 +124,20 @@ char* writeEscaped(char* d, const char* p, std::size_t n) {
         jsonscan::copy16(d + jsonscan::kBlock, p + from + jsonscan::kBlock);
         d += i + kSpan - from;
     }
-    for (; i < n; ++i) {
-        const Escape& e = kEscapes[static_cast<unsigned char>(p[i])];
-        if (e.size == 0) {
-            *d++ = p[i];
-        } else {
-            std::memcpy(d, e.text, sizeof(e.text));
-            d += e.size;
-        }
-    }
-    return d;
+    return writeEscapedBytes(d, p + i, n - i);
 }
 
 void appendEscaped(std::string& out, const std::string& text) {
+    if (text.size() < kShortText) {
+        // Keys and names: one pass, one append.
+        char buffer[6 * kShortText + 2];
+        char* d = buffer;
+        *d++ = '"';
+        d = writeEscapedBytes(d, text.data(), text.size());
+        *d++ = '"';
+        out.append(buffer, static_cast<std::size_t>(d - buffer));
+        return;
+    }
     out += '"';
     char buffer[kChunkRoom];
     for (std::size_t at = 0; at < text.size(); at += kChunk) {

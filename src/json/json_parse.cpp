@@ -51,14 +51,38 @@ class JsonParser {
         if (depth > kMaxDepth) fail("nested too deeply");
         skipWhitespace();
         if (pos_ >= n_) fail("unexpected end");
-        const char c = s_[pos_];
-        if (c == '{') return parseObject(depth);
-        if (c == '[') return parseArray(depth);
-        if (c == '"') return Json(parseString());
-        if (literal("true", 4)) return Json(true);
-        if (literal("false", 5)) return Json(false);
-        if (literal("null", 4)) return Json();
-        if (c == '-' || (c >= '0' && c <= '9')) return parseNumber();
+        // A literal can only match at its first letter, so one switch picks the one to compare.
+        switch (s_[pos_]) {
+            case '{':
+                return parseObject(depth);
+            case '[':
+                return parseArray(depth);
+            case '"':
+                return Json(parseString());
+            case 't':
+                if (literal("true", 4)) return Json(true);
+                break;
+            case 'f':
+                if (literal("false", 5)) return Json(false);
+                break;
+            case 'n':
+                if (literal("null", 4)) return Json();
+                break;
+            case '-':
+            case '0':
+            case '1':
+            case '2':
+            case '3':
+            case '4':
+            case '5':
+            case '6':
+            case '7':
+            case '8':
+            case '9':
+                return parseNumber();
+            default:
+                break;
+        }
         fail("unexpected character");
     }
 
@@ -98,8 +122,10 @@ class JsonParser {
             if (pos_ >= n_ || s_[pos_] != ':') fail("expected ':'");
             ++pos_;
             Json value = parseValue(depth + 1);
-            // The last occurrence of a key wins; one search places or replaces it.
-            auto it = members.lower_bound(key);
+            // The last occurrence of a key wins; one search places or replaces it. Answers
+            // usually list their members in order, so a key after the last one needs no search.
+            auto it = members.end();
+            if (!members.empty() && !(members.rbegin()->first < key)) it = members.lower_bound(key);
             if (it != members.end() && it->first == key) {
                 it->second = std::move(value);
             } else {
