@@ -223,7 +223,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\nMB/s (10^6 bytes of JSON per CPU second); ratio = ours / best library\n");
+        std::printf(
+            "\nMB/s = 10^6 bytes per CPU second ((a) of the body, (b) and (c) of the JSON text); "
+            "ratio = ours / best library\n");
         std::printf("%-26s %10s %10s %10s %8s\n", "case", "ours", "RapidJSON", "nlohmann", "ratio");
         line("(a) dump 64 MB result", "BM_DumpResult_");
         line("(b) parse 50 x 200 KB job", "BM_ParseJob_");
