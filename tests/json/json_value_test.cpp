@@ -95,17 +95,6 @@ TEST(JsonDump, Table) {
     EXPECT_EQ(o.dump(), R"({"a\"b":null,"ok":true,"ref":"r","xml":"x"})");
 }
 
-TEST(JsonDump, LongTextsWithEscapesAtEveryPosition) {
-    // The writer copies runs in blocks; an escape may fall anywhere in a block.
-    for (std::size_t at = 0; at < 40; ++at) {
-        std::string text(40, 'a');
-        text[at] = '\n';
-        std::string expected = "\"" + text.substr(0, at) + "\\n" + text.substr(at + 1) + "\"";
-        EXPECT_EQ(Json(text).dump(), expected) << at;
-        EXPECT_EQ(Json::parse(expected).stringOr(""), text);
-    }
-}
-
 // The escaping table, byte by byte, as the writer must apply it.
 std::string referenceEscape(const std::string& text) {
     std::string out = "\"";
