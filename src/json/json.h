@@ -57,8 +57,11 @@ class Json final {
     int intOr(int def) const;     // truncated toward zero, saturated to 32 bits; NaN gives def
     bool boolOr(bool def) const;  // the flag, or def
 
-    // Moving reads, for texts too large to copy (a job's XML): the text is moved out of a
-    // string value (which stays a string, now empty); def for any other kind.
+    // Moving read, for texts too large to copy (a job's XML): the text is moved out of a
+    // string value (which stays a string, now empty); def for any other kind. With find and
+    // elements it takes a request's XML out of a parsed job without a copy, e.g.
+    //   for (Json& r : *answer.find("job")->find("requests")->elements())
+    //       xml = r.find("xml")->takeStringOr("");   (check each pointer for null first)
     std::string takeStringOr(std::string def);
     // Mutable access to a member or the elements, for moving out of a parsed answer; nullptr
     // when missing or of another kind. Changes are seen through every handle of the container.
@@ -72,7 +75,8 @@ class Json final {
 
     // Parses UTF-8 JSON text; throws JsonError with the byte offset of the fault.
     static Json parse(const std::string& text);
-    // Compact JSON text: members in key order, no blanks, only the required escapes.
+    // Compact JSON text: members in key order, no blanks, only the required escapes. Sized
+    // exactly before it is written: one allocation, so a 64 MB body costs its text once more.
     std::string dump() const;
     // The same, appended to out.
     void dumpTo(std::string& out) const;
@@ -80,8 +84,6 @@ class Json final {
     bool operator==(const Json& other) const;  // deep comparison (NaN equals NaN)
 
   private:
-    friend class JsonParser;
-
     std::size_t dumpSize() const;  // the exact length of dump()
 
     Kind kind_ = Kind::Null;

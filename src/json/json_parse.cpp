@@ -15,6 +15,8 @@
 
 namespace tsl {
 
+namespace {
+
 class JsonParser {
   public:
     explicit JsonParser(const std::string& text) : s_(text.data()), n_(text.size()) {}
@@ -280,6 +282,9 @@ class JsonParser {
         if (room <= sizeof(local)) return std::string(local, decodeString(local));
         std::string out(room, '\0');
         out.resize(static_cast<std::size_t>(decodeString(out.data()) - out.data()));
+        // The bound may lie far beyond a string that ends in an escaped backslash (up to the
+        // next string); such a text does not keep the unused room.
+        if (out.capacity() / 2 > out.size() + jsonscan::kBlock) out.shrink_to_fit();
         return out;
     }
 
@@ -318,6 +323,8 @@ class JsonParser {
     std::size_t n_;
     std::size_t pos_ = 0;
 };
+
+}  // namespace
 
 Json Json::parse(const std::string& text) {
     return JsonParser(text).parseDocument();
