@@ -124,15 +124,13 @@ class JsonParser {
             if (pos_ >= n_ || s_[pos_] != ':') fail("expected ':'");
             ++pos_;
             Json value = parseValue(depth + 1);
-            // The last occurrence of a key wins; one search places or replaces it. Answers
-            // usually list their members in order, so a key after the last one needs no search.
-            auto it = members.end();
-            if (!members.empty() && !(members.rbegin()->first < key)) it = members.lower_bound(key);
-            if (it != members.end() && it->first == key) {
-                it->second = std::move(value);
-            } else {
-                members.emplace_hint(it, std::move(key), std::move(value));
-            }
+            // The last occurrence of a key wins. Answers usually list their members in order,
+            // so the end is tried as the hint first: one comparison places a key after the
+            // last one, and any other key gets one search, which also finds a repeated key
+            // (whose value is then replaced; try_emplace leaves the arguments untouched).
+            const std::size_t before = members.size();
+            const auto it = members.try_emplace(members.end(), std::move(key), std::move(value));
+            if (members.size() == before) it->second = std::move(value);
             skipWhitespace();
             if (pos_ >= n_) fail("expected ',' or '}'");
             if (s_[pos_] != ',') break;
