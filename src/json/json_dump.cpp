@@ -127,25 +127,30 @@ char* writeEscaped(char* d, const char* p, std::size_t n) {
     return writeEscapedBytes(d, p + i, n - i);
 }
 
-void appendEscaped(std::string& out, const std::string& text) {
-    if (text.size() < kShortText) {
-        // Keys and names: one pass, one append.
-        char buffer[6 * kShortText + 2];
-        char* d = buffer;
-        *d++ = '"';
-        d = writeEscapedBytes(d, text.data(), text.size());
-        *d++ = '"';
-        out.append(buffer, static_cast<std::size_t>(d - buffer));
-        return;
-    }
-    out += '"';
+// Never inlined: its 24 KB buffer must not become part of every frame of the recursive writer.
+[[gnu::noinline]] void appendLongEscaped(std::string& out, const std::string& text) {
     char buffer[kChunkRoom];
     for (std::size_t at = 0; at < text.size(); at += kChunk) {
         const std::size_t k = std::min(kChunk, text.size() - at);
         const char* end = writeEscaped(buffer, text.data() + at, k);
         out.append(buffer, static_cast<std::size_t>(end - buffer));
     }
-    out += '"';
+}
+
+void appendEscaped(std::string& out, const std::string& text) {
+    if (text.size() >= kShortText) {
+        out += '"';
+        appendLongEscaped(out, text);
+        out += '"';
+        return;
+    }
+    // Keys and names: one pass, one append.
+    char buffer[6 * kShortText + 2];
+    char* d = buffer;
+    *d++ = '"';
+    d = writeEscapedBytes(d, text.data(), text.size());
+    *d++ = '"';
+    out.append(buffer, static_cast<std::size_t>(d - buffer));
 }
 
 }  // namespace

@@ -71,6 +71,8 @@ TEST(JsonParse, FailuresWithReasonAndOffset) {
 TEST(JsonParse, AcceptedEdges) {
     EXPECT_EQ(Json::parse(nested(64, "1")).kind(), Json::Kind::Array);
     EXPECT_EQ(Json::parse(nested(65, "")).kind(), Json::Kind::Array);
+    const std::string deep = nested(64, "\"" + std::string(5000, 'x') + "\"");
+    EXPECT_EQ(Json::parse(deep).dump(), deep);
     EXPECT_EQ(Json::parse("\"\\ud83d\\ude00\"").stringOr(""), "\xF0\x9F\x98\x80");
     EXPECT_EQ(Json::parse("\"\\udc00\"").stringOr(""), "\xED\xB0\x80");
     EXPECT_EQ(Json::parse("\"a\\u0000b\"").stringOr(""), std::string("a\0b", 3));
