@@ -27,7 +27,8 @@ int main() {
     const long withBody = peakKiB();
     const std::string text = result.dump();
     const long after = peakKiB();
-    std::printf("body %zu bytes, JSON %zu bytes (capacity %zu)\n", kBody, text.size(), text.capacity());
+    std::printf("body %zu bytes, JSON %zu bytes (capacity %zu)\n", kBody, text.size(),
+                text.capacity());
     std::printf("peak above start: %.2f x body (body alone: %.2f x)\n",
                 (after - before) * 1024.0 / kBody, (withBody - before) * 1024.0 / kBody);
     return 0;

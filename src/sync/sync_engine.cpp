@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <system_error>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 #include "config/config.h"

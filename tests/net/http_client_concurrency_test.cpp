@@ -34,7 +34,8 @@ TEST(HttpClientThreads, ClientsOnSeveralThreadsEachGetTheirAnswers) {
             }
         });
     }
-    for (std::thread& thread : threads) thread.join();
+    for (std::thread& thread : threads)
+        thread.join();
     EXPECT_EQ(whole.load(), kThreads * kRequests);
     EXPECT_EQ(peer.requestCount(), static_cast<std::size_t>(kThreads * kRequests));
 }

@@ -150,7 +150,7 @@ TEST(SandboxTally, EncodingsDecodeToTheSameText) {
     sandbox().call("POST", "/tally/config", R"({"encoding":"utf8"})");
     const std::string utf8 = tally(kExport).body;
     ASSERT_NE(utf8.find("\xE2\x82\xB9"), std::string::npos);  // the rupee sign
-    std::string ansi = utf8;  // Windows-1252 has no rupee sign
+    std::string ansi = utf8;                                  // Windows-1252 has no rupee sign
     for (std::size_t at; (at = ansi.find("\xE2\x82\xB9")) != std::string::npos;) {
         ansi.replace(at, 3, "?");
     }
