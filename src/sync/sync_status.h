@@ -32,6 +32,7 @@ struct SyncStatus {
     std::string lastJob;    // kind + ": " + the server's summary of the last reported job
     std::string lastSync;   // "DD-MM-YYYY hh:mm" of the last pass that found no further job
     std::uint64_t jobsThisSession = 0;
+    std::uint64_t resultsWaiting = 0;  // jobs whose results are kept until Tessaline takes them
 };
 
 }  // namespace tsl
