@@ -11,6 +11,7 @@ PACKAGES=(
   rapidjson-dev nlohmann-json3-dev locales-all python3
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth
+  wixl msitools
 )
 
 missing=()
