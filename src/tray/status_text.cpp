@@ -1,0 +1,31 @@
+#include "tray/status_text.h"
+
+#include "app/version.h"
+
+namespace tsl {
+
+std::string statusText(const SyncStatus& status, const Settings& settings,
+                       const std::string& machine) {
+    std::string text;
+    auto line = [&text](const std::string& content) { text += content + "\r\n"; };
+    line(std::string("Status:  ") + syncStateText(status.state));
+    if (!status.message.empty()) line("         " + status.message);
+    line("");
+    line("Tessaline:  " + settings.serverUrl);
+    if (!settings.organisation.empty()) line("Organisation:  " + settings.organisation);
+    line("Tally company:  " +
+         (status.company.empty() ? std::string("(not chosen yet in Tessaline)") : status.company));
+    line("Tally:  " + (status.tallyInfo.empty() ? std::string("-") : status.tallyInfo) + "  [" +
+         settings.tallyHost + ":" + std::to_string(settings.tallyPort) + "]");
+    line("");
+    line("Last completed sync:  " + (status.lastSync.empty() ? std::string("-") : status.lastSync));
+    line("Jobs this session:  " + std::to_string(status.jobsThisSession));
+    if (!status.lastJob.empty()) line("Last job:  " + status.lastJob);
+    if (status.resultsWaiting > 0) {
+        line("Results waiting to be reported:  " + std::to_string(status.resultsWaiting));
+    }
+    text += std::string("\r\nVersion ") + kVersion + " on " + machine + "\r\n";
+    return text;
+}
+
+}  // namespace tsl
