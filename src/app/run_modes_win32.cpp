@@ -6,12 +6,11 @@
 #include "app/single_instance.h"
 #include "app/version.h"
 #include "support/logger.h"
+#include "tray/tray_app.h"
 
 namespace tsl {
 
 namespace {
-
-constexpr UINT kActivateMessage = WM_APP + 2;
 
 bool hasUsableStdout() {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -30,19 +29,23 @@ void prepareConsole() {
     SetConsoleOutputCP(CP_UTF8);
 }
 
-int runResident(Config&, const CommandLineOptions&) {
+int runResident(Config& config, const CommandLineOptions& options) {
     SingleInstance instance;
     if (instance.anotherIsRunning()) {
         // Ask the running copy to show itself; no log line for this case.
-        if (HWND window = FindWindowW(L"TessalineTallyConnectorTray", nullptr)) {
+        if (HWND window = FindWindowW(kTrayWindowClass, nullptr)) {
             PostMessageW(window, kActivateMessage, 0, 0);
         }
         return 0;
     }
     Logger::info(std::string(kDisplayName) + " " + kVersion + " starting");
-    Logger::error("The tray program is not available in this build yet");
+    int result = 1;
+    {
+        TrayApp app(GetModuleHandleW(nullptr), config);
+        result = app.run(!options.background);
+    }  // the engine stops and its worker ends before "Exiting"
     Logger::info("Exiting");
-    return 1;
+    return result;
 }
 
 }  // namespace tsl

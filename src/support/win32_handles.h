@@ -7,6 +7,7 @@
 #include <winhttp.h>
 
 #include <memory>
+#include <type_traits>
 
 namespace tsl {
 
@@ -30,5 +31,34 @@ struct LocalMemoryFreer {
 };
 template <typename T>
 using LocalMemory = std::unique_ptr<T, LocalMemoryFreer>;
+
+// GDI objects (bitmaps, fonts); DeleteObject.
+struct GdiObjectDeleter {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+template <typename T>
+using GdiObject = std::unique_ptr<std::remove_pointer_t<T>, GdiObjectDeleter>;
+
+// A window's device context from GetDC, given back with ReleaseDC.
+class WindowDc {
+  public:
+    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDc() {
+        if (dc_) ReleaseDC(window_, dc_);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC get() const { return dc_; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// Menus from CreatePopupMenu; DestroyMenu.
+struct MenuDestroyer {
+    void operator()(HMENU menu) const { DestroyMenu(menu); }
+};
+using MenuHandle = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroyer>;
 
 }  // namespace tsl

@@ -1,0 +1,45 @@
+#include "tray/tray_app.h"
+
+#include <cstring>
+
+#include "support/win32_handles.h"
+#include "tray/state_icon.h"
+
+namespace tsl {
+
+HICON makeStateIcon(COLORREF colour) {
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    BITMAPV5HEADER header{};
+    header.bV5Size = sizeof(BITMAPV5HEADER);
+    header.bV5Width = size;
+    header.bV5Height = -size;  // rows top-down
+    header.bV5Planes = 1;
+    header.bV5BitCount = 32;
+    header.bV5Compression = BI_BITFIELDS;
+    header.bV5RedMask = 0x00FF0000;
+    header.bV5GreenMask = 0x0000FF00;
+    header.bV5BlueMask = 0x000000FF;
+    header.bV5AlphaMask = 0xFF000000;
+
+    void* bits = nullptr;
+    GdiObject<HBITMAP> colourBitmap;
+    {
+        WindowDc screen(nullptr);
+        colourBitmap.reset(CreateDIBSection(screen.get(), reinterpret_cast<BITMAPINFO*>(&header),
+                                            DIB_RGB_COLORS, &bits, nullptr, 0));
+    }
+    if (!colourBitmap || !bits || size <= 0) return LoadIconW(nullptr, IDI_APPLICATION);
+
+    const auto pixels = stateIconPixels(static_cast<IconColour>(colour), size);
+    std::memcpy(bits, pixels.data(), pixels.size() * sizeof(pixels[0]));
+
+    GdiObject<HBITMAP> mask(CreateBitmap(size, size, 1, 1, nullptr));
+    ICONINFO info{};
+    info.fIcon = TRUE;
+    info.hbmMask = mask.get();
+    info.hbmColor = colourBitmap.get();
+    HICON icon = CreateIconIndirect(&info);
+    return icon ? icon : LoadIconW(nullptr, IDI_APPLICATION);
+}
+
+}  // namespace tsl
