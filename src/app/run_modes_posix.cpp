@@ -1,24 +1,62 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 
+#include "app/agent_log.h"
 #include "app/run_modes.h"
 #include "app/single_instance.h"
 #include "app/version.h"
 #include "support/logger.h"
+#include "sync/sync_engine.h"
 
 namespace tsl {
 
+namespace {
+
+// SIGINT and SIGTERM, blocked in every thread so that only the main thread's sigwait takes
+// them; the worker inherits the mask when it starts. A signal ignored by the parent (a shell
+// starts background commands with SIGINT ignored) would be discarded, not kept for sigwait.
+sigset_t blockStopSignals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+}  // namespace
+
 void prepareConsole() {}
 
-int runResident(Config&, const CommandLineOptions&) {
+int runResident(Config& config, const CommandLineOptions&) {
     SingleInstance instance;
     if (instance.anotherIsRunning()) {
         std::printf("%s is already running.\n", kDisplayName);
         return 0;
     }
+    const sigset_t stopSignals = blockStopSignals();
     Logger::info(std::string(kDisplayName) + " " + kVersion + " starting");
-    Logger::error("The background agent is not available in this build yet");
+    {
+        // The listener runs on the worker thread only.
+        std::atomic<SyncState> lastState{SyncState::Starting};
+        SyncEngine engine(config, [&lastState](const SyncStatus& status) {
+            const SyncState previous = lastState.exchange(status.state);
+            if (const auto line = agentStateLine(previous, status.state)) Logger::info(*line);
+        });
+        engine.start();
+        int signal = 0;
+        while (sigwait(&stopSignals, &signal) != 0) {
+        }
+        engine.stop();  // a job in hand is finished and reported first
+    }
     Logger::info("Exiting");
-    return 1;
+    return 0;
 }
 
 }  // namespace tsl

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The Linux background agent against the sandbox (started by with-sandbox.sh):
+#   agent_linux.sh EXE
+# It syncs on its own, logs its state changes, refuses a second copy and stops cleanly on
+# SIGTERM and on SIGINT.
+set -u
+exe=$1
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
+wait_for() { for _ in $(seq 200); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+home=$(mktemp -d); trap 'kill $agent 2>/dev/null; rm -rf "$home"' EXIT
+mkdir -m 700 "$home/run"
+run() { env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" "$exe" "$@"; }
+log="$home/.local/state/Tessaline/Tally Connector/logs/connector.log"
+results() { ctl GET /api/results | python3 -c 'import json,sys; print(len(json.load(sys.stdin)))'; }
+
+run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
+    --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null || { echo "FAIL: pairing"; exit 1; }
+ctl POST /api/clear '{}' >/dev/null
+ctl POST /api/jobs '{"generate":3}' >/dev/null
+: >"$log"
+
+for signal in TERM INT; do
+  # Started directly (not through a function) so that $! is the agent itself; a shell without
+  # job control starts it with SIGINT ignored, which the agent must undo.
+  env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" "$exe" --background >"$home/out" 2>&1 &
+  agent=$!
+  check "SIG$signal run: the queued jobs are synced without a console" 'wait_for "[ \$(results) -ge 3 ]"'
+  check "SIG$signal run: up to date, in the log" 'wait_for "grep -q \"\\[INFO\\] Sync state: Up to date\" \"\$log\""'
+  second=$(run --background); rc=$?
+  check "SIG$signal run: a second copy says so and exits 0" \
+    '[ $rc -eq 0 ] && [ "$second" = "Tessaline Tally Connector is already running." ]'
+  kill -"$signal" "$agent"
+  wait "$agent"; rc=$?
+  check "SIG$signal run: exit 0" '[ $rc -eq 0 ]'
+  check "SIG$signal run: starting first, Exiting last" \
+    'head -1 "$log" | grep -q "Tessaline Tally Connector 1.0.0 starting" && tail -1 "$log" | tr -d "\r" | grep -q "\[INFO\] Exiting$"'
+  check "SIG$signal run: nothing on the console" '[ ! -s "$home/out" ]'
+  [ $fail -eq 0 ] || cat "$log"
+  : >"$log"
+done
+check "every job reported exactly once" '[ "$(results)" = 3 ]'
+exit $fail
