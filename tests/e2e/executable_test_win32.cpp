@@ -1,5 +1,6 @@
-// The shipped program file read back as data: the application manifest, the version information
-// and the PE header, exactly as a person would check them in Explorer's property sheet.
+// The shipped program file read back as data: the application manifest, the version information,
+// the dialog templates and the PE header, exactly as a person would check them in Explorer's
+// property sheet.
 
 #include <windows.h>
 
@@ -169,6 +170,178 @@ TEST(Executable, CarriesNoIcon) {
         },
         reinterpret_cast<LONG_PTR>(&any));
     EXPECT_FALSE(any);
+}
+
+// One dialog template as stored (DLGTEMPLATEEX) and the items it holds.
+struct DialogItem {
+    std::string windowClass, text;
+    int id;
+    DWORD style;
+    short x, y, cx, cy;
+    bool operator==(const DialogItem&) const = default;
+};
+struct DialogTemplate {
+    DWORD style = 0;
+    short cx = 0, cy = 0;
+    std::string title, font;
+    WORD points = 0, weight = 0;
+    BYTE italic = 0;
+    std::vector<DialogItem> items;
+};
+
+class TemplateReader {
+  public:
+    explicit TemplateReader(const BYTE* at) : at_(at) {}
+    template <typename T>
+    T take() {
+        T value;
+        std::memcpy(&value, at_, sizeof value);
+        at_ += sizeof value;
+        return value;
+    }
+    // A string, or an ordinal (0xFFFF then a number): the predefined classes by name.
+    std::string nameOrOrdinal() {
+        if (take<WORD>() == 0xFFFF) {
+            const WORD ordinal = take<WORD>();
+            switch (ordinal) {
+                case 0x80:
+                    return "BUTTON";
+                case 0x81:
+                    return "EDIT";
+                case 0x82:
+                    return "STATIC";
+                default:
+                    return "#" + std::to_string(ordinal);
+            }
+        }
+        at_ -= sizeof(WORD);
+        std::wstring text;
+        while (WCHAR c = take<WCHAR>())
+            text += c;
+        return tsl::toUtf8(text);
+    }
+    void alignTo4(const BYTE* base) {
+        while ((at_ - base) % 4)
+            ++at_;
+    }
+
+  private:
+    const BYTE* at_;
+};
+
+DialogTemplate dialogTemplate(HMODULE module, int id) {
+    DialogTemplate dialog;
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), RT_DIALOG);
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const auto* base = static_cast<const BYTE*>(loaded ? LockResource(loaded) : nullptr);
+    if (!base) return dialog;
+    TemplateReader read(base);
+    if (read.take<WORD>() != 1 || read.take<WORD>() != 0xFFFF) return dialog;  // not ...EX
+    read.take<DWORD>();                                                        // help id
+    read.take<DWORD>();                                                        // extended style
+    dialog.style = read.take<DWORD>();
+    const WORD count = read.take<WORD>();
+    read.take<short>();
+    read.take<short>();
+    dialog.cx = read.take<short>();
+    dialog.cy = read.take<short>();
+    read.nameOrOrdinal();  // menu
+    read.nameOrOrdinal();  // class
+    dialog.title = read.nameOrOrdinal();
+    dialog.points = read.take<WORD>();
+    dialog.weight = read.take<WORD>();
+    dialog.italic = read.take<BYTE>();
+    read.take<BYTE>();  // character set
+    dialog.font = read.nameOrOrdinal();
+    for (WORD i = 0; i < count; ++i) {
+        read.alignTo4(base);
+        DialogItem item{};
+        read.take<DWORD>();
+        read.take<DWORD>();
+        item.style = read.take<DWORD>();
+        item.x = read.take<short>();
+        item.y = read.take<short>();
+        item.cx = read.take<short>();
+        item.cy = read.take<short>();
+        item.id = static_cast<int>(read.take<DWORD>());
+        item.windowClass = read.nameOrOrdinal();
+        item.text = read.nameOrOrdinal();
+        const WORD extra = read.take<WORD>();
+        for (WORD b = 0; b < extra; ++b)
+            read.take<BYTE>();
+        dialog.items.push_back(item);
+    }
+    return dialog;
+}
+
+TEST(Executable, DialogTemplatesAsLaidOut) {
+    const Module module = loadAsData();
+    ASSERT_TRUE(module);
+    constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+    constexpr DWORD kDialogStyle = 0x80C808C8;
+    constexpr DWORD kEdit = kChild | WS_BORDER | WS_TABSTOP;
+    constexpr DWORD kButton = kChild | WS_TABSTOP;
+    constexpr DWORD kLabel = kChild | WS_GROUP;
+    const struct {
+        int id;
+        const char* title;
+        short cx, cy;
+        std::vector<DialogItem> items;
+    } expected[] = {
+        {101,
+         "Tessaline Tally Connector - Connection",
+         300,
+         196,
+         {
+             {"BUTTON", "Tessaline", -1, kChild | BS_GROUPBOX, 7, 7, 286, 88},
+             {"STATIC", "Server address:", -1, kLabel, 15, 23, 62, 8},
+             {"EDIT", "", 1001, kEdit | ES_AUTOHSCROLL, 80, 21, 205, 14},
+             {"STATIC", "Pairing code:", -1, kLabel, 15, 43, 62, 8},
+             {"EDIT", "", 1002, kEdit | ES_AUTOHSCROLL | ES_UPPERCASE, 80, 41, 70, 14},
+             {"BUTTON", "Pair", 1003, kButton, 156, 41, 60, 14},
+             {"BUTTON", "Unpair this PC", 1004, kButton, 221, 41, 64, 14},
+             {"STATIC", "", 1005, kLabel, 15, 61, 270, 30},
+             {"BUTTON", "Tally", -1, kChild | BS_GROUPBOX, 7, 100, 286, 66},
+             {"STATIC", "Tally host:", -1, kLabel, 15, 116, 62, 8},
+             {"EDIT", "", 1006, kEdit | ES_AUTOHSCROLL, 80, 114, 120, 14},
+             {"STATIC", "Port:", -1, kLabel, 208, 116, 20, 8},
+             {"EDIT", "", 1007, kEdit | ES_NUMBER, 230, 114, 55, 14},
+             {"BUTTON", "Test Tally", 1008, kButton, 15, 134, 60, 14},
+             {"STATIC", "", 1009, kLabel, 80, 134, 205, 28},
+             {"BUTTON", "Save", IDOK, kButton | BS_DEFPUSHBUTTON, 187, 174, 50, 14},
+             {"BUTTON", "Close", IDCANCEL, kButton, 243, 174, 50, 14},
+         }},
+        {102,
+         "Tessaline Tally Connector",
+         320,
+         182,
+         {
+             {"EDIT", "", 1101, kEdit | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 7,
+              7, 306, 148},
+             {"BUTTON", "Sync now", 1102, kButton, 7, 161, 60, 14},
+             {"BUTTON", "Open log folder", 1103, kButton, 72, 161, 70, 14},
+             {"BUTTON", "Close", IDCANCEL, kButton | BS_DEFPUSHBUTTON, 263, 161, 50, 14},
+         }},
+    };
+    for (const auto& want : expected) {
+        const DialogTemplate got = dialogTemplate(module.get(), want.id);
+        EXPECT_EQ(got.style, kDialogStyle) << want.id;
+        EXPECT_EQ(got.title, want.title);
+        EXPECT_EQ(got.cx, want.cx);
+        EXPECT_EQ(got.cy, want.cy);
+        EXPECT_EQ(got.font, "Segoe UI");
+        EXPECT_EQ(got.points, 9);
+        EXPECT_EQ(got.weight, 400);
+        EXPECT_EQ(got.italic, 0);
+        ASSERT_EQ(got.items.size(), want.items.size()) << want.id;
+        for (std::size_t i = 0; i < want.items.size(); ++i) {
+            const DialogItem& g = got.items[i];
+            const DialogItem& w = want.items[i];
+            EXPECT_EQ(g, w) << want.id << " item " << i << ": " << g.windowClass << " \"" << g.text
+                            << "\" id " << g.id << " style 0x" << std::hex << g.style << " at "
+                            << std::dec << g.x << "," << g.y << " " << g.cx << "x" << g.cy;
+        }
+    }
 }
 
 TEST(Executable, IsA64BitGuiProgram) {
