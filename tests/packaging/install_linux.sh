@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# cmake --install of the Linux build: the binary runs from its new place and the systemd user
+# unit starts exactly that binary, whatever the prefix looks like.
+set -u
+build=$1
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unit_rel=lib/systemd/user/tessaline-tally-connector.service
+export XDG_RUNTIME_DIR="$work/runtime"   # systemd-analyze --user needs one
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+
+# verify_unit UNIT: systemd's own reading of the unit, which fails when ExecStart names no
+# executable file. Returns 2 when systemd-analyze is not there.
+verify_unit() {
+  command -v systemd-analyze >/dev/null || return 2
+  systemd-analyze verify --user "$1" >"$work/verify.log" 2>&1 || { cat "$work/verify.log"; return 1; }
+}
+
+plain="$work/plain"
+cmake --install "$build" --prefix "$plain" >/dev/null
+out=$("$plain/bin/tessaline-tally-connector" --version)
+check "the installed binary prints its version" '[ "$out" = "Tessaline Tally Connector 1.0.0" ]'
+exec_line=$(grep '^ExecStart=' "$plain/$unit_rel")
+check "the unit starts the installed binary's background agent" \
+  '[ "$exec_line" = "ExecStart=$plain/bin/tessaline-tally-connector --background" ]'
+check "the unit restarts the agent after a failure and starts with the user's session" \
+  'grep -qx "Restart=on-failure" "$plain/$unit_rel" && grep -qx "WantedBy=default.target" "$plain/$unit_rel"'
+
+# Blanks, a specifier sign and a dollar in the path must reach systemd as plain characters.
+odd="$work/odd dir %h \$HOME"
+cmake --install "$build" --prefix "$odd" >/dev/null
+verify_unit "$odd/$unit_rel"; rc=$?
+if [ $rc -eq 2 ]; then
+  echo "skip: systemd-analyze is not installed"
+else
+  check "systemd accepts the unit and finds the binary under an odd prefix" '[ $rc -eq 0 ]'
+  mv "$odd/bin/tessaline-tally-connector" "$work/moved"
+  verify_unit "$odd/$unit_rel" >/dev/null; rc=$?
+  check "systemd's check notices a binary that is not where ExecStart says" '[ $rc -eq 1 ]'
+fi
+
+# A package build stages under DESTDIR; the unit must name the final place, not the stage.
+DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >/dev/null
+check "a staged install puts both files under DESTDIR" \
+  '[ -x "$work/stage/usr/bin/tessaline-tally-connector" ] && [ -f "$work/stage/usr/$unit_rel" ]'
+exec_line=$(grep '^ExecStart=' "$work/stage/usr/$unit_rel")
+check "a staged install's unit names the final path" \
+  '[ "$exec_line" = "ExecStart=/usr/bin/tessaline-tally-connector --background" ]'
+exit $fail

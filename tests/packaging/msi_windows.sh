@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The per-user MSI: its tables, then under Wine, in this build's prefix, an upgrade from an older
+# version, a refused downgrade and a silent uninstall that keeps the user's settings and logs.
+set -u
+build_msi=$1 version=$2 exe=$3 dll=$4 wine_run=$5 prefix=$6
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+msi="$work/TessalineTallyConnector-$version.msi"
+old="$work/TessalineTallyConnector-0.9.0.msi"
+bash "$build_msi" "$version" "$exe" "$dll" "$msi" && bash "$build_msi" 0.9.0 "$exe" "$dll" "$old" ||
+  { echo "FAIL: building the MSI"; exit 1; }
+
+# --- The package's tables.
+table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
+property() { table Property | awk -F'\t' -v k="$1" '$1 == k { print $2 }'; }
+check "product name, version and manufacturer" \
+  '[ "$(property ProductName)" = "Tessaline Tally Connector" ] && [ "$(property ProductVersion)" = "$version" ] && [ "$(property Manufacturer)" = "Tessaline" ]'
+# Changing it would make the next version install beside this one instead of replacing it.
+check "the upgrade code is the one every version shares" \
+  '[ "$(property UpgradeCode)" = "{C469DF32-3FB7-4E57-8D77-E7E8187D8744}" ]'
+source_flags=$(msiinfo suminfo "$msi" | sed -n 's/^Source: \([0-9]*\).*/\1/p')
+check "per-user: no ALLUSERS, and the package asks for no elevation" \
+  '[ -z "$(property ALLUSERS)" ] && [ $(( source_flags & 8 )) -eq 8 ]'
+# Wine runs an upgrade's removal of the old version without UPGRADINGPRODUCTCODE, so this part
+# of the upgrade can only be checked in the table.
+cleanup_condition=$(table InstallExecuteSequence | awk -F'\t' '$1 == "RemoveStartAtLogon" { print $2 }')
+check "the start-at-logon value goes on a full uninstall, not in an upgrade" \
+  '[ "$cleanup_condition" = "REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" ]'
+
+# --- Under Wine.
+win() { printf 'Z:%s' "${1//\//\\}"; }
+msiexec() { "$wine_run" msiexec "$1" "$(win "$2")" /qn >/dev/null 2>&1; }
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+run_value() { "$wine_run" reg query "$run_key" /v 'Tessaline Tally Connector' >/dev/null 2>&1; }
+set_run_value() {
+  "$wine_run" reg add "$run_key" /v 'Tessaline Tally Connector' /t REG_SZ /f \
+    /d "\"C:\\users\\$user\\AppData\\Local\\Programs\\Tessaline Tally Connector\\TessalineTallyConnector.exe\" --background" >/dev/null 2>&1
+}
+# "{code} version" of every registered copy of the product (Wine lists them all in HKLM).
+registered() {
+  "$wine_run" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+    tr -d '\r' | awk '/^HKEY/ { n = split($0, p, "\\"); key = p[n]; name = ""; next }
+      $1 == "DisplayName" { sub(/^ *DisplayName +REG_SZ +/, ""); name = $0 }
+      $1 == "DisplayVersion" && name == "Tessaline Tally Connector" { print key, $3 }'
+}
+per_user() {
+  "$wine_run" reg query 'HKCU\Software\Microsoft\Installer\Products' /s 2>/dev/null |
+    tr -d '\r' | grep -q 'ProductName.*Tessaline Tally Connector'
+}
+
+"$wine_run" cmd /c exit 0 >/dev/null 2>&1   # make sure the prefix exists first
+user=$(ls "$prefix/drive_c/users" | grep -v -x -e Public -e crashdialog | head -1)
+profile="$prefix/drive_c/users/$user/AppData"
+program="$profile/Local/Programs/Tessaline Tally Connector/TessalineTallyConnector.exe"
+shortcut="$profile/Roaming/Microsoft/Windows/Start Menu/Programs/Tessaline Tally Connector.lnk"
+settings="$profile/Roaming/Tessaline/Tally Connector/connector.ini"
+log="$profile/Local/Tessaline/Tally Connector/logs/connector.log"
+
+# Leftovers of an interrupted run would hide what this run installs.
+for code in $(registered | cut -d' ' -f1); do "$wine_run" msiexec /x "$code" /qn >/dev/null 2>&1; done
+mkdir -p "$(dirname "$settings")" "$(dirname "$log")"
+printf '[server]\r\nurl=https://example.test/tessaline/api\r\n' >"$settings"
+printf 'a log line\r\n' >"$log"
+cp "$settings" "$work/settings.expected"; cp "$log" "$work/log.expected"
+
+msiexec /i "$old"; rc=$?
+check "the older version installs without administrator rights" '[ $rc -eq 0 ] && [ "$(registered | cut -d" " -f2)" = "0.9.0" ]'
+msiexec /i "$msi"; rc=$?
+check "$version replaces it in place: one registered copy" \
+  '[ $rc -eq 0 ] && [ "$(registered | cut -d" " -f2)" = "$version" ]'
+check "registered for this user only" 'per_user'
+check "the program is in the user's programs folder" '[ -f "$program" ]'
+check "the Start-menu shortcut is there" '[ -f "$shortcut" ]'
+out=$("$wine_run" "$program" --version | tr -d '\r')
+check "the installed program starts: --version" '[ "$out" = "Tessaline Tally Connector $version" ]'
+msiexec /i "$old"; rc=$?
+check "an older version does not install over a newer one" \
+  '[ $rc -ne 0 ] && [ "$(registered | cut -d" " -f2)" = "$version" ] && [ -f "$program" ]'
+
+set_run_value
+check "start at logon switched on" 'run_value'
+msiexec /x "$msi"; rc=$?
+check "silent uninstall succeeds and unregisters" '[ $rc -eq 0 ] && [ -z "$(registered)" ]'
+check "the program and its folder are gone" '[ ! -e "$program" ] && [ ! -e "$(dirname "$program")" ]'
+check "the shortcut is gone" '[ ! -e "$shortcut" ]'
+check "the start-at-logon value is gone" '! run_value'
+check "the installer's own registry key is gone" \
+  '! "$wine_run" reg query "HKCU\\Software\\Tessaline" >/dev/null 2>&1'
+check "the user's settings and logs are kept as they were" \
+  'cmp -s "$settings" "$work/settings.expected" && cmp -s "$log" "$work/log.expected"'
+
+rm -rf "$profile/Roaming/Tessaline" "$profile/Local/Tessaline"
+exit $fail
