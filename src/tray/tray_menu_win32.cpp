@@ -1,5 +1,6 @@
 #include "tray/tray_app.h"
 
+#include "app/version.h"
 #include "config/config.h"
 #include "config/start_with_windows.h"
 #include "support/logger.h"
@@ -63,8 +64,14 @@ void TrayApp::runCommand(unsigned id) {
 }
 
 void TrayApp::openTallySettingsPage() {
-    const std::wstring page = fromUtf8(tallySettingsPage(config_.settings().serverUrl));
-    ShellExecuteW(nullptr, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const std::string page = tallySettingsPage(config_.settings().serverUrl);
+    if (!isWebAddress(page)) {
+        const std::wstring text =
+            fromUtf8("The Tessaline server address is not a web address:\n" + page);
+        MessageBoxW(nullptr, text.c_str(), fromUtf8(kDisplayName).c_str(), MB_ICONWARNING);
+        return;
+    }
+    ShellExecuteW(nullptr, L"open", fromUtf8(page).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void TrayApp::openLogFolder() {

@@ -1,5 +1,7 @@
 #include "tray/tray_texts.h"
 
+#include <cctype>
+
 #include "app/version.h"
 
 namespace tsl {
@@ -25,6 +27,17 @@ std::string tallySettingsPage(const std::string& serverUrl) {
         base.resize(base.size() - kApi.size());
     }
     return base + "/web/accounting/tally";
+}
+
+bool isWebAddress(const std::string& address) {
+    auto startsWith = [&address](std::string_view prefix) {
+        if (address.size() < prefix.size()) return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(address[i])) != prefix[i]) return false;
+        }
+        return true;
+    };
+    return startsWith("https://") || startsWith("http://");
 }
 
 std::vector<MenuItem> trayMenu(SyncState state, bool paired, bool startWithWindows) {

@@ -19,6 +19,9 @@ std::optional<std::string> balloonTitle(SyncState previous, SyncState next);
 // The Tessaline page with the Tally settings: the server address without a final "/api", then
 // "/web/accounting/tally".
 std::string tallySettingsPage(const std::string& serverUrl);
+// Only http and https addresses are handed to the shell: anything else (a file path, a share,
+// another scheme) would be opened or run as whatever it names.
+bool isWebAddress(const std::string& address);
 
 // One item of the tray menu, in display order.
 struct MenuItem {

@@ -90,6 +90,15 @@ TEST(TrayTexts, SettingsPage) {
               "https://h/tessaline/web/accounting/tally");
     EXPECT_EQ(tsl::tallySettingsPage("https://h/x/API"), "https://h/x/API/web/accounting/tally");
     EXPECT_EQ(tsl::tallySettingsPage("https://h"), "https://h/web/accounting/tally");
+    for (auto [address, web] : {std::pair{"https://h/x", true},
+                                {"HTTP://h", true},
+                                {"\\\\server\\share\\tool.exe", false},
+                                {"C:\\Windows\\notepad.exe", false},
+                                {"file:///C:/x", false},
+                                {"http:/h", false},
+                                {"", false}}) {
+        EXPECT_EQ(tsl::isWebAddress(tsl::tallySettingsPage(address)), web) << address;
+    }
 }
 
 TEST(TrayTexts, MenuFollowsPairingAndStartEntry) {
