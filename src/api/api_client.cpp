@@ -39,12 +39,13 @@ Json ApiClient::post(const std::string& path, const Json& body, bool withToken) 
         if (withToken) throw NotPaired{};
         std::string message = serverMessage(response.body);
         if (message.empty()) message = "Tessaline refused the request (HTTP " + status + ")";
-        throw ApiError{std::move(message)};
+        throw ApiError{std::move(message), response.status};
     }
     if (response.status < 200 || response.status > 299) {
         const std::string message = serverMessage(response.body);
         throw ApiError{"Tessaline answered HTTP " + status +
-                       (message.empty() ? std::string() : ": " + message)};
+                           (message.empty() ? std::string() : ": " + message),
+                       response.status};
     }
     try {
         return Json::parse(response.body);
@@ -135,21 +136,26 @@ std::string ApiClient::postResult(const std::string& jobId, const std::vector<Jo
     Json list(std::vector<Json>{});
     for (const JobResult& r : results)
         list.push(resultItem(r, r.body));
-    return sendResult(jobId, std::move(list), error);
+    return postResults(jobId, list, error);
 }
 
 std::string ApiClient::postResult(const std::string& jobId, std::vector<JobResult>&& results,
                                   const std::string& error) {
+    return postResults(jobId, resultsArray(std::move(results)), error);
+}
+
+Json ApiClient::resultsArray(std::vector<JobResult>&& results) {
     Json list(std::vector<Json>{});
     for (JobResult& r : results)
         list.push(resultItem(r, std::move(r.body)));
     results.clear();
-    return sendResult(jobId, std::move(list), error);
+    return list;
 }
 
-std::string ApiClient::sendResult(const std::string& jobId, Json list, const std::string& error) {
+std::string ApiClient::postResults(const std::string& jobId, const Json& results,
+                                   const std::string& error) {
     Json body;
-    body.set("results", std::move(list)).set("error", nullIfEmpty(error));
+    body.set("results", results).set("error", nullIfEmpty(error));
     const Json answer = post("/jobs/" + jobId + "/result", body, true);
     return answer.get("summary").stringOr("");
 }

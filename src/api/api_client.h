@@ -38,12 +38,16 @@ class ApiClient {
     // the vector is left empty.
     std::string postResult(const std::string& jobId, std::vector<JobResult>&& results,
                            const std::string& error);
+    // The same in two steps, so the array can be kept and sent again unchanged: the "results"
+    // array as it goes on the wire (the bodies are taken over, the vector is left empty), and
+    // the report of such an array (shared with the caller, not copied).
+    static Json resultsArray(std::vector<JobResult>&& results);
+    std::string postResults(const std::string& jobId, const Json& results,
+                            const std::string& error);
 
     const std::string& baseUrl() const { return baseUrl_; }
 
   private:
-    std::string sendResult(const std::string& jobId, Json list, const std::string& error);
-
     std::string baseUrl_;
     std::string token_;
     HttpClient http_;

@@ -10,6 +10,7 @@ namespace tsl {
 // Deliberately outside the standard exception family: callers catch it by name.
 struct ApiError {
     std::string message;
+    std::uint32_t httpStatus = 0;  // the server's status when it answered one, else 0
 };
 
 // The server no longer accepts this PC's connector token.

@@ -17,6 +17,22 @@ namespace tsl {
 namespace {
 
 constexpr char kDisconnected[] = "This PC was disconnected in Tessaline. Pair it again.";
+// Shorter texts are not taken for a token: masking them would garble ordinary words.
+constexpr std::size_t kShortestMaskedToken = 8;
+
+// A server may quote the request back in its error message; the token never goes further.
+std::string hideToken(std::string text, const std::string& token) {
+    if (token.size() < kShortestMaskedToken) return text;
+    for (std::size_t at = text.find(token); at != std::string::npos; at = text.find(token, at))
+        text.replace(at, token.size(), "[token]");
+    return text;
+}
+
+// A 4xx answer to a report is final, except for the statuses that ask to come back later.
+bool refusedForGood(std::uint32_t status) {
+    return status >= 400 && status <= 499 && status != 401 && status != 403 && status != 408 &&
+           status != 425 && status != 429;
+}
 
 std::uint32_t tickMilliseconds() {
     using namespace std::chrono;
@@ -66,7 +82,7 @@ int SyncEngine::runCycle() {
         return tokenRefused();
     } catch (const ApiError& e) {
         const int failuresBefore = failureCount_.fetch_add(1);
-        setState(SyncState::ServerUnreachable, e.message);
+        setState(SyncState::ServerUnreachable, hideToken(e.message, settings.token));
         return backoffSeconds(failuresBefore);
     }
 
@@ -90,11 +106,21 @@ int SyncEngine::runCycle() {
     setState(SyncState::Syncing, reply.companyName.empty()
                                      ? std::string("Reading company list from Tally")
                                      : "Syncing with " + reply.companyName);
-    return runJobs(api, tally, reply.companyName, interval);
+    return runJobs(api, tally, reply.companyName, interval, settings.token);
 }
 
 int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& company,
-                        int interval) {
+                        int interval, const std::string& token) {
+    // Answers Tessaline has not taken yet go first, oldest first. Until they are in, no new job
+    // is asked for: a job that the server hands out again cannot reach Tally a second time.
+    while (kept_.size() > 0) {
+        if (signals_.stopRequested()) return 1;
+        const KeptJob job = kept_.oldest();
+        Logger::info("Job " + job.id + " (" + job.kind +
+                     "): reporting the results kept from before");
+        if (const auto wait = deliver(api, job, true, token)) return *wait;
+    }
+
     for (int done = 0; done < kMaxJobsPerPass; ++done) {
         if (signals_.stopRequested()) return 1;
 
@@ -104,7 +130,7 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         } catch (const NotPaired&) {
             return tokenRefused();
         } catch (const ApiError& e) {
-            setState(SyncState::ServerUnreachable, e.message);
+            setState(SyncState::ServerUnreachable, hideToken(e.message, token));
             return kRetrySeconds;
         }
 
@@ -124,22 +150,12 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         std::string tallyError;
         std::vector<JobResult> results = runRequests(tally, *job, tallyError);
 
-        try {
-            // The bodies (possibly tens of MB each) are handed over, not copied; a job is
-            // reported whole or not at all, so nothing needs them after this call.
-            const std::string summary = api.postResult(job->id, std::move(results), tallyError);
-            Logger::info("  Tessaline: " + summary);
-            updateStatus([&](SyncStatus& s) {
-                s.lastJob = job->kind + ": " + summary;
-                ++s.jobsThisSession;
-            });
-        } catch (const NotPaired&) {
-            return tokenRefused();
-        } catch (const ApiError& e) {
-            Logger::warn("Could not report job " + job->id + ": " + e.message);
-            setState(SyncState::ServerUnreachable, e.message);
-            return kRetrySeconds;
-        }
+        // Kept, in the file as well, before the report: whether the report fails or the program
+        // ends right now, the answers are reported later and the job never runs in Tally again.
+        // The bodies (possibly tens of MB each) are handed over, not copied.
+        KeptJob kept{job->id, job->kind, ApiClient::resultsArray(std::move(results)), tallyError};
+        kept_.keep(kept);
+        if (const auto wait = deliver(api, kept, false, token)) return *wait;
 
         if (!tallyError.empty()) {
             setState(SyncState::TallyUnreachable, tallyError);
@@ -147,6 +163,43 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         }
     }
     return 1;
+}
+
+std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool again,
+                                       const std::string& token) {
+    std::string summary;
+    try {
+        summary = api.postResults(job.id, job.results, job.error);
+    } catch (const NotPaired&) {
+        noteKeptCount();
+        return tokenRefused();
+    } catch (const ApiError& e) {
+        const std::string message = hideToken(e.message, token);
+        if (again && refusedForGood(e.httpStatus)) {
+            // Kept any longer, they would block every later job for nothing.
+            Logger::warn("Tessaline refused the results of job " + job.id +
+                         " for good; they are dropped: " + message);
+            kept_.remove(job.id);
+            noteKeptCount();
+            return std::nullopt;
+        }
+        Logger::warn("Could not report job " + job.id + ": " + message);
+        noteKeptCount();
+        setState(SyncState::ServerUnreachable, message);
+        return kRetrySeconds;
+    }
+    Logger::info("  Tessaline: " + summary);
+    kept_.remove(job.id);
+    updateStatus([&](SyncStatus& s) {
+        s.lastJob = job.kind + ": " + summary;
+        ++s.jobsThisSession;
+        s.resultsWaiting = kept_.size();
+    });
+    return std::nullopt;
+}
+
+void SyncEngine::noteKeptCount() {
+    updateStatus([&](SyncStatus& s) { s.resultsWaiting = kept_.size(); });
 }
 
 std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& job,

@@ -12,7 +12,11 @@
 namespace tsl {
 
 SyncEngine::SyncEngine(Config& config, Listener listener)
-    : config_(config), listener_(std::move(listener)) {}
+    : config_(config),
+      listener_(std::move(listener)),
+      kept_(config.iniPath().parent_path() / KeptResults::kFileName) {
+    status_.resultsWaiting = kept_.size();
+}
 
 SyncEngine::~SyncEngine() {
     stop();

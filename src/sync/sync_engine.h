@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "api/api_records.h"
+#include "sync/kept_results.h"
 #include "sync/sync_status.h"
 #include "sync/worker_signals.h"
 
@@ -21,7 +23,8 @@ struct Settings;
 
 // Runs sync passes: the worker thread of the tray program (start/stop), or passes on the
 // caller's thread for the console (syncOnce). Owns the live status; everybody else gets
-// copies. Neither copyable nor movable.
+// copies. Keeps the answers of jobs that Tessaline has not taken yet (KeptResults, in the
+// settings folder) and reports them before asking for new jobs. Neither copyable nor movable.
 class SyncEngine {
   public:
     using Listener = std::function<void(const SyncStatus&)>;
@@ -59,7 +62,13 @@ class SyncEngine {
 
   private:
     void workerLoop();
-    int runJobs(ApiClient& api, TallyClient& tally, const std::string& company, int interval);
+    int runJobs(ApiClient& api, TallyClient& tally, const std::string& company, int interval,
+                const std::string& token);
+    // Reports a kept job. Nothing when it left the store (taken; or refused for good when sent
+    // again); otherwise the wait that ends the pass, the job still kept.
+    std::optional<int> deliver(ApiClient& api, const KeptJob& job, bool again,
+                               const std::string& token);
+    void noteKeptCount();
     std::vector<JobResult> runRequests(TallyClient& tally, const Job& job, std::string& tallyError);
     int tokenRefused();
     void saveCompany(const std::string& company);
@@ -74,6 +83,7 @@ class SyncEngine {
     mutable std::mutex statusMutex_;
     SyncStatus status_;
     std::atomic<int> failureCount_{0};
+    KeptResults kept_;  // touched only by the thread that runs the passes
 };
 
 }  // namespace tsl
