@@ -1,6 +1,7 @@
 #include "connector_api.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -98,7 +99,16 @@ bool ConnectorApi::injectFailure(const std::string& endpoint, httplib::Response&
     std::this_thread::sleep_for(std::chrono::milliseconds(failure.delayMs));
     if (failure.status == 0) return false;
     response.status = failure.status;
-    response.set_content(failure.body, failure.contentType);
+    if (!failure.cut) {
+        response.set_content(failure.body, failure.contentType);
+        return true;
+    }
+    response.set_content_provider(
+        failure.body.size(), failure.contentType,
+        [body = failure.body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset == 0) sink.write(body.data(), body.size() / 2);
+            return false;
+        });
     return true;
 }
 
@@ -176,6 +186,11 @@ void ConnectorApi::result(const httplib::Request& request, httplib::Response& re
     }
     results_.push_back(
         {{"jobId", id}, {"body", body.is_discarded() ? json() : body}, {"raw", request.body}});
+    // A job queued again (as when its first report never arrived) is done now: it leaves the
+    // queue instead of being handed out a second time.
+    queue_.erase(
+        std::remove_if(queue_.begin(), queue_.end(), [&](const Job& job) { return job.id == id; }),
+        queue_.end());
     sendJson(response, 200,
              {{"summary", "Job " + id + ": " + std::to_string(succeeded) + " of " +
                               std::to_string(total) + " requests carried out"}});
@@ -295,6 +310,7 @@ void ConnectorApi::addFailures(const json& list) {
         failure.contentType = item.value("contentType", failure.contentType);
         failure.delayMs = item.value("delayMs", 0);
         failure.count = item.value("count", 1);
+        failure.cut = item.value("cut", false);
         failures_.push_back(std::move(failure));
     }
 }
@@ -312,6 +328,41 @@ json ConnectorApi::heartbeats() const {
 json ConnectorApi::results() const {
     std::lock_guard lock(mutex_);
     return results_;
+}
+
+json ConnectorApi::resultDigests() const {
+    const auto fnv1a = [](const std::string& bytes) {
+        std::uint64_t hash = 14695981039346656037ull;
+        for (unsigned char c : bytes) {
+            hash ^= c;
+            hash *= 1099511628211ull;
+        }
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+        return std::string(text);
+    };
+    std::lock_guard lock(mutex_);
+    json out = json::array();
+    for (const json& result : results_) {
+        const json& body = result["body"];
+        json items = json::array();
+        const json& list = body.is_object() ? body.value("results", json::array()) : json::array();
+        for (const json& item : list.is_array() ? list : json::array()) {
+            if (!item.is_object()) continue;
+            const std::string text = item.contains("body") && item["body"].is_string()
+                                         ? item["body"].get<std::string>()
+                                         : std::string();
+            json digest = item;
+            digest.erase("body");
+            digest["size"] = text.size();
+            digest["fnv1a"] = fnv1a(text);
+            items.push_back(std::move(digest));
+        }
+        out.push_back({{"jobId", result["jobId"]},
+                       {"error", body.is_object() ? body.value("error", json()) : json()},
+                       {"results", items}});
+    }
+    return out;
 }
 
 void ConnectorApi::clearRecords() {

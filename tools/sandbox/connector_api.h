@@ -31,6 +31,7 @@ class ConnectorApi {
     nlohmann::json requests() const;
     nlohmann::json heartbeats() const;
     nlohmann::json results() const;
+    nlohmann::json resultDigests() const;  // results with each body as its size and FNV-1a hash
     void clearRecords();
 
   private:
@@ -50,6 +51,7 @@ class ConnectorApi {
         std::string contentType = "application/json";
         int delayMs = 0;
         int count = 1;
+        bool cut = false;  // announce the whole body, send half of it, close the connection
     };
 
     bool injectFailure(const std::string& endpoint, httplib::Response& response);

@@ -161,6 +161,9 @@ void addApiRoutes(httplib::Server& server, Sandbox& sandbox) {
     server.Get("/api/results", guarded([&](const httplib::Request&, httplib::Response& r) {
                    sendJson(r, api.results());
                }));
+    server.Get("/api/results/digest", guarded([&](const httplib::Request&, httplib::Response& r) {
+                   sendJson(r, api.resultDigests());
+               }));
     server.Post("/api/clear", guarded([&](const httplib::Request&, httplib::Response& r) {
                     api.clearRecords();
                     sendJson(r, json::object());
