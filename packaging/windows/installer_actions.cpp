@@ -4,8 +4,9 @@
 // installer, so no component owns it and an uninstall would leave it behind: a Run entry that
 // points at a deleted exe and fails at every logon.
 
-#include <msi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <msi.h>
 
 namespace {
 

@@ -9,9 +9,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 msi="$work/TessalineTallyConnector-$version.msi"
+rebuilt="$work/rebuilt.msi"   # another build of the same version: another product code
 old="$work/TessalineTallyConnector-0.9.0.msi"
-bash "$build_msi" "$version" "$exe" "$dll" "$msi" && bash "$build_msi" 0.9.0 "$exe" "$dll" "$old" ||
-  { echo "FAIL: building the MSI"; exit 1; }
+for m in "$version $msi" "$version $rebuilt" "0.9.0 $old"; do
+  bash "$build_msi" "${m%% *}" "$exe" "$dll" "${m#* }" || { echo "FAIL: building ${m#* }"; exit 1; }
+done
 
 # --- The package's tables.
 table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
@@ -72,6 +74,10 @@ msiexec /i "$msi"; rc=$?
 check "$version replaces it in place: one registered copy" \
   '[ $rc -eq 0 ] && [ "$(registered | cut -d" " -f2)" = "$version" ]'
 check "registered for this user only" 'per_user'
+first=$(registered)
+msiexec /i "$rebuilt"; rc=$?
+check "another build of $version replaces it too" \
+  '[ $rc -eq 0 ] && [ "$(registered | wc -l)" -eq 1 ] && [ "$(registered)" != "$first" ]'
 check "the program is in the user's programs folder" '[ -f "$program" ]'
 check "the Start-menu shortcut is there" '[ -f "$shortcut" ]'
 out=$("$wine_run" "$program" --version | tr -d '\r')
@@ -82,7 +88,7 @@ check "an older version does not install over a newer one" \
 
 set_run_value
 check "start at logon switched on" 'run_value'
-msiexec /x "$msi"; rc=$?
+msiexec /x "$rebuilt"; rc=$?
 check "silent uninstall succeeds and unregisters" '[ $rc -eq 0 ] && [ -z "$(registered)" ]'
 check "the program and its folder are gone" '[ ! -e "$program" ] && [ ! -e "$(dirname "$program")" ]'
 check "the shortcut is gone" '[ ! -e "$shortcut" ]'
