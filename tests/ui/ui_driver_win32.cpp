@@ -424,36 +424,44 @@ std::wstring rectText(const RECT& r) {
            decimal(r.bottom - r.top);
 }
 
-// The text a control shows does not fit when the room it needs, measured in the dialog font,
-// is larger than the control's client area (less the frame a button draws around it).
-std::optional<std::wstring> clippedText(HDC dc, HWND control) {
+// How a control's text is measured: with word breaks for wrapping statics, on one line for
+// buttons, whose frame (and a group box's indent) takes room from the text; nothing for others.
+std::optional<UINT> textFormat(HWND control, RECT& room) {
     const std::wstring cls = windowClass(control);
     const LONG style = GetWindowLongW(control, GWL_STYLE);
-    const auto text = controlText(control);
-    if (!text || text->empty() || !IsWindowVisible(control)) return std::nullopt;
-    RECT room{};
-    GetClientRect(control, &room);
-    UINT format = DT_CALCRECT;
     if (_wcsicmp(cls.c_str(), L"Static") == 0) {
         const LONG type = style & SS_TYPEMASK;
         if (type > SS_RIGHT && type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE) return std::nullopt;
-        if (type <= SS_RIGHT) format |= DT_WORDBREAK;
-        if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
-    } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
-        format |= DT_SINGLELINE;
-        const int frame = GetSystemMetrics(SM_CXEDGE) + 1;
-        const bool groupBox = (style & BS_TYPEMASK) == BS_GROUPBOX;
-        room.right -= groupBox ? 4 * frame : 2 * frame;  // a group box's title is indented
-        if (!groupBox) room.bottom -= 2 * frame;
-    } else {
-        return std::nullopt;
+        return UINT(DT_CALCRECT | (type <= SS_RIGHT ? DT_WORDBREAK : 0) |
+                    (style & SS_NOPREFIX ? DT_NOPREFIX : 0));
     }
+    if (_wcsicmp(cls.c_str(), L"Button") != 0) return std::nullopt;
+    const int frame = GetSystemMetrics(SM_CXEDGE) + 1;
+    const bool groupBox = (style & BS_TYPEMASK) == BS_GROUPBOX;
+    room.right -= groupBox ? 4 * frame : 2 * frame;
+    if (!groupBox) room.bottom -= 2 * frame;
+    return UINT(DT_CALCRECT | DT_SINGLELINE);
+}
+
+struct Fit {
+    bool measured = false;
+    std::wstring problem;  // "" when the text fits
+};
+
+// A text is clipped when the room it needs, measured in the dialog font, is larger than the
+// control's client area.
+Fit fitOf(HDC dc, HWND control) {
+    const auto text = controlText(control);
+    RECT room{};
+    GetClientRect(control, &room);
+    const auto format = textFormat(control, room);
+    if (!format || !text || text->empty() || !IsWindowVisible(control)) return {};
     RECT need{0, 0, room.right, 0};
-    DrawTextW(dc, text->c_str(), int(text->size()), &need, format);
-    if (need.right <= room.right && need.bottom <= room.bottom) return std::nullopt;
-    return decimal(GetDlgCtrlID(control)) + L" \"" + *text + L"\" needs " + decimal(need.right) +
-           L"x" + decimal(need.bottom) + L" in " + decimal(room.right) + L"x" +
-           decimal(room.bottom);
+    DrawTextW(dc, text->c_str(), int(text->size()), &need, *format);
+    if (need.right <= room.right && need.bottom <= room.bottom) return {true, {}};
+    return {true, decimal(GetDlgCtrlID(control)) + L" \"" + *text + L"\" needs " +
+                      decimal(need.right) + L"x" + decimal(need.bottom) + L" in " +
+                      decimal(room.right) + L"x" + decimal(room.bottom)};
 }
 
 // ---- commands ----
@@ -462,6 +470,12 @@ Reply waitWindow(const Args& a) {
     const Query query{a.at(0), a.at(1)};
     if (waitUntil([&] { return !findWindows(query).empty(); }, waitMs(a, 2))) return ok();
     return fail(L"no window of class " + a[0] + L" titled \"" + a[1] + L"\"");
+}
+
+Reply waitShown(const Args& a) {
+    const Query query{a.at(0), a.at(1), true};
+    if (waitUntil([&] { return !findWindows(query).empty(); }, waitMs(a, 2))) return ok();
+    return fail(L"no visible window of class " + a[0] + L" titled \"" + a[1] + L"\"");
 }
 
 Reply waitDialog(const Args& a) {
@@ -550,42 +564,37 @@ Reply post(const Args& a) {
     return ok();
 }
 
+Reply sendToItem(const Args& a) {
+    const Found control = findControl(a.at(0), a.at(1));
+    const auto message = number(a.at(2)), wParam = number(a.at(3)), lParam = number(a.at(4));
+    if (!control.window) return fail(control.problem);
+    if (!message || !wParam || !lParam) return fail(L"bad message numbers");
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(control.window, UINT(*message), WPARAM(*wParam), LPARAM(*lParam),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+        return fail(L"the window does not answer");
+    return ok(decimal((long long)result));
+}
+
+// A key pressed and released, posted the way the keyboard queues it, so that the program's own
+// loop sees it (IsDialogMessageW for a dialog, the menu's loop while a menu is open).
+Reply key(const Args& a) {
+    const Query query = a.at(0) == L"#32770" ? dialogQuery(a.at(1)) : Query{a.at(0), a.at(1), true};
+    const Found window = findOne(query, L"window of class " + a[0]);
+    const auto virtualKey = number(a.at(2));
+    if (!window.window) return fail(window.problem);
+    if (!virtualKey) return fail(L"bad key");
+    const LPARAM down = 1 | LPARAM(MapVirtualKeyW(UINT(*virtualKey), MAPVK_VK_TO_VSC)) << 16;
+    if (!PostMessageW(window.window, WM_KEYDOWN, WPARAM(*virtualKey), down) ||
+        !PostMessageW(window.window, WM_KEYUP, WPARAM(*virtualKey), down | 0xC0000000))
+        return fail(L"PostMessageW failed");
+    return ok();
+}
+
 Reply foreground(const Args&) {
     HWND window = GetForegroundWindow();
     if (!window) return ok(L"\t");
     return ok(windowClass(window) + L"\t" + windowTitle(window));
-}
-
-// The centre pixel (AARRGGBB) and size of a window's icon: "small" or "big" (WM_GETICON) or
-// "class" (the class icon).
-Reply icon(const Args& a) {
-    const Found window = findOne({a.at(0), a.at(1)}, L"window of class " + a[0]);
-    if (!window.window) return fail(window.problem);
-    HICON handle = nullptr;
-    if (a.at(2) == L"class") {
-        handle = reinterpret_cast<HICON>(GetClassLongPtrW(window.window, GCLP_HICON));
-    } else {
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(window.window, WM_GETICON, a[2] == L"big" ? ICON_BIG : ICON_SMALL, 0,
-                            SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
-        handle = reinterpret_cast<HICON>(result);
-    }
-    if (!handle) return fail(L"no icon");
-    ICONINFO info{};
-    if (!GetIconInfo(handle, &info)) return fail(L"the icon cannot be read from this process");
-    GdiObject<HBITMAP> colour(info.hbmColor), mask(info.hbmMask);
-    BITMAP bitmap{};
-    if (!colour || !GetObjectW(colour.get(), sizeof bitmap, &bitmap)) return fail(L"no colours");
-    BITMAPINFO format = topDown32(bitmap.bmWidth, bitmap.bmHeight);
-    std::vector<std::uint32_t> pixels(size_t(bitmap.bmWidth) * size_t(bitmap.bmHeight));
-    WindowDc screen(nullptr);
-    GetDIBits(screen.get(), colour.get(), 0, UINT(bitmap.bmHeight), pixels.data(), &format,
-              DIB_RGB_COLORS);
-    wchar_t centre[16];
-    std::swprintf(
-        centre, 16, L"%08X",
-        pixels[size_t(bitmap.bmHeight / 2) * size_t(bitmap.bmWidth) + size_t(bitmap.bmWidth / 2)]);
-    return ok(decimal(bitmap.bmWidth) + L"x" + decimal(bitmap.bmHeight) + L"\t" + centre);
 }
 
 Reply saveCapture(const std::optional<Image>& image, const std::wstring& path) {
@@ -665,10 +674,9 @@ Reply fit(const Args& a) {
     std::wstring clipped;
     for (HWND child = GetWindow(dialog.window, GW_CHILD); child;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        const auto problem = clippedText(dc.get(), child);
-        const auto text = controlText(child);
-        if (text && !text->empty() && IsWindowVisible(child)) ++checked;
-        if (problem) clipped += L"; " + *problem;
+        const Fit fit = fitOf(dc.get(), child);
+        checked += fit.measured ? 1 : 0;
+        if (!fit.problem.empty()) clipped += L"; " + fit.problem;
     }
     return ok(decimal(checked) + L" checked" + (clipped.empty() ? L"" : clipped));
 }
@@ -703,27 +711,29 @@ struct Command {
 
 const std::map<std::wstring, Command>& commands() {
     static const std::map<std::wstring, Command> table = {
-        {L"wait-window", {2, waitWindow}},          // CLASS TITLE [ms]
-        {L"wait-dialog", {1, waitDialog}},          // TITLE [ms]
-        {L"wait-gone", {2, waitGone}},              // CLASS TITLE [ms]
-        {L"count-dialogs", {1, countDialogs}},      // TITLE
-        {L"text", {2, getText}},                    // TITLE ID
-        {L"set-text", {3, setText}},                // TITLE ID TEXT
-        {L"click", {2, click}},                     // TITLE ID
-        {L"enabled", {2, enabled}},                 // TITLE ID
-        {L"msgbox", {1, messageBox}},               // OWNER-TITLE [ms]
-        {L"answer", {2, answer}},                   // OWNER-TITLE BUTTON-ID
-        {L"post", {5, post}},                       // CLASS TITLE MESSAGE WPARAM LPARAM
-        {L"foreground", {0, foreground}},           //
-        {L"icon", {3, icon}},                       // CLASS TITLE small|big|class
+        {L"wait-window", {2, waitWindow}},      // CLASS TITLE [ms]
+        {L"wait-shown", {2, waitShown}},        // CLASS TITLE [ms], visible
+        {L"wait-dialog", {1, waitDialog}},      // TITLE [ms]
+        {L"wait-gone", {2, waitGone}},          // CLASS TITLE [ms]
+        {L"count-dialogs", {1, countDialogs}},  // TITLE
+        {L"text", {2, getText}},                // TITLE ID
+        {L"set-text", {3, setText}},            // TITLE ID TEXT
+        {L"click", {2, click}},                 // TITLE ID
+        {L"enabled", {2, enabled}},             // TITLE ID
+        {L"msgbox", {1, messageBox}},           // OWNER-TITLE [ms]
+        {L"answer", {2, answer}},               // OWNER-TITLE BUTTON-ID
+        {L"post", {5, post}},                   // CLASS TITLE MESSAGE WPARAM LPARAM
+        {L"send-item", {5, sendToItem}},        // TITLE ID MESSAGE WPARAM LPARAM
+        {L"key", {3, key}},                     // CLASS TITLE VIRTUAL-KEY
+        {L"foreground", {0, foreground}},
         {L"capture", {3, capture}},                 // CLASS TITLE FILE.png
         {L"capture-desktop", {1, captureDesktop}},  // FILE.png
         {L"count-colour", {5, countColour}},        // CLASS TITLE R G B [tolerance]
         {L"layout", {8, layout}},                   // TITLE FACE POINTS ID X Y W H
         {L"fit", {3, fit}},                         // TITLE FACE POINTS
         {L"registry", {2, registryValue}},          // HKCU-SUBKEY NAME
-        {L"machine-name", {0, machineName}},        //
-        {L"sleep", {1, pause}},                     // MS
+        {L"machine-name", {0, machineName}},
+        {L"sleep", {1, pause}},  // MS
     };
     return table;
 }
