@@ -7,7 +7,7 @@ fail=0
 check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-unit_rel=lib/systemd/user/tessaline-tally-connector.service
+unit_rel=share/systemd/user/tessaline-tally-connector.service
 export XDG_RUNTIME_DIR="$work/runtime"   # systemd-analyze --user needs one
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 
@@ -18,7 +18,8 @@ verify_unit() {
   systemd-analyze verify --user "$1" >"$work/verify.log" 2>&1 || { cat "$work/verify.log"; return 1; }
 }
 
-plain="$work/plain"
+export HOME="$work/home"
+plain="$HOME/.local"
 cmake --install "$build" --prefix "$plain" >/dev/null
 out=$("$plain/bin/tessaline-tally-connector" --version)
 check "the installed binary prints its version" '[ "$out" = "Tessaline Tally Connector 1.0.0" ]'
@@ -27,6 +28,11 @@ check "the unit starts the installed binary's background agent" \
   '[ "$exec_line" = "ExecStart=$plain/bin/tessaline-tally-connector --background" ]'
 check "the unit restarts the agent after a failure and starts with the user's session" \
   'grep -qx "Restart=on-failure" "$plain/$unit_rel" && grep -qx "WantedBy=default.target" "$plain/$unit_rel"'
+
+if command -v systemd-analyze >/dev/null; then
+  check "systemd looks for user units where a home install puts the unit" \
+    'systemd-analyze unit-paths --user 2>/dev/null | grep -qx "$(dirname "$plain/$unit_rel")"'
+fi
 
 # Blanks, a specifier sign and a dollar in the path must reach systemd as plain characters.
 odd="$work/odd dir %h \$HOME"
