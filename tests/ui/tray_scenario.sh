@@ -165,6 +165,8 @@ check "the dialog's caption shows the green icon" '[[ $reply =~ ^ok\ [1-9] ]]'
 n=0
 for _ in $(seq 50); do n=$(tray_pixels $RED); [ "${n:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.2; done
 check "unpaired: the tray icon is red ($n pixels)" '[ "${n:-0}" -gt 20 ] 2>/dev/null'
+say wait-shown tooltips_class32 '*' 1000
+check "no balloon for the first \"not connected\" after start" '[[ $reply == error* ]]'
 shot capture '#32770' "$CONN" "$shots/connection-unpaired.png"
 shot capture-desktop "$shots/desktop-unpaired.png"
 
@@ -299,6 +301,11 @@ done
 check "synced: the tray icon is green ($green green, $red red pixels)" \
   '[ "${green:-0}" -gt 20 ] 2>/dev/null && [ "$red" = 0 ]'
 shot capture '#32770' "$STATUS" "$shots/status.png"
+say click "$STATUS" 1103
+say wait-shown ExplorerWClass logs 20000
+check "\"Open log folder\" shows the logs folder" '[ "$reply" = ok ]'
+say post ExplorerWClass logs 0x0010 0 0  # WM_CLOSE
+say wait-gone ExplorerWClass logs
 shot capture Shell_TrayWnd '*' "$shots/taskbar-synced.png"
 shot capture-desktop "$shots/desktop-synced.png"
 
@@ -363,6 +370,13 @@ check "unpaired again: the tray icon is red ($n pixels)" '[ "${n:-0}" -gt 20 ] 2
 say wait-shown tooltips_class32 '*' 5000
 check "losing the pairing shows a balloon" '[ "$reply" = ok ]'
 shot capture-desktop "$shots/desktop-unpaired-balloon.png"
+say click "$CONN" 2
+say wait-gone '#32770' "$CONN"
+timeout 60 "$wine_run" "$exe" >/dev/null 2>&1
+rc=$?
+say wait-dialog "$CONN" 15000
+check "unpaired, a second start opens the connection dialog instead" \
+  '[ $rc -eq 0 ] && [ "$reply" = ok ]'
 
 # ---- Exit from the menu ----
 say post TessalineTallyConnectorTray '*' 0x8001 0 0x7B

@@ -591,6 +591,14 @@ Reply key(const Args& a) {
     return ok();
 }
 
+// The visible top-level windows, front to back, as class and title: what a person would see.
+Reply listWindows(const Args&) {
+    std::wstring list;
+    for (HWND window : findWindows({L"*", L"*", true}))
+        list += (list.empty() ? L"" : L"\t") + windowClass(window) + L":" + windowTitle(window);
+    return ok(list);
+}
+
 Reply foreground(const Args&) {
     HWND window = GetForegroundWindow();
     if (!window) return ok(L"\t");
@@ -725,6 +733,7 @@ const std::map<std::wstring, Command>& commands() {
         {L"post", {5, post}},                   // CLASS TITLE MESSAGE WPARAM LPARAM
         {L"send-item", {5, sendToItem}},        // TITLE ID MESSAGE WPARAM LPARAM
         {L"key", {3, key}},                     // CLASS TITLE VIRTUAL-KEY
+        {L"windows", {0, listWindows}},
         {L"foreground", {0, foreground}},
         {L"capture", {3, capture}},                 // CLASS TITLE FILE.png
         {L"capture-desktop", {1, captureDesktop}},  // FILE.png
