@@ -23,15 +23,32 @@ fi
 
 export WINEPREFIX=$prefix
 fail=0
+# What the screen shows, printed after a failed check (once the driver runs).
+on_screen() {
+  [ -n "${DRIVER[1]:-}" ] || return 0
+  local kept=$reply
+  say windows
+  echo "  windows: ${reply#ok }"
+  reply=$kept
+}
 same() {  # same WHAT ACTUAL EXPECTED
   if [ "$2" = "$3" ]; then
     echo "ok: $1"
   else
     printf 'FAIL: %s\n  got:      %s\n  expected: %s\n' "$1" "$2" "$3"
+    on_screen
     fail=1
   fi
 }
-check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
+check() {
+  if eval "$2"; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1${reply:+ (last driver answer: $reply)}"
+    on_screen
+    fail=1
+  fi
+}
 ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
 json() { python3 -c "import json,sys; v=json.load(sys.stdin); print($1)"; }
 esc() {  # the driver's escaped form of a text
@@ -42,7 +59,7 @@ esc() {  # the driver's escaped form of a text
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
 tmp=$(mktemp -d)
-xpid= conn= driver_pid=
+xpid= conn= driver_pid= reply=
 users=
 restore_prefix() {
   # Leave the shared prefix as other tests expect it: no virtual desktop, no Run entry.
@@ -137,7 +154,7 @@ layout_matches() {  # layout_matches TITLE "ID X Y W H"...
 }
 texts_fit() {  # texts_fit TITLE MINIMUM-COUNT
   say fit "$1" "Segoe UI" 9
-  check "\"$1\": no text clipped (${reply#ok })" \
+  check "\"$1\": no text clipped" \
     '[[ $reply =~ ^ok\ ([0-9]+)\ checked$ ]] && [ "${BASH_REMATCH[1]}" -ge '"$2"' ]'
 }
 
