@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,8 +32,7 @@ class SyncFixture : public ::testing::Test {
         s.tallyHost = "127.0.0.1";
         s.tallyPort = sandbox.tallyPort();
         config->save(s);
-        engine = std::make_unique<SyncEngine>(
-            *config, [this](const SyncStatus& status) { seen.push_back(status); });
+        restartEngine();
     }
 
     void TearDown() override {
@@ -58,6 +58,37 @@ class SyncFixture : public ::testing::Test {
         ApiClient api(sandbox.apiUrl(), ApiClient(sandbox.apiUrl(), "").pair(code, "drain").token);
         while (api.nextJob(nullptr)) {
         }
+    }
+
+    // Queues jobs (the sandbox's POST /api/jobs form); the id of the first.
+    std::string queue(const std::string& spec) {
+        return sandbox.call("POST", "/api/jobs", spec).get("queued").items()[0].stringOr("");
+    }
+    void failNext(const std::string& failureJson) {
+        sandbox.call("POST", "/api/failures", failureJson);
+    }
+    // How many reports of this job the sandbox took.
+    std::size_t resultsFor(const std::string& id) const {
+        std::size_t count = 0;
+        const Json results = sandbox.call("GET", "/api/results/digest");
+        for (const Json& r : results.items())
+            count += r.get("jobId").stringOr("") == id ? 1 : 0;
+        return count;
+    }
+    // How many XML requests reached the sandbox's Tally (the probes are GETs).
+    std::size_t tallyPosts() const {
+        std::size_t count = 0;
+        const Json requests = sandbox.call("GET", "/tally/requests");
+        for (const Json& r : requests.items())
+            count += r.get("method").stringOr("") == "POST" ? 1 : 0;
+        return count;
+    }
+    std::filesystem::path keptFile() const { return dir.path() / "kept-results.json"; }
+    // Makes the engine again, as a restart of the program does.
+    void restartEngine() {
+        engine.reset();
+        engine = std::make_unique<SyncEngine>(
+            *config, [this](const SyncStatus& status) { seen.push_back(status); });
     }
 
     std::string log() const { return readFile(dir.path() / "logs" / "connector.log"); }
