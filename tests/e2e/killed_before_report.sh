@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The program killed after Tally answered a job and before Tessaline took the answers: the next
+# start reports the kept answers and does not run the job in Tally again. Next to a sandbox
+# (with-sandbox.sh):
+#   killed_before_report.sh linux EXE
+#   killed_before_report.sh windows EXE WINE_RUN WINEPREFIX
+set -u
+target=$1 exe=$2
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
+count() { python3 -c "import json,sys; d=json.load(sys.stdin); print(sum(1 for x in d if $1))"; }
+
+if [ "$target" = windows ]; then
+  wine_run=$3 prefix=$4
+  "$wine_run" cmd /c exit 0 >/dev/null 2>&1
+  users="$prefix/drive_c/users/${USER:-$(id -un)}"
+  [ -d "$users" ] || users=$(ls -d "$prefix"/drive_c/users/*/ | grep -v Public | head -1)
+  folder="$users/AppData/Roaming/Tessaline/Tally Connector"
+  logs="$users/AppData/Local/Tessaline/Tally Connector/logs"
+  rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
+  run() { "$wine_run" "$exe" "$@"; }
+  # wine-run.sh and wine exec into the program: the job's process is the Windows process.
+  start() { "$wine_run" "$exe" "$@" & }
+  cleanup() { rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"; }
+else
+  home=$(mktemp -d)
+  folder="$home/.config/Tessaline/Tally Connector"
+  logs="$home/.local/state/Tessaline/Tally Connector/logs"
+  run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
+  start() { env -i HOME="$home" PATH="$PATH" "$exe" "$@" & }
+  cleanup() { rm -rf "$home"; }
+fi
+trap cleanup EXIT
+kept="$folder/kept-results.json"
+
+run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
+    --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null 2>&1; rc=$?
+check "paired" '[ $rc -eq 0 ]'
+job=$(ctl POST /api/jobs '{"generate":1}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["queued"][0])')
+# The report hangs for a long time, then fails without being recorded: the program is killed
+# while it waits.
+ctl POST /api/failures '{"endpoint":"result","status":503,"delayMs":6000}' >/dev/null
+
+start --once >/dev/null 2>&1
+pid=$!
+reported=0
+for _ in $(seq 1 600); do
+  reported=$(ctl GET /api/requests | count '"/result" in x["path"]')
+  [ "$reported" -gt 0 ] && break
+  sleep 0.05
+done
+check "the report was on its way when the program was killed" '[ "$reported" -gt 0 ] && [ -f "$kept" ]'
+# The process killed is the program (Wine shows the Windows path as its name), not a wrapper.
+argv0=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -1)
+kill -KILL "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null; status=$?
+check "the program itself was killed ($argv0)" \
+  '[ $status -eq 137 ] && grep -qi "tessaline.\?tally.\?connector" <<<"${argv0##*[/\\]}"'
+check "the kept file holds the job" 'grep -qF "\"id\":\"$job\"" "$kept"'
+posts=$(ctl GET /tally/requests | count 'x["method"] == "POST"')
+check "Tally ran the job once" '[ "$posts" -eq 1 ]'
+check "Tessaline has no result yet" '[ "$(ctl GET /api/results/digest | count "True")" -eq 0 ]'
+
+out=$(run --once); rc=$?; out=$(tr -d '\r' <<<"$out")
+check "next start: exit 0, the kept answers reported" \
+  '[ $rc -eq 0 ] && grep -qx "Last job: import: Job $job: 1 of 1 requests carried out" <<<"$out"'
+check "next start: the log says so" \
+  'grep -q "\[INFO\] Results of 1 job(s) are waiting to be reported to Tessaline" <<<"$out" && grep -q "\[INFO\] Job $job (import): reporting the results kept from before" "$logs/connector.log"'
+check "Tessaline took the answers exactly once" \
+  '[ "$(ctl GET /api/results/digest | count "x[\"jobId\"] == \"$job\"")" -eq 1 ]'
+check "Tally did not run the job again" \
+  '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -eq 1 ]'
+check "nothing is kept any more" '[ ! -e "$kept" ]'
+exit $fail

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Where the connector token may never appear, and where a pairing code may never go. Next to a
+# sandbox (with-sandbox.sh):
+#   security_sandbox.sh linux EXE
+#   security_sandbox.sh windows EXE WINE_RUN WINEPREFIX
+# Weak TLS and untrusted certificates are refused by the transport itself: tests/net
+# (HttpsTrustsOnlyKnownAuthoritiesAndModernTls); the dialog's address rule: tests/config
+# (PairingAddress). Here the whole program is checked.
+set -u
+target=$1 exe=$2
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
+field() { python3 -c "import json,sys; print(json.load(sys.stdin)$1)"; }
+
+work=$(mktemp -d)
+if [ "$target" = windows ]; then
+  wine_run=$3 prefix=$4
+  "$wine_run" cmd /c exit 0 >/dev/null 2>&1
+  users="$prefix/drive_c/users/${USER:-$(id -un)}"
+  [ -d "$users" ] || users=$(ls -d "$prefix"/drive_c/users/*/ | grep -v Public | head -1)
+  places=("$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline")
+  run() { "$wine_run" "$exe" "$@"; }
+else
+  home="$work/home"; mkdir -p "$home"
+  places=("$home")
+  run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
+fi
+folder_of() { if [ "$target" = windows ]; then echo "${places[0]}/Tally Connector"; else echo "$home/.config/Tessaline/Tally Connector"; fi; }
+ini="$(folder_of)/connector.ini"
+cleanup() { [ "$target" = windows ] && rm -rf "${places[@]}"; rm -rf "$work"; }
+trap cleanup EXIT
+cleanup_start() { [ "$target" = windows ] && rm -rf "${places[@]}"; }
+cleanup_start
+n=0
+# Every line the program prints goes to a file of its own, to be searched at the end.
+runlog() { n=$((n + 1)); run "$@" >"$work/out.$n" 2>"$work/err.$n"; echo $? >"$work/rc.$n"; }
+last() { tr -d '\r' <"$work/$1.$n"; }
+
+# Pairing codes never travel in clear text to another host, nor over weak or untrusted TLS.
+for address in http://localhost.example.com/api http://127.0.0.2/api; do
+  runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$address"
+  check "pairing with $address is refused" \
+    '[ "$(cat "$work/rc.$n")" = 2 ] && [ "$(last err)" = "Pairing failed: The server address must start with https://" ] && [ ! -e "$ini" ]'
+done
+for tls in tls11 untrusted; do
+  peer=$(ctl POST /peers "{\"tls\":\"$tls\"}")
+  id=$(field '["id"]' <<<"$peer") port=$(field '["port"]' <<<"$peer")
+  runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "https://localhost:$port/api"
+  got=$(ctl GET "/peers/$id/requests" | field '["count"]')
+  check "pairing over $tls TLS fails before anything is sent" \
+    '[ "$(cat "$work/rc.$n")" = 2 ] && grep -q "^Pairing failed: Cannot reach Tessaline: " <<<"$(last err)" && [ "$got" = 0 ]'
+  ctl DELETE "/peers/$id" >/dev/null
+done
+
+runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
+       --tally-port "$TSL_SANDBOX_TALLY_PORT"
+check "paired over http with 127.0.0.1" '[ "$(cat "$work/rc.$n")" = 0 ]'
+token=$(ctl GET /api/state | field '["tokens"][0]')
+check "the sandbox issued a token" '[ ${#token} -ge 20 ]'
+
+# A job relayed, a server that quotes the token back in its error, a report that fails (the
+# answers are kept in a file), the kept answers delivered, then the token revoked.
+ctl POST /api/jobs '{"generate":1}' >/dev/null
+runlog --once
+ctl POST /api/failures "{\"endpoint\":\"heartbeat\",\"status\":500,\"body\":$(python3 -c 'import json,sys; print(json.dumps(json.dumps({"message": "Bad token " + sys.argv[1]})))' "$token")}" >/dev/null
+runlog --once
+check "a quoted token is hidden in the status line" \
+  'grep -qx "Cannot reach Tessaline: Tessaline answered HTTP 500: Bad token \[token\]" <<<"$(last out)"'
+ctl POST /api/jobs '{"generate":1}' >/dev/null
+ctl POST /api/failures '{"endpoint":"result","status":503}' >/dev/null
+runlog --once
+kept="$(folder_of)/kept-results.json"
+check "a failed report keeps the answers in a file" '[ -s "$kept" ]'
+cp "$kept" "$work/kept-copy.json" 2>/dev/null
+runlog --once
+ctl POST /api/revoke '{}' >/dev/null
+runlog --once
+check "a revoked token: not connected" \
+  'grep -q "^Not connected to Tessaline: This PC was disconnected" <<<"$(last out)"'
+
+# connector.ini holds the token only protected; neither it nor its protected form is readable
+# from any file the program wrote, nor from anything it printed.
+text=$(iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini")
+check "connector.ini never holds the token in clear" '! grep -qF "$token" <<<"$text"'
+hits=$(grep -rlF "$token" "${places[@]}" "$work" 2>/dev/null)
+check "the token is in no output, log, settings or kept file" '[ -z "$hits" ]'
+[ -n "$hits" ] && echo "found in: $hits"
+check "the log was written and searched" '[ -n "$(find "${places[@]}" -name connector.log -size +0)" ]'
+exit $fail
