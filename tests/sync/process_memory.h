@@ -9,5 +9,9 @@ namespace tsl::testing {
 // count is 0 on Linux.
 std::size_t currentMemoryBytes();
 std::size_t openHandleCount();
+// Memory the program asked for and has not given back. Linux: the allocator's own count
+// (AddressSanitizer's when it is in, which leaves out the freed blocks it holds back);
+// Windows: the private bytes.
+std::size_t heapBytes();
 
 }  // namespace tsl::testing

@@ -1,8 +1,14 @@
 #include "sync/process_memory.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <fstream>
+
+#if defined(__SANITIZE_ADDRESS__)
+// From AddressSanitizer's run-time (its header does not come with every compiler package).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace tsl::testing {
 
@@ -15,6 +21,15 @@ std::size_t currentMemoryBytes() {
 
 std::size_t openHandleCount() {
     return 0;
+}
+
+std::size_t heapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
 }
 
 }  // namespace tsl::testing

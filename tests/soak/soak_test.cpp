@@ -1,0 +1,349 @@
+// A bounded soak of the sync worker against the sandbox: many small jobs while faults of the
+// fault matrix come and go at random, restarts of the engine among them. Afterwards every
+// job's answers reached Tessaline exactly once and for the right job, no request reached Tally
+// twice, memory (and on Windows the handle count) stayed flat after the warm-up, and the log
+// rotated without losing or tearing a line. TSL_SOAK_SECONDS sets the length of the fault
+// phase (default 50; the run ends about ten seconds later), TSL_SOAK_SEED the random seed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/api_client.h"
+#include "common/sandbox_client.h"
+#include "common/temp_dir.h"
+#include "config/config.h"
+#include "support/logger.h"
+#include "support/machine_name.h"
+#include "sync/process_memory.h"
+#include "sync/sync_engine.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using tsl::Json;
+using tsl::testing::jsonText;
+using tsl::testing::readFile;
+
+int envNumber(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    const int number = value ? std::atoi(value) : 0;
+    return number > 0 ? number : fallback;
+}
+
+struct Sample {
+    std::size_t memory = 0;
+    std::size_t heap = 0;
+    std::size_t handles = 0;
+};
+
+std::size_t median(std::vector<std::size_t> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+double megabytes(std::size_t bytes) {
+    return static_cast<double>(bytes) / (1 << 20);
+}
+
+// One fault of the matrix: how it begins; Tally's faults also end (the next fault ends them).
+struct Fault {
+    const char* name;
+    std::function<void()> begin;
+    bool lasts = false;
+};
+
+class Soak : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        prefillLog();
+        tsl::Logger::startIn(logs(), false);
+        config = std::make_unique<tsl::Config>(dir.path() / "settings");
+        tsl::Settings s = config->settings();
+        s.serverUrl = sandbox.apiUrl();
+        s.tallyHost = "127.0.0.1";
+        s.tallyPort = sandbox.tallyPort();
+        config->save(s);
+        pair();
+        engine = std::make_unique<tsl::SyncEngine>(*config, nullptr);
+    }
+    void TearDown() override {
+        engine.reset();
+        tsl::Logger::reset();
+    }
+
+    std::filesystem::path logs() const { return dir.path() / "logs"; }
+
+    // The log starts just below its rotation size, so the soak's own lines make it rotate.
+    void prefillLog() {
+        std::filesystem::create_directories(logs());
+        const std::string line = "2026-01-01 00:00:00.000 [INFO] earlier line of a long run\r\n";
+        std::string text;
+        while (text.size() + line.size() < tsl::Logger::kRotateBytes - (64u << 10))
+            text += line;
+        tsl::testing::writeFile(logs() / "connector.log", text);
+    }
+
+    void pair() {
+        const std::string code = sandbox.call("POST", "/api/codes").get("code").stringOr("");
+        tsl::Settings s = config->settings();
+        s.token = tsl::ApiClient(sandbox.apiUrl(), "").pair(code, tsl::machineName()).token;
+        config->save(s);
+    }
+
+    void fail(const std::string& failure) { sandbox.call("POST", "/api/failures", failure); }
+    void tally(const std::string& change) { sandbox.call("POST", "/tally/config", change); }
+
+    void restart() {
+        engine->stop();
+        engine = std::make_unique<tsl::SyncEngine>(*config, nullptr);
+        engine->start();
+    }
+
+    std::vector<Fault> faults() {
+        return {
+            {"heartbeat 500",
+             [this] {
+                 fail(R"({"endpoint":"heartbeat","status":500,"body":"{\"message\":\"Busy\"}",)"
+                      R"("count":2})");
+             }},
+            {"jobs/next 503", [this] { fail(R"({"endpoint":"next","status":503})"); }},
+            {"jobs/next not JSON",
+             [this] { fail(R"({"endpoint":"next","status":200,"body":"<html>"})"); }},
+            {"slow server", [this] { fail(R"({"endpoint":"next","status":0,"delayMs":700})"); }},
+            {"report 503", [this] { fail(R"({"endpoint":"result","status":503})"); }},
+            {"report cut short",
+             [this] {
+                 fail(R"({"endpoint":"result","status":200,"body":"{\"summary\":\"x\"}",)"
+                      R"("cut":true})");
+             }},
+            {"report not JSON",
+             [this] { fail(R"({"endpoint":"result","status":200,"body":"<html>"})"); }},
+            {"token refused at the heartbeat",
+             [this] { fail(R"({"endpoint":"heartbeat","status":401})"); }},
+            {"token refused at the report",
+             [this] { fail(R"({"endpoint":"result","status":401})"); }},
+            {"Tally drops connections", [this] { tally(R"({"drop":true})"); }, true},
+            {"Tally not running", [this] { tally(R"({"running":false})"); }, true},
+            {"Tally answers 500", [this] { tally(R"({"status":500})"); }, true},
+            {"Tally answers UTF-16", [this] { tally(R"({"encoding":"utf16le"})"); }, true},
+            {"Tally slow", [this] { tally(R"({"delayMs":150})"); }, true},
+            {"restart", [this] { restart(); }},
+        };
+    }
+    void calmTally() {
+        tally(R"({"drop":false,"running":true,"status":200,"encoding":"utf8","delayMs":0})");
+    }
+
+    // Queues a batch of small jobs; each request names itself in the XML.
+    void queueJobs(int count) {
+        std::string batch = "[";
+        for (int i = 0; i < count; ++i) {
+            const std::string id = "soak-" + std::to_string(jobs.size() + 1);
+            std::vector<std::string>& refs = jobs[id];
+            const int requests = 1 + static_cast<int>(rng() % 3);
+            std::string list;
+            for (int r = 1; r <= requests; ++r) {
+                refs.push_back(id + "-" + std::to_string(r));
+                list += std::string(r > 1 ? "," : "") + R"({"ref":")" + refs.back() +
+                        R"(","xml":)" +
+                        jsonText(
+                            "<ENVELOPE><HEADER><TALLYREQUEST>Import</TALLYREQUEST></HEADER>"
+                            "<BODY><DATA><TALLYMESSAGE><LEDGER NAME=\"" +
+                            refs.back() + "\"/></TALLYMESSAGE></DATA></BODY></ENVELOPE>") +
+                        "}";
+            }
+            batch += std::string(i ? "," : "") + R"({"id":")" + id +
+                     R"(","kind":"import","requests":[)" + list + "]}";
+        }
+        sandbox.call("POST", "/api/jobs", batch + "]");
+    }
+    std::size_t queued() const {
+        return sandbox.call("GET", "/api/state").get("queuedJobs").items().size();
+    }
+
+    // One tick of the driver: the user pairs again when Tessaline refused the token, and asks
+    // for a pass now and then, so that the back-off does not stretch the run.
+    void tick() {
+        if (!config->isPaired()) {
+            pair();
+            engine->settingsChanged();
+            ++repairings;
+        }
+        engine->syncNow();
+        std::this_thread::sleep_for(100ms);
+    }
+
+    void sample() {
+        samples.push_back({tsl::testing::currentMemoryBytes(), tsl::testing::heapBytes(),
+                           tsl::testing::openHandleCount()});
+    }
+
+    std::mt19937 rng{static_cast<unsigned>(envNumber("TSL_SOAK_SEED", 20261206))};
+    tsl::testing::TempDir dir;
+    tsl::testing::SandboxControl sandbox;
+    std::unique_ptr<tsl::Config> config;
+    std::unique_ptr<tsl::SyncEngine> engine;
+    std::map<std::string, std::vector<std::string>> jobs;  // id -> request refs
+    std::map<std::string, int> injected;
+    int repairings = 0;
+    std::vector<Sample> samples;  // one a second during the fault phase
+};
+
+TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
+    const int seconds = envNumber("TSL_SOAK_SECONDS", 50);
+    const std::vector<Fault> matrix = faults();
+    engine->start();
+
+    // Fault phase.
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    bool tallyFault = false;
+    for (int t = 0; Clock::now() < end; ++t) {
+        if (t % 4 == 0) {
+            if (queued() < 15) queueJobs(15);
+            if (tallyFault) calmTally();
+            const Fault& fault = matrix[rng() % matrix.size()];
+            fault.begin();
+            tallyFault = fault.lasts;
+            ++injected[fault.name];
+        }
+        if (t % 10 == 0) sample();
+        tick();
+    }
+
+    // Calm: no more faults or jobs; everything queued or kept must arrive.
+    calmTally();
+    const auto drainEnd = Clock::now() + 60s;
+    std::size_t delivered = 0;
+    for (int t = 0; Clock::now() < drainEnd; ++t) {
+        tick();
+        if (t % 5 != 0) continue;
+        delivered = sandbox.call("GET", "/api/results/digest").items().size();
+        if (queued() == 0 && delivered >= jobs.size() && engine->status().resultsWaiting == 0)
+            break;
+    }
+    engine->stop();
+
+    // Every job's answers arrived once, for the right job and in the order of its requests.
+    const Json digest = sandbox.call("GET", "/api/results/digest");
+    std::map<std::string, int> reports;
+    std::size_t wrong = 0;
+    for (const Json& report : digest.items()) {
+        const std::string id = report.get("jobId").stringOr("");
+        ++reports[id];
+        std::vector<std::string> refs;
+        for (const Json& item : report.get("results").items())
+            refs.push_back(item.get("ref").stringOr(""));
+        if (!jobs.count(id) || jobs[id] != refs) ++wrong;
+    }
+    std::size_t lost = 0, twice = 0;
+    for (const auto& [id, refs] : jobs) {
+        const int n = reports.count(id) ? reports[id] : 0;
+        lost += n == 0 ? 1 : 0;
+        twice += n > 1 ? 1 : 0;
+    }
+    EXPECT_EQ(lost, 0u);
+    EXPECT_EQ(twice, 0u);
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(engine->status().resultsWaiting, 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "settings" / "kept-results.json"));
+
+    // No request reached Tally twice.
+    std::map<std::string, int> runs;
+    const Json tallyRequests = sandbox.call("GET", "/tally/requests");
+    const std::regex named(R"(LEDGER NAME="(soak-\d+-\d+)\")");
+    for (const Json& request : tallyRequests.items()) {
+        std::smatch m;
+        const std::string body = request.get("body").stringOr("");
+        if (std::regex_search(body, m, named)) ++runs[m[1]];
+    }
+    std::size_t ranTwice = 0, requests = 0;
+    for (const auto& [ref, n] : runs)
+        ranTwice += n > 1 ? 1 : 0;
+    for (const auto& [id, refs] : jobs)
+        requests += refs.size();
+    EXPECT_EQ(ranTwice, 0u);
+
+    // Flat after the warm-up: the middle third against the last third of the samples.
+    ASSERT_GE(samples.size(), 6u);
+    const std::size_t third = samples.size() / 3;
+    auto figure = [&](std::size_t from, std::size_t to, std::size_t Sample::*field) {
+        std::vector<std::size_t> values;
+        for (std::size_t i = from; i < to; ++i)
+            values.push_back(samples[i].*field);
+        return median(values);
+    };
+    const std::size_t memoryBefore = figure(third, 2 * third, &Sample::memory);
+    const std::size_t memoryAfter = figure(2 * third, samples.size(), &Sample::memory);
+    const std::size_t heapBefore = figure(third, 2 * third, &Sample::heap);
+    const std::size_t heapAfter = figure(2 * third, samples.size(), &Sample::heap);
+    const std::size_t handlesBefore = figure(third, 2 * third, &Sample::handles);
+    const std::size_t handlesAfter = figure(2 * third, samples.size(), &Sample::handles);
+    EXPECT_LE(memoryAfter, memoryBefore + std::max<std::size_t>(8u << 20, memoryBefore / 8));
+    EXPECT_LE(heapAfter, heapBefore + std::max<std::size_t>(1u << 20, heapBefore / 10));
+    EXPECT_LE(handlesAfter, handlesBefore + 8);
+
+    // The log rotated (once in a run of the usual length: the earlier lines are then in
+    // connector.1.log and every report line is in one of the two files); no line is torn.
+    const std::string current = readFile(logs() / "connector.log");
+    const std::string rotated = readFile(logs() / "connector.1.log");
+    const bool rotatedOnce = rotated.find("earlier line of a long run") != std::string::npos;
+    EXPECT_FALSE(rotated.empty());
+    EXPECT_LE(rotated.size(), tsl::Logger::kRotateBytes + 4096);
+    EXPECT_LE(current.size(), tsl::Logger::kRotateBytes + 4096);
+    EXPECT_EQ(current.find("earlier line of a long run"), std::string::npos);
+    const std::regex lineForm(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(INFO|WARN|ERROR)\] .*)");
+    std::size_t lines = 0, torn = 0, reported = 0;
+    std::set<std::string> keptJobs;
+    for (const std::string* file : {&rotated, &current}) {
+        std::size_t start = 0;
+        for (std::size_t endLine; (endLine = file->find("\r\n", start)) != std::string::npos;
+             start = endLine + 2) {
+            const std::string line = file->substr(start, endLine - start);
+            ++lines;
+            if (!std::regex_match(line, lineForm)) ++torn;
+            if (line.find("]   Tessaline: Job ") != std::string::npos) ++reported;
+            const std::size_t kept = line.find(": reporting the results kept from before");
+            if (kept != std::string::npos) keptJobs.insert(line.substr(31, kept - 31));
+        }
+        EXPECT_EQ(start, file->size()) << "a line without its end";
+    }
+    EXPECT_EQ(torn, 0u);
+    if (rotatedOnce) {
+        EXPECT_EQ(reported, digest.items().size());
+    }
+
+    int faultCount = 0;
+    std::string faultList;
+    for (const auto& [name, n] : injected) {
+        faultCount += n;
+        faultList += std::string(faultList.empty() ? "" : ", ") + name + " " + std::to_string(n);
+    }
+    std::printf(
+        "soak: %d s of faults; jobs %zu (Tally requests %zu), results delivered %zu, results lost "
+        "%zu, reported twice %zu, Tally requests run twice %zu\n"
+        "  faults injected %d: %s\n"
+        "  re-pairings %d; jobs whose answers were kept and delivered later %zu\n"
+        "  after warm-up (median, middle vs last third): memory %.1f -> %.1f MB, heap %.1f -> "
+        "%.1f MB, handles %zu -> %zu\n"
+        "  log: rotated %s, %zu lines checked, %zu torn\n",
+        seconds, jobs.size(), requests, digest.items().size(), lost, twice, ranTwice, faultCount,
+        faultList.c_str(), repairings, keptJobs.size(), megabytes(memoryBefore),
+        megabytes(memoryAfter), megabytes(heapBefore), megabytes(heapAfter), handlesBefore,
+        handlesAfter, rotatedOnce ? "once" : "more than once", lines, torn);
+}
+
+}  // namespace
