@@ -27,7 +27,7 @@ Json entryJson(const KeptJob& job) {
     return entry;
 }
 
-// The entry as read back, or false when it is not one this program wrote.
+// The entry as read back; false when it is not one this program wrote.
 bool readEntry(const Json& entry, KeptJob& job) {
     const Json& id = entry.get("id");
     const Json& kind = entry.get("kind");
@@ -42,7 +42,7 @@ bool readEntry(const Json& entry, KeptJob& job) {
     job.kind = kind.stringOr("");
     job.results = results;
     job.error = error.stringOr("");
-    return !job.id.empty();
+    return true;  // an empty id too: the server's ids are kept as it sent them
 }
 
 std::string stampForFileName() {

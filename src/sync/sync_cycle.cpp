@@ -169,7 +169,7 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool 
                                        const std::string& token) {
     std::string summary;
     try {
-        summary = api.postResults(job.id, job.results, job.error);
+        summary = hideToken(api.postResults(job.id, job.results, job.error), token);
     } catch (const NotPaired&) {
         noteKeptCount();
         return tokenRefused();

@@ -40,9 +40,14 @@ TEST_F(KeptResultsTest, EntriesComeBackAfterARestartOldestFirst) {
         EXPECT_FALSE(std::filesystem::exists(file()));
         kept.keep({"j-1", "import", resultsWith(awkward), "Tally stopped responding: cut"});
         kept.keep({"j/2?", "export", resultsWith(""), ""});
+        kept.keep(
+            {"", "", resultsWith("no id given"), ""});  // ids are kept as the server sent them
     }
     KeptResults again(file());
-    ASSERT_EQ(again.size(), 2u);
+    ASSERT_EQ(again.size(), 3u);
+    ASSERT_NE(again.find(""), nullptr);
+    EXPECT_EQ(again.find("")->results, resultsWith("no id given"));
+    again.remove("");
     EXPECT_EQ(again.oldest().id, "j-1");
     EXPECT_EQ(again.oldest().kind, "import");
     EXPECT_EQ(again.oldest().error, "Tally stopped responding: cut");
