@@ -318,6 +318,13 @@ done
 check "synced: the tray icon is green ($green green, $red red pixels)" \
   '[ "${green:-0}" -gt 20 ] 2>/dev/null && [ "$red" = 0 ]'
 shot capture '#32770' "$STATUS" "$shots/status.png"
+say locate-colour Shell_TrayWnd '*' $GREEN
+# shellcheck disable=SC2086
+say mouse ${reply#ok } move
+say wait-shown tooltips_class32 '*' 5000
+check "pointing at the icon shows its tooltip" '[ "$reply" = ok ]'
+shot capture-desktop "$shots/desktop-tray-tooltip.png"
+say mouse 500 100 move
 say click "$STATUS" 1103
 say wait-shown ExplorerWClass logs 20000
 check "\"Open log folder\" shows the logs folder" '[ "$reply" = ok ]'
@@ -395,9 +402,18 @@ say wait-dialog "$CONN" 15000
 check "unpaired, a second start opens the connection dialog instead" \
   '[ $rc -eq 0 ] && [ "$reply" = ok ]'
 
-# ---- Exit from the menu ----
-say post TessalineTallyConnectorTray '*' 0x8001 0 0x7B
+# ---- Exit from the icon's menu, opened with the mouse ----
+# A real right-click: the shell sends the icon's owner WM_RBUTTONUP and then WM_CONTEXTMENU.
+say locate-colour Shell_TrayWnd '*' $RED
+xy=${reply#ok }
+# shellcheck disable=SC2086
+say mouse $xy right
 say wait-shown '#32768' '*' 5000
+sleep 0.5
+say windows
+menus=$(grep -o '#32768:' <<<"$reply" | wc -l)
+check "a right-click on the icon opens its menu once ($menus open)" '[ "$menus" = 1 ]'
+shot capture-desktop "$shots/desktop-right-click-menu.png"
 say key '#32768' '*' 0x58  # X: the mnemonic of "E&xit"
 for _ in $(seq 150); do kill -0 "$conn" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$conn" 2>/dev/null && kill "$conn"

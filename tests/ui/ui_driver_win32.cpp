@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +19,11 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "support/win32_handles.h"
@@ -577,10 +581,17 @@ Reply sendToItem(const Args& a) {
 }
 
 // A key pressed and released, posted the way the keyboard queues it, so that the program's own
-// loop sees it (IsDialogMessageW for a dialog, the menu's loop while a menu is open).
+// loop sees it (IsDialogMessageW for a dialog, the menu's loop while a menu is open). It goes to
+// the frontmost matching window, as typing does; a dialog title must be unique.
 Reply key(const Args& a) {
-    const Query query = a.at(0) == L"#32770" ? dialogQuery(a.at(1)) : Query{a.at(0), a.at(1), true};
-    const Found window = findOne(query, L"window of class " + a[0]);
+    Found window;
+    if (a.at(0) == L"#32770") {
+        window = findDialog(a.at(1));
+    } else {
+        const auto found = findWindows({a.at(0), a.at(1), true});
+        window = found.empty() ? Found{nullptr, L"no visible window of class " + a[0]}
+                               : Found{found.front(), {}};
+    }
     const auto virtualKey = number(a.at(2));
     if (!window.window) return fail(window.problem);
     if (!virtualKey) return fail(L"bad key");
@@ -640,6 +651,56 @@ Reply countColour(const Args& a) {
         return within(p >> 16, *r) && within(p >> 8, *g) && within(p, *b);
     });
     return ok(decimal(count));
+}
+
+// The middle (screen coordinates) of the pixels of a window that have this colour exactly: where
+// a person would point to reach, say, an icon of that colour in the notification area.
+Reply locateColour(const Args& a) {
+    const auto found = findWindows({a.at(0), a.at(1), true});
+    const auto r = number(a.at(2)), g = number(a.at(3)), b = number(a.at(4));
+    if (found.empty()) return fail(L"no visible window of class " + a[0]);
+    if (!r || !g || !b) return fail(L"bad colour");
+    RECT area{};
+    GetWindowRect(found.front(), &area);
+    const auto image = captureScreen(area);
+    if (!image) return fail(L"nothing captured");
+    const std::uint32_t wanted = std::uint32_t(*r << 16 | *g << 8 | *b);
+    RECT box{LONG_MAX, LONG_MAX, -1, -1};
+    for (int y = 0; y < image->height; ++y)
+        for (int x = 0; x < image->width; ++x)
+            if (image->pixels[size_t(y) * size_t(image->width) + size_t(x)] == wanted)
+                box = {std::min(box.left, LONG(x)), std::min(box.top, LONG(y)),
+                       std::max(box.right, LONG(x)), std::max(box.bottom, LONG(y))};
+    if (box.right < 0) return fail(L"no pixel of that colour");
+    return ok(decimal(area.left + (box.left + box.right) / 2) + L" " +
+              decimal(area.top + (box.top + box.bottom) / 2));
+}
+
+// The mouse moved to a point of the screen and, unless "move", clicked there ("left", "right")
+// or double-clicked ("double"), through the system's input queue like a real mouse.
+Reply mouse(const Args& a) {
+    const auto x = number(a.at(0)), y = number(a.at(1));
+    const std::wstring action = a.size() > 2 ? a[2] : L"move";
+    if (!x || !y) return fail(L"bad point");
+    if (!SetCursorPos(int(*x), int(*y))) return fail(L"SetCursorPos failed");
+    DWORD down = 0, up = 0;
+    int clicks = 1;
+    if (action == L"left" || action == L"double") {
+        down = MOUSEEVENTF_LEFTDOWN, up = MOUSEEVENTF_LEFTUP;
+        clicks = action == L"double" ? 2 : 1;
+    } else if (action == L"right") {
+        down = MOUSEEVENTF_RIGHTDOWN, up = MOUSEEVENTF_RIGHTUP;
+    } else if (action != L"move") {
+        return fail(L"unknown mouse action " + action);
+    }
+    for (int i = 0; down && i < clicks; ++i) {
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_MOUSE;
+        input[0].mi.dwFlags = down;
+        input[1].mi.dwFlags = up;
+        if (SendInput(2, input, sizeof(INPUT)) != 2) return fail(L"SendInput failed");
+    }
+    return ok();
 }
 
 // A control's rectangle within the dialog's client area beside the rectangle its template
@@ -738,6 +799,8 @@ const std::map<std::wstring, Command>& commands() {
         {L"capture", {3, capture}},                 // CLASS TITLE FILE.png
         {L"capture-desktop", {1, captureDesktop}},  // FILE.png
         {L"count-colour", {5, countColour}},        // CLASS TITLE R G B [tolerance]
+        {L"locate-colour", {5, locateColour}},      // CLASS TITLE R G B
+        {L"mouse", {2, mouse}},                     // X Y [move|left|right|double]
         {L"layout", {8, layout}},                   // TITLE FACE POINTS ID X Y W H
         {L"fit", {3, fit}},                         // TITLE FACE POINTS
         {L"registry", {2, registryValue}},          // HKCU-SUBKEY NAME
