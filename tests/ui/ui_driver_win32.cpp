@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <exception>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -470,12 +471,6 @@ Fit fitOf(HDC dc, HWND control) {
 
 // ---- commands ----
 
-Reply waitWindow(const Args& a) {
-    const Query query{a.at(0), a.at(1)};
-    if (waitUntil([&] { return !findWindows(query).empty(); }, waitMs(a, 2))) return ok();
-    return fail(L"no window of class " + a[0] + L" titled \"" + a[1] + L"\"");
-}
-
 Reply waitShown(const Args& a) {
     const Query query{a.at(0), a.at(1), true};
     if (waitUntil([&] { return !findWindows(query).empty(); }, waitMs(a, 2))) return ok();
@@ -780,7 +775,6 @@ struct Command {
 
 const std::map<std::wstring, Command>& commands() {
     static const std::map<std::wstring, Command> table = {
-        {L"wait-window", {2, waitWindow}},      // CLASS TITLE [ms]
         {L"wait-shown", {2, waitShown}},        // CLASS TITLE [ms], visible
         {L"wait-dialog", {1, waitDialog}},      // TITLE [ms]
         {L"wait-gone", {2, waitGone}},          // CLASS TITLE [ms]
@@ -816,7 +810,11 @@ Reply runCommand(const Args& words) {
     if (found == commands().end()) return fail(L"unknown command " + words[0]);
     const Args args(words.begin() + 1, words.end());
     if (args.size() < found->second.minArgs) return fail(L"too few arguments for " + words[0]);
-    return found->second.run(args);
+    try {
+        return found->second.run(args);
+    } catch (const std::exception& error) {
+        return fail(fromUtf8(error.what()));  // one failed command must not end the session
+    }
 }
 
 void print(const Reply& reply) {
