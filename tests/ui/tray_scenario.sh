@@ -374,6 +374,8 @@ check "and on again" '[[ $reply == ok* ]]'
 # ---- unpairing from the connection dialog ----
 say post TessalineTallyConnectorTray '*' 0x0111 2003 0
 say wait-dialog "$CONN"
+say wait-hidden tooltips_class32 '*' 15000
+check "no tooltip or balloon is shown before unpairing" '[ "$reply" = ok ]'
 say click "$CONN" 1004
 say msgbox "$CONN"
 same "Unpair asks first" "$reply" \

@@ -477,6 +477,12 @@ Reply waitShown(const Args& a) {
     return fail(L"no visible window of class " + a[0] + L" titled \"" + a[1] + L"\"");
 }
 
+Reply waitHidden(const Args& a) {
+    const Query query{a.at(0), a.at(1), true};
+    if (waitUntil([&] { return findWindows(query).empty(); }, waitMs(a, 2))) return ok();
+    return fail(L"still shown: class " + a[0] + L" titled \"" + a[1] + L"\"");
+}
+
 Reply waitDialog(const Args& a) {
     Found found;
     waitUntil(
@@ -776,6 +782,7 @@ struct Command {
 const std::map<std::wstring, Command>& commands() {
     static const std::map<std::wstring, Command> table = {
         {L"wait-shown", {2, waitShown}},        // CLASS TITLE [ms], visible
+        {L"wait-hidden", {2, waitHidden}},      // CLASS TITLE [ms], none visible
         {L"wait-dialog", {1, waitDialog}},      // TITLE [ms]
         {L"wait-gone", {2, waitGone}},          // CLASS TITLE [ms]
         {L"count-dialogs", {1, countDialogs}},  // TITLE
