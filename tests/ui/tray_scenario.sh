@@ -3,6 +3,7 @@
 # virtual desktop with a task bar (so the notification area can be seen), next to a fresh
 # sandbox, driven by ui_driver.exe. Screenshots go to SHOTS_DIR.
 #   tray_scenario.sh EXE DRIVER WINE_RUN WINEPREFIX SANDBOX_PROGRAM SHOTS_DIR
+# (registered as the CTest test e2e_tray_ui of the Windows build: ctest -R e2e_tray_ui).
 # It runs in a private network namespace with only the loopback interface when the system
 # allows one: then nothing the program does can leave this machine, and port 9000 is free.
 set -u
@@ -134,7 +135,8 @@ shot() { say "$@"; check "screenshot ${*: -1}" '[[ $reply == ok* ]]'; }
 say wait-shown Shell_TrayWnd '*' 30000
 check "Wine shows a desktop with a task bar" '[ "$reply" = ok ]'
 
-CONN="Tessaline Tally Connector - Connection" STATUS="Tessaline Tally Connector"
+CONN="Tessaline Tally Connector - Connection"
+STATUS="Tessaline Tally Connector"  # also the title of every message box
 NOT_PAIRED='Not paired. In Tessaline open Accounting > Tally Sync, click "Generate pairing code" and enter it here.'
 ORG="Süd Öl Traders" COMPANY="Kaveri Exports"
 PAIRED="Paired with $ORG. To move to another PC, generate a new code in Tessaline and pair that PC."
@@ -188,22 +190,28 @@ shot capture '#32770' "$CONN" "$shots/connection-unpaired.png"
 shot capture-desktop "$shots/desktop-unpaired.png"
 
 # ---- refused pairings: nothing reaches any server ----
+# Plain http to another host, and https in capitals. Outside a private namespace only addresses
+# of this machine are tried, in case the program sent something after all.
+refused=("HTTPS://127.0.0.1:9/tessaline/api")
 if [ "$TSL_UI_NETWORK" = loopback ]; then
-  lan=http://192.168.1.10
+  refused+=(http://192.168.1.10 http://localhost.example.com/tessaline/api)
 else
-  lan=http://127.0.0.2:9/tessaline/api  # another host, yet still this machine
+  refused+=(http://127.0.0.2:9/tessaline/api)
 fi
-say set-text "$CONN" 1001 "$lan"
 say set-text "$CONN" 1002 "ABCD-2345"
-say click "$CONN" 1003
-say msgbox "$CONN"
-same "plain http to $lan is refused" "$reply" \
-  "ok Tessaline Tally Connector$(esc $'\t')The server address must start with https://$(esc $'\t')1"
-say answer "$CONN" 1
+for address in "${refused[@]}"; do
+  say set-text "$CONN" 1001 "$address"
+  say click "$CONN" 1003
+  say msgbox "$CONN"
+  same "pairing with $address is refused" "$reply" \
+    "ok Tessaline Tally Connector$(esc $'\t')The server address must start with https://$(esc $'\t')1"
+  [ "$address" = "${refused[-1]}" ] && shot capture '#32770' "$STATUS" "$shots/refused-address-message.png"
+  say answer "$CONN" 1
+done
 say text "$CONN" 1001; typed=$reply
 say text "$CONN" 1005
 same "after the refusal the input stays and the status line is unchanged" "$typed | $reply" \
-  "ok $lan | ok $(esc "$NOT_PAIRED")"
+  "ok $(esc "${refused[-1]}") | ok $(esc "$NOT_PAIRED")"
 
 say set-text "$CONN" 1001 "$TSL_SANDBOX_API"
 say set-text "$CONN" 1002 "   "
