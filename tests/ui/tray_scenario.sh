@@ -68,7 +68,8 @@ restore_prefix() {
     '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"=-' '' \
     '[-HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '' \
     '[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run]' \
-    '"Tessaline Tally Connector"=-' >"$tmp/restore.reg"
+    '"Tessaline Tally Connector"=-' '' '[-HKEY_CURRENT_USER\Software\Wine\WineBrowser]' \
+    >"$tmp/restore.reg"
   TSL_WINE_DISPLAY= "$wine_run" regedit /s "$(winpath "$tmp/restore.reg")" >/dev/null 2>&1
   timeout 60 wineserver -w
 }
@@ -96,7 +97,12 @@ printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
   '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1024x768"' '' \
   '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\Default]' '"EnableShell"=dword:00000001' \
   '' '[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run]' \
-  '"Tessaline Tally Connector"=-' >"$tmp/desktop.reg"
+  '"Tessaline Tally Connector"=-' '' \
+  '[HKEY_CURRENT_USER\Software\Wine\WineBrowser]' "\"Browsers\"=\"$tmp/browser.sh\"" \
+  >"$tmp/desktop.reg"
+# The web browser that Wine starts for a web address: it only notes the address.
+printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s/browser-urls"\n' "$tmp" >"$tmp/browser.sh"
+chmod +x "$tmp/browser.sh"
 "$wine_run" regedit /s "$(winpath "$tmp/desktop.reg")" >/dev/null 2>&1
 timeout 60 wineserver -w  # a session begun without a display keeps its null driver
 
@@ -371,6 +377,11 @@ shot capture-desktop "$shots/desktop-tray-menu.png"
 say key '#32768' '*' 0x1B
 say wait-gone '#32768' '*' 5000
 check "Esc closes the menu" '[ "$reply" = ok ]'
+say post TessalineTallyConnectorTray '*' 0x0111 2004 0
+page="${TSL_SANDBOX_API%/api}/web/accounting/tally"
+for _ in $(seq 100); do [ -s "$tmp/browser-urls" ] && break; sleep 0.1; done
+same "\"Open Tally settings in Tessaline\" opens the page in the browser" \
+  "$(cat "$tmp/browser-urls" 2>/dev/null)" "$page"
 say post TessalineTallyConnectorTray '*' 0x0111 2006 0
 until_reply "error no value" 10 registry "$run_key" "Tessaline Tally Connector"
 same "\"Start with Windows\" turns the entry off" "$reply" "error no value"
