@@ -81,6 +81,7 @@ class TrayApp {
     NOTIFYICONDATAW notifyIcon_{};
     std::array<OwnedIcon, 4> icons_;  // grey, green, amber, red
     UINT taskbarCreatedMessage_ = 0;
+    bool menuOpen_ = false;
     SyncState lastState_ = SyncState::Starting;
 };
 

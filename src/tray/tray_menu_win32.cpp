@@ -11,6 +11,9 @@
 namespace tsl {
 
 void TrayApp::showMenu() {
+    // A right-click brings WM_RBUTTONUP and then WM_CONTEXTMENU; the second arrives while the
+    // first menu is tracked and must not open another one inside it.
+    if (menuOpen_) return;
     // Built fresh each time so its texts, check mark and greyed items are those of the moment.
     MenuHandle menu(CreatePopupMenu());
     if (!menu) return;
@@ -30,8 +33,10 @@ void TrayApp::showMenu() {
     GetCursorPos(&cursor);
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(window_);
+    menuOpen_ = true;
     TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window_,
                    nullptr);
+    menuOpen_ = false;
     PostMessageW(window_, WM_NULL, 0, 0);
 }
 

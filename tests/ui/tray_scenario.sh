@@ -180,10 +180,10 @@ say text "$CONN" 1007
 same "Tally host and port show the defaults" "$host / $reply" "ok localhost / ok 9000"
 say send-item "$CONN" 1002 0xD5 0 0  # EM_GETLIMITTEXT
 same "the pairing code takes at most 12 characters" "$reply" "ok 12"
-layout_matches "$CONN" "0 0 0 300 196" "1001 80 21 205 14" "1002 80 41 70 14" \
+layout_matches "$CONN" "0 0 0 300 208" "1001 80 21 205 14" "1002 80 41 70 14" \
   "1003 156 41 60 14" "1004 221 41 64 14" "1005 15 61 270 30" "1006 80 114 120 14" \
-  "1007 230 114 55 14" "1008 15 134 60 14" "1009 80 134 205 28" "1 187 174 50 14" \
-  "2 243 174 50 14"
+  "1007 230 114 55 14" "1008 15 134 60 14" "1009 80 134 205 40" "1 187 186 50 14" \
+  "2 243 186 50 14"
 texts_fit "$CONN" 12
 say count-colour '#32770' "$CONN" $GREEN
 check "the dialog's caption shows the green icon" '[[ $reply =~ ^ok\ [1-9] ]]'
