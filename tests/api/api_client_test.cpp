@@ -6,7 +6,6 @@
 
 namespace {
 
-using tsl::testing::jsonText;
 using tsl::testing::ScriptedPeer;
 
 class ApiClientTest : public ::testing::Test {
@@ -36,13 +35,6 @@ class ApiClientTest : public ::testing::Test {
     tsl::ApiClient paired{peer.url("/api/v1/"), "tok\xC3\xA9n"};
     tsl::ApiClient unpaired{peer.url("/api"), ""};
 };
-
-TEST_F(ApiClientTest, BaseUrlFromAnyFormOfTheAddress) {
-    for (const char* address :
-         {"https://h/api", "https://h/api/", "https://h/api/v1", " https://h/api/v1// "}) {
-        EXPECT_EQ(tsl::ApiClient(address, "").baseUrl(), "https://h/api/v1/tally/agent") << address;
-    }
-}
 
 TEST_F(ApiClientTest, StatusMapping) {
     auto heartbeat = [&] { paired.heartbeat("PC", true, "info"); };

@@ -41,9 +41,7 @@ HttpResponse exchange(const std::string& method, const std::string& url, const s
 SandboxControl::SandboxControl()
     : control_(variable("TSL_SANDBOX_CONTROL")),
       api_(variable("TSL_SANDBOX_API")),
-      apiTls_(variable("TSL_SANDBOX_API_TLS")),
-      tallyPort_(std::atoi(variable("TSL_SANDBOX_TALLY_PORT").c_str())),
-      code_(variable("TSL_SANDBOX_PAIRING_CODE")) {}
+      tallyPort_(std::atoi(variable("TSL_SANDBOX_TALLY_PORT").c_str())) {}
 
 Json SandboxControl::call(const std::string& method, const std::string& path,
                           const std::string& jsonBody) const {

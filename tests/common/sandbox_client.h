@@ -14,10 +14,8 @@ class SandboxControl {
   public:
     SandboxControl();  // reads the TSL_SANDBOX_* variables
 
-    const std::string& apiUrl() const { return api_; }        // http://127.0.0.1:P/tessaline/api
-    const std::string& apiTlsUrl() const { return apiTls_; }  // https://...
+    const std::string& apiUrl() const { return api_; }  // http://127.0.0.1:P/tessaline/api
     int tallyPort() const { return tallyPort_; }
-    const std::string& pairingCode() const { return code_; }
 
     // A control call with a JSON text body ("" for none); the parsed JSON answer.
     Json call(const std::string& method, const std::string& path,
@@ -30,9 +28,7 @@ class SandboxControl {
   private:
     std::string control_;
     std::string api_;
-    std::string apiTls_;
     int tallyPort_ = 0;
-    std::string code_;
 };
 
 // A scripted peer of the sandbox, removed again when the owner goes away.

@@ -93,13 +93,6 @@ Request parse(const std::string& bytes) {
     return request;
 }
 
-std::vector<std::string> names(const Request& request) {
-    std::vector<std::string> out;
-    for (const auto& header : request.headers)
-        out.push_back(header.first);
-    return out;
-}
-
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -122,20 +115,17 @@ std::string headerValue(const Request& request, const std::string& name) {
 
 // ---------------------------------------------------------------------------------------------
 
+// The address rules themselves are tabled with splitUrl; here, that both transports apply them.
 TEST(HttpClient, RefusesBadUrlsWithoutTouchingTheNetwork) {
     const ScriptedPeer peer(sandbox());
     const std::string origin = "http://127.0.0.1:" + std::to_string(peer.port());
     const std::string refused[] = {
         "",
         "127.0.0.1:" + std::to_string(peer.port()) + "/",
-        "ftp://127.0.0.1:" + std::to_string(peer.port()) + "/",
         "file:///C:/Windows/win.ini",
         origin + "/with space",
-        "http://127.0.0 .1/",
-        origin + "/caf\xC3\xA9",
         "http://b\xC3\xBC"
         "cher.test/",
-        "http://" + std::string(256, 'a') + "/",
         origin + "/" + std::string(2047, 'p'),
         origin + "/\r\nX-Injected: 1",
         "http://127.0.0.1:99999/",
@@ -253,31 +243,21 @@ TEST(HttpClient, SendsTheCallersHeadersInOrderAndNothingElse) {
     EXPECT_EQ(headerValue(sent, "Content-Length"), std::to_string(body.size()));
 }
 
-TEST(HttpClient, GetWithoutHeadersSendsOnlyTheProtocolsOwn) {
-    const ScriptedPeer peer(sandbox());
-    peer.script(R"({"status":200})");
-    ASSERT_TRUE(send(peer.url("/")).ok);
-    const Request sent = parse(peer.request(0));
-    EXPECT_EQ(sent.line, "GET / HTTP/1.1");
-    EXPECT_EQ(sent.body, "");
-    for (const std::string& name : names(sent))
-        EXPECT_TRUE(isProtocolHeader(name)) << name;
-    EXPECT_EQ(headerValue(sent, "Content-Length"), "<absent>");
-}
-
-TEST(HttpClient, EmptyBodySendsNoBody) {
-    const ScriptedPeer peer(sandbox());
-    peer.script(R"({"status":200})");
-    ASSERT_TRUE(send(peer.url("/x"), L"POST", {}, "").ok);
-    const std::string raw = peer.request(0);
-    EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n");
-    const Request sent = parse(raw);
-    EXPECT_EQ(sent.line, "POST /x HTTP/1.1");
-    EXPECT_EQ(sent.body, "");
-    for (const std::string& name : names(sent))
-        EXPECT_TRUE(isProtocolHeader(name)) << name;
-    const std::string length = headerValue(sent, "Content-Length");
-    EXPECT_TRUE(length == "0" || length == "<absent>") << length;
+TEST(HttpClient, WithoutHeadersOrBodySendsOnlyTheProtocolsOwn) {
+    for (const auto& [method, name] : {std::pair{L"GET", "GET"}, std::pair{L"POST", "POST"}}) {
+        const ScriptedPeer peer(sandbox());
+        peer.script(R"({"status":200})");
+        ASSERT_TRUE(send(peer.url("/x"), method, {}, "").ok);
+        const std::string raw = peer.request(0);
+        EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n");  // nothing after the head
+        const Request sent = parse(raw);
+        EXPECT_EQ(sent.line, std::string(name) + " /x HTTP/1.1");
+        for (const auto& header : sent.headers)
+            EXPECT_TRUE(isProtocolHeader(header.first)) << header.first;
+        const std::string length = headerValue(sent, "Content-Length");
+        EXPECT_TRUE(length == "<absent>" || (method == std::wstring(L"POST") && length == "0"))
+            << name << " " << length;
+    }
 }
 
 TEST(HttpClient, BodiesTravelByteForByte) {
@@ -409,12 +389,6 @@ TEST(HttpClient, HttpsTrustsOnlyKnownAuthoritiesAndModernTls) {
         EXPECT_EQ(bad.requestCount(), 0u);
     }
 }
-
-}  // namespace
-}  // namespace tsl
-
-namespace tsl {
-namespace {
 
 // A scripted peer plays the proxy: a request that went through it arrives there in absolute
 // form ("GET http://host:port/path"). The system's proxy is set through http_proxy where the

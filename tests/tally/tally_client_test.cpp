@@ -7,7 +7,6 @@
 namespace {
 
 using tsl::testing::base64;
-using tsl::testing::jsonText;
 using tsl::testing::ScriptedPeer;
 
 TEST(StripTags, Table) {
@@ -86,28 +85,6 @@ TEST_F(TallyPeer, PostSendsOneHeaderAndDecodesTheAnswer) {
     EXPECT_EQ(raw.rfind("POST / HTTP/1.1\r\n", 0), 0u);
     EXPECT_NE(raw.find("Content-Type: text/xml; charset=utf-8\r\n"), std::string::npos);
     EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), "<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
-}
-
-TEST_F(TallyPeer, SandboxTallyInEveryEncoding) {
-    tsl::TallyClient client("127.0.0.1", sandbox.tallyPort());
-    const std::string request =
-        "<ENVELOPE><HEADER><TALLYREQUEST>Export</TALLYREQUEST></HEADER></ENVELOPE>";
-    std::string reference;
-    for (const char* encoding : {"utf8", "utf8-bom", "utf16le", "utf16le-bom", "ansi"}) {
-        sandbox.call("POST", "/tally/config", std::string(R"({"encoding":")") + encoding + "\"}");
-        const tsl::HttpResponse answer = client.postXml(request);
-        ASSERT_TRUE(answer.ok) << encoding << ": " << answer.error;
-        if (reference.empty()) reference = answer.body;
-        if (std::string(encoding) == "ansi") {
-            // Windows-1252 has no rupee sign; the letters it has must come back as UTF-8.
-            EXPECT_NE(answer.body.find("M\xC3\xBCller &amp; S\xC3\xB6hne"), std::string::npos);
-            EXPECT_NE(answer.body.find("Exports \xE2\x82\xAC"), std::string::npos);
-        } else {
-            EXPECT_EQ(answer.body, reference) << encoding;
-        }
-    }
-    sandbox.call("POST", "/tally/config", R"({"encoding":"utf8"})");
-    EXPECT_TRUE(client.probe().running);
 }
 
 }  // namespace
