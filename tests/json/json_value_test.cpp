@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 #include <random>
+#include <string_view>
 #include <type_traits>
 
 #include "json/json.h"
@@ -99,37 +100,16 @@ TEST(JsonDump, Table) {
 std::string referenceEscape(const std::string& text) {
     std::string out = "\"";
     for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case 0x08:
-                out += "\\b";
-                break;
-            case 0x09:
-                out += "\\t";
-                break;
-            case 0x0A:
-                out += "\\n";
-                break;
-            case 0x0C:
-                out += "\\f";
-                break;
-            case 0x0D:
-                out += "\\r";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof(buffer), "\\u%04x", c);
-                    out += buffer;
-                } else {
-                    out += ch;
-                }
+        const std::size_t named = std::string_view("\"\\\b\t\n\f\r").find(ch);  // never '\0'
+        if (named != std::string_view::npos) {
+            out += '\\';
+            out += "\"\\btnfr"[named];
+        } else if (static_cast<unsigned char>(ch) < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof(buffer), "\\u%04x", static_cast<unsigned char>(ch));
+            out += buffer;
+        } else {
+            out += ch;
         }
     }
     return out + "\"";

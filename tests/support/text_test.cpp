@@ -59,12 +59,11 @@ TEST(Text, InvalidUtf8BecomesOneReplacementPerFaultyPiece) {
 }
 
 TEST(Text, WideTextSurrogatesAreNeverPairedAcrossCodePoints) {
+    const std::wstring wide{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
     if constexpr (sizeof(wchar_t) == 4) {
         // In UTF-32 a surrogate value is no character, even next to its partner.
-        const std::wstring wide{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
         EXPECT_EQ(tsl::toUtf8(wide), bytes({0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD}));
     } else {
-        const std::wstring wide{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
         EXPECT_EQ(tsl::toUtf8(wide), bytes({0xF0, 0x9F, 0x98, 0x80}));
         EXPECT_EQ(tsl::toUtf8(std::wstring(1, static_cast<wchar_t>(0xDE00))),
                   bytes({0xEF, 0xBF, 0xBD}));
