@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "control.h"
+#include "listener.h"
 
 namespace {
 
@@ -98,7 +99,8 @@ Options parseOptions(int argc, char** argv) {
     return o;
 }
 
-// Binds to 127.0.0.1 (the given port, or any free one) and serves on a thread.
+// Binds to 127.0.0.1 (the given port, or any free one) and serves on a thread; returns once
+// it is serving, so that a shutdown right after the start stops it.
 int serve(httplib::Server& server, int port, std::vector<std::thread>& threads) {
     if (port == 0) {
         port = server.bind_to_any_port("127.0.0.1");
@@ -107,7 +109,7 @@ int serve(httplib::Server& server, int port, std::vector<std::thread>& threads) 
     }
     if (port < 0)
         throw std::runtime_error("cannot listen on 127.0.0.1 port " + std::to_string(port));
-    threads.emplace_back([&server] { server.listen_after_bind(); });
+    threads.push_back(sandbox::serveOnThread(server));
     return port;
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "listener.h"
 #include "recorded.h"
 
 namespace sandbox {
@@ -30,7 +31,7 @@ void TallyServer::start() {
         throw std::runtime_error("Tally server: port " + std::to_string(port_) + " is taken");
     }
     server_ = std::move(server);
-    thread_ = std::thread([s = server_.get()] { s->listen_after_bind(); });
+    thread_ = serveOnThread(*server_);
 }
 
 void TallyServer::stop() {

@@ -24,8 +24,19 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tsl-with-sandbox-XXXXXX")
   >"$work/log" 2>&1 &
 pid=$!
 
+# A sandbox that does not end within ten seconds of the signal is killed: a wedged one must not
+# keep the test running until ctest's time-out, long after the test itself has ended.
 stop() {
   kill "$pid" 2>/dev/null
+  for _ in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    echo "with-sandbox.sh: the sandbox did not stop within 10 s; killed" >&2
+    tail -n 40 "$work/log" >&2
+    kill -KILL "$pid" 2>/dev/null
+  fi
   wait "$pid" 2>/dev/null
   rm -rf "$work"
 }
