@@ -85,17 +85,11 @@ TEST(SandboxTally, EncodingsDecodeToTheSameText) {
     sandbox().call("POST", "/tally/config", R"({"encoding":"utf8"})");
 }
 
-// The soak test injects these faults and would not notice if they never happened.
-TEST(SandboxTally, MisbehavesOnRequest) {
-    sandbox().call("POST", "/tally/config", R"({"status":500})");
-    const HttpResponse error = tally(kExport);
-    EXPECT_TRUE(error.ok);
-    EXPECT_EQ(error.status, 500u);
-    sandbox().call("POST", "/tally/config", R"({"status":200,"drop":true})");
+// The soak test drops Tally's answers and would not notice if they were never dropped.
+TEST(SandboxTally, DropsAnswersOnRequest) {
+    sandbox().call("POST", "/tally/config", R"({"drop":true})");
     EXPECT_EQ(tally(kExport).error.rfind("Reading the response from 127.0.0.1 failed: ", 0), 0u);
-    sandbox().call("POST", "/tally/config", R"({"drop":false,"running":false})");
-    EXPECT_EQ(tally(kExport).error.rfind("Could not send request to 127.0.0.1: ", 0), 0u);
-    sandbox().call("POST", "/tally/config", R"({"running":true})");
+    sandbox().call("POST", "/tally/config", R"({"drop":false})");
     EXPECT_TRUE(tally(kExport).ok);
 }
 
