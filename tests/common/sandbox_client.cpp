@@ -28,7 +28,9 @@ HttpResponse exchange(const std::string& method, const std::string& url, const s
     if (!body.empty()) headers.emplace_back(L"Content-Type", L"application/json");
     const std::wstring verb(method.begin(), method.end());
     HttpResponse response = client.request(verb, url, headers, body);
-    if (!response.ok) throw std::runtime_error("sandbox control: " + response.error);
+    if (!response.ok) {
+        throw std::runtime_error("sandbox control: " + method + " " + url + ": " + response.error);
+    }
     if (response.status >= 400) {
         throw std::runtime_error("sandbox control: " + method + " " + url + " answered " +
                                  std::to_string(response.status) + ": " + response.body);

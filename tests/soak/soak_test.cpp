@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <set>
@@ -59,6 +62,57 @@ double megabytes(std::size_t bytes) {
     return static_cast<double>(bytes) / (1 << 20);
 }
 
+// Ends the program with a message when the run outlives its budget. A worker waiting on a peer
+// that no longer answers (Tally's requests may take minutes) or a wedged sandbox would
+// otherwise hold the test, failed or not, until ctest's time-out without saying where.
+class Watchdog {
+  public:
+    explicit Watchdog(std::chrono::seconds budget)
+        : deadline_(Clock::now() + budget), thread_([this] { watch(); }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    void phase(const char* name) { phase_ = name; }
+    // Brings the deadline forward to at most this far from now.
+    void limit(std::chrono::seconds rest) {
+        {
+            std::lock_guard lock(mutex_);
+            deadline_ = std::min(deadline_, Clock::now() + rest);
+        }
+        wake_.notify_all();
+    }
+
+  private:
+    void watch() {
+        const auto begun = Clock::now();
+        std::unique_lock lock(mutex_);
+        while (!done_ && Clock::now() < deadline_)
+            wake_.wait_until(lock, deadline_);
+        if (done_) return;
+        std::fprintf(
+            stderr,
+            "soak: ended after %lld s, stuck at \"%s\": the worker or the sandbox no "
+            "longer answers\n",
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begun).count()),
+            phase_.load());
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+
+    std::atomic<const char*> phase_{"setting up"};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    Clock::time_point deadline_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 // One fault of the matrix: how it begins; Tally's faults also end (the next fault ends them).
 struct Fault {
     const char* name;
@@ -81,6 +135,9 @@ class Soak : public ::testing::Test {
         engine = std::make_unique<tsl::SyncEngine>(*config, nullptr);
     }
     void TearDown() override {
+        watchdog.phase("stopping the worker in the tear-down");
+        // After a failure the peers may be what failed; a healthy worker stops in a moment.
+        if (HasFailure()) watchdog.limit(30s);
         engine.reset();
         tsl::Logger::reset();
     }
@@ -108,6 +165,7 @@ class Soak : public ::testing::Test {
     void tally(const std::string& change) { sandbox.call("POST", "/tally/config", change); }
 
     void restart() {
+        watchdog.phase("restarting the worker");
         engine->stop();
         engine = std::make_unique<tsl::SyncEngine>(*config, nullptr);
         engine->start();
@@ -192,6 +250,9 @@ class Soak : public ::testing::Test {
                            tsl::testing::openHandleCount()});
     }
 
+    // The fault phase, the drain (at most a minute) and a minute for everything else.
+    const int seconds = envNumber("TSL_SOAK_SECONDS", 50);
+    Watchdog watchdog{std::chrono::seconds(seconds + 120)};
     std::mt19937 rng{static_cast<unsigned>(envNumber("TSL_SOAK_SEED", 20261206))};
     tsl::testing::TempDir dir;
     tsl::testing::SandboxControl sandbox;
@@ -204,7 +265,6 @@ class Soak : public ::testing::Test {
 };
 
 TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
-    const int seconds = envNumber("TSL_SOAK_SECONDS", 50);
     const std::vector<Fault> matrix = faults();
     engine->start();
 
@@ -216,7 +276,9 @@ TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
             if (queued() < 15) queueJobs(15);
             if (tallyFault) calmTally();
             const Fault& fault = matrix[rng() % matrix.size()];
+            watchdog.phase(fault.name);
             fault.begin();
+            watchdog.phase("the fault phase");
             tallyFault = fault.lasts;
             ++injected[fault.name];
         }
@@ -225,6 +287,7 @@ TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
     }
 
     // Calm: no more faults or jobs; everything queued or kept must arrive.
+    watchdog.phase("draining");
     calmTally();
     const auto drainEnd = Clock::now() + 60s;
     std::size_t delivered = 0;
@@ -235,7 +298,9 @@ TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
         if (queued() == 0 && delivered >= jobs.size() && engine->status().resultsWaiting == 0)
             break;
     }
+    watchdog.phase("stopping the worker after the drain");
     engine->stop();
+    watchdog.phase("checking");
 
     // Every job's answers arrived once, for the right job and in the order of its requests.
     const Json digest = sandbox.call("GET", "/api/results/digest");

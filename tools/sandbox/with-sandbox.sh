@@ -23,6 +23,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tsl-with-sandbox-XXXXXX")
 "$sandbox" --exit-with-parent --state-dir "$work/state" --env-file "$work/env" "${options[@]}" \
   >"$work/log" 2>&1 &
 pid=$!
+shown=  # the sandbox's output was shown already
 
 # A sandbox that does not end within ten seconds of the signal is killed: a wedged one must not
 # keep the test running until ctest's time-out, long after the test itself has ended.
@@ -34,7 +35,7 @@ stop() {
   done
   if kill -0 "$pid" 2>/dev/null; then
     echo "with-sandbox.sh: the sandbox did not stop within 10 s; killed" >&2
-    tail -n 40 "$work/log" >&2
+    [ -n "$shown" ] || tail -n 40 "$work/log" >&2
     kill -KILL "$pid" 2>/dev/null
   fi
   wait "$pid" 2>/dev/null
@@ -66,5 +67,6 @@ status=$?
 if [ $status -ne 0 ]; then
   echo "--- sandbox output ---" >&2
   tail -n 40 "$work/log" >&2
+  shown=1
 fi
 exit $status
