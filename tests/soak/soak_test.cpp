@@ -251,7 +251,8 @@ class Soak : public ::testing::Test {
     }
 
     // The fault phase, the drain (at most a minute) and a minute for everything else.
-    const int seconds = envNumber("TSL_SOAK_SECONDS", 50);
+    // At least 20 s: the memory check compares thirds of one sample a second after warm-up.
+    const int seconds = std::max(20, envNumber("TSL_SOAK_SECONDS", 50));
     Watchdog watchdog{std::chrono::seconds(seconds + 120)};
     std::mt19937 rng{static_cast<unsigned>(envNumber("TSL_SOAK_SEED", 20261206))};
     tsl::testing::TempDir dir;
