@@ -6,9 +6,9 @@
 #include <system_error>
 #include <utility>
 
+#include "support/durable_file.h"
 #include "support/local_time.h"
 #include "support/logger.h"
-#include "sync/durable_file.h"
 
 namespace tsl {
 

@@ -1,4 +1,4 @@
-#include "sync/durable_file.h"
+#include "support/durable_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "sync/durable_file.h"
+#include "support/durable_file.h"
 
 #include <algorithm>
 
