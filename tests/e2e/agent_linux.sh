@@ -5,10 +5,7 @@
 # SIGTERM and on SIGINT.
 set -u
 exe=$1
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
-ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
-wait_for() { for _ in $(seq 200); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+source "$(dirname "$0")/common.sh"
 home=$(mktemp -d); trap 'kill $agent 2>/dev/null; rm -rf "$home"' EXIT
 mkdir -m 700 "$home/run"
 run() { env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" "$exe" "$@"; }

@@ -5,15 +5,11 @@
 # Exit codes, the exact lines on stdout and stderr, and connector.ini before and after.
 set -u
 target=$1 exe=$2
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
-ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
+source "$(dirname "$0")/common.sh"
 
 if [ "$target" = windows ]; then
   wine_run=$3 prefix=$4
-  "$wine_run" cmd /c exit 0 >/dev/null 2>&1
-  users="$prefix/drive_c/users/${USER:-$(id -un)}"
-  [ -d "$users" ] || users=$(ls -d "$prefix"/drive_c/users/*/ | grep -v Public | head -1)
+  users=$(wine_users "$wine_run" "$prefix")
   folder="$users/AppData/Roaming/Tessaline/Tally Connector"
   rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
   run() { "$wine_run" "$exe" "$@"; }

@@ -5,8 +5,7 @@
 set -u
 exe=$1 wine_run=$2 prefix=$3 fake=$4
 export WINEPREFIX=$prefix
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+source "$(dirname "$0")/common.sh"
 tmp=$(mktemp -d)
 xpid=
 cleanup() {
@@ -15,7 +14,6 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-wait_for() { for _ in $(seq 300); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 
 # A Wine session that began headless keeps its null display driver; let it end first.
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1

@@ -3,8 +3,7 @@
 # single instance.
 set -u
 exe=$1
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+source "$(dirname "$0")/common.sh"
 home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
 run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
 

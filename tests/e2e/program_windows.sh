@@ -2,8 +2,7 @@
 # The Windows program under Wine: --version, imports, the console modes, a tray run that cannot make its window.
 set -u
 exe=$1 wine_run=$2 prefix=$3 objdump=$4
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+source "$(dirname "$0")/common.sh"
 
 appdata="$prefix/drive_c/users/${USER:-$(id -un)}"
 [ -d "$appdata" ] || appdata=$(ls -d "$prefix"/drive_c/users/*/ 2>/dev/null | grep -v Public | head -1)

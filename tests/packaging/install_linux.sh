@@ -3,8 +3,7 @@
 # unit starts exactly that binary, whatever the prefix looks like.
 set -u
 build=$1
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+source "$(dirname "$0")/../e2e/common.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unit_rel=share/systemd/user/tessaline-tally-connector.service

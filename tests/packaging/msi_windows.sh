@@ -3,8 +3,7 @@
 # version, a refused downgrade and a silent uninstall that keeps the user's settings and logs.
 set -u
 build_msi=$1 version=$2 exe=$3 dll=$4 wine_run=$5 prefix=$6
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+source "$(dirname "$0")/../e2e/common.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
