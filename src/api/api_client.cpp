@@ -1,9 +1,13 @@
 #include "api/api_client.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "app/version.h"
+#include "config/pairing_address.h"
 #include "config/settings.h"
+#include "net/url_parts.h"
 #include "support/text.h"
 
 namespace tsl {
@@ -13,31 +17,94 @@ namespace {
 constexpr std::uint32_t kServerTimeoutMs = 180000;
 constexpr char kApiPath[] = "/v1/tally/agent";
 
+constexpr std::size_t kMaxTokenBytes = 4096;
+
 Json nullIfEmpty(const std::string& text) {
     return text.empty() ? Json() : Json(text);
 }
 
+// Tessaline refuses a token with 401, or with 403 and its JSON error answer. Any other 403 (a
+// web filter's or a proxy's block page) says nothing about the token.
+bool isTessalineRefusal(const HttpResponse& response) {
+    if (response.status == 401) return true;
+    try {
+        return Json::parse(response.body).isObject();
+    } catch (const JsonError&) {
+        return false;
+    }
+}
+
+// Before anything carrying the token leaves the program.
+void checkTokenCall(const std::string& baseUrl, const std::string& token) {
+    const std::string server = baseUrl.substr(0, baseUrl.size() - (sizeof(kApiPath) - 1));
+    if (!isPairingAddressAllowed(server)) {
+        throw ApiError{std::string(kPairingAddressRefused) +
+                       " (plain http only to this PC); the connector token is not sent to " +
+                       server};
+    }
+    if (!isUsableToken(token)) {
+        throw ApiError{"The saved connector token cannot be used; pair this PC again"};
+    }
+}
+
 }  // namespace
 
-ApiClient::ApiClient(std::string serverUrl, std::string token)
+bool isUsableToken(std::string_view token) {
+    return !token.empty() && token.size() <= kMaxTokenBytes &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+}
+
+std::string encodePathSegment(std::string_view value) {
+    if (value == "." || value == "..") return value.size() == 1 ? "%2E" : "%2E%2E";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(value.size());
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[u >> 4]);
+            out.push_back(kHex[u & 0x0F]);
+        }
+    }
+    return out;
+}
+
+ApiClient::ApiClient(std::string serverUrl, std::string token, const std::atomic<bool>* stop)
     : baseUrl_(normaliseServerUrl(serverUrl) + kApiPath),
       token_(std::move(token)),
-      http_(false, kServerTimeoutMs) {}
+      small_(false, kServerTimeoutMs, HttpLimits{kSmallAnswerLimit, kSmallDeadlineMs, stop}),
+      jobs_(false, kServerTimeoutMs, HttpLimits{kJobAnswerLimit, kJobDeadlineMs, stop}) {}
 
 Json ApiClient::post(const std::string& path, const Json& body, bool withToken) {
+    return call(jobs_, path, body, withToken);
+}
+
+Json ApiClient::call(const HttpClient& http, const std::string& path, const Json& body,
+                     bool withToken) {
     std::vector<std::pair<std::wstring, std::wstring>> headers = {
         {L"Content-Type", L"application/json; charset=utf-8"},
         {L"Accept", L"application/json"},
     };
-    if (withToken) headers.emplace_back(L"X-Tally-Connector-Token", fromUtf8(token_));
+    if (withToken) {
+        checkTokenCall(baseUrl_, token_);
+        headers.emplace_back(L"X-Tally-Connector-Token", fromUtf8(token_));
+    }
 
-    HttpResponse response = http_.request(L"POST", baseUrl_ + path, headers, body.dump());
+    HttpResponse response = http.request(L"POST", baseUrl_ + path, headers, body.dump());
     if (!response.ok) throw ApiError{"Cannot reach Tessaline: " + response.error};
 
     const std::string status = std::to_string(response.status);
     if (response.status == 401 || response.status == 403) {
-        if (withToken) throw NotPaired{};
+        if (withToken && isTessalineRefusal(response)) throw NotPaired{};
         std::string message = serverMessage(response.body);
+        if (withToken) {
+            throw ApiError{"Tessaline answered HTTP " + status +
+                               (message.empty() ? std::string() : ": " + message),
+                           response.status};
+        }
         if (message.empty()) message = "Tessaline refused the request (HTTP " + status + ")";
         throw ApiError{std::move(message), response.status};
     }
@@ -74,10 +141,15 @@ PairingResult ApiClient::pair(const std::string& code, const std::string& machin
     Json body;
     body.set("code", Json(code)).set("machineName", Json(machineName));
     body.set("agentVersion", Json(std::string(kVersion)));
-    const Json answer = post("/pair", body, false);
+    const Json answer = call(small_, "/pair", body, false);
     PairingResult result{answer.get("token").stringOr(""), answer.get("organisation").stringOr(""),
                          answer.get("companyName").stringOr("")};
     if (result.token.empty()) throw ApiError{"Tessaline did not return a connector token"};
+    if (!isUsableToken(result.token)) {
+        throw ApiError{
+            "Tessaline returned a connector token that cannot be used (it is longer than 4096 "
+            "bytes or holds blanks, control characters or non-ASCII letters); nothing was saved"};
+    }
     return result;
 }
 
@@ -86,7 +158,7 @@ HeartbeatReply ApiClient::heartbeat(const std::string& machineName, bool tallyRe
     Json body;
     body.set("machineName", Json(machineName)).set("agentVersion", Json(std::string(kVersion)));
     body.set("tallyReachable", Json(tallyReachable)).set("tallyInfo", Json(tallyInfo));
-    const Json answer = post("/heartbeat", body, true);
+    const Json answer = call(small_, "/heartbeat", body, true);
     HeartbeatReply reply;
     reply.enabled = answer.get("enabled").boolOr(false);
     reply.companyName = answer.get("companyName").stringOr("");
@@ -156,8 +228,16 @@ std::string ApiClient::postResults(const std::string& jobId, const Json& results
                                    const std::string& error) {
     Json body;
     body.set("results", results).set("error", nullIfEmpty(error));
-    const Json answer = post("/jobs/" + jobId + "/result", body, true);
+    const Json answer = post(resultPath(jobId), body, true);
     return answer.get("summary").stringOr("");
+}
+
+std::string ApiClient::resultPath(const std::string& jobId) {
+    return "/jobs/" + encodePathSegment(jobId) + "/result";
+}
+
+bool ApiClient::canReport(const std::string& jobId) const {
+    return splitUrl(baseUrl_ + resultPath(jobId)).has_value();
 }
 
 }  // namespace tsl

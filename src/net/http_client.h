@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,14 +21,32 @@ struct HttpResponse {
 
 using HttpHeaders = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// What bounds one exchange besides the idle time-out. Every failure below is an ordinary
+// failed exchange (ok false, a sentence naming the host and the limit).
+struct HttpLimits {
+    // The answer's body may not grow past this many bytes (0: no limit). Past it the exchange
+    // fails; nothing is silently cut, and memory stays near the limit.
+    std::uint64_t maxBodyBytes = 0;
+    // The whole exchange, redirects included, ends after this many milliseconds (0: none).
+    std::uint32_t deadlineMs = 0;
+    // When another thread sets it, an exchange in flight is aborted within about a second and
+    // one not yet begun fails at once. Not owned; must outlive the client.
+    const std::atomic<bool>* stop = nullptr;
+};
+
 // Synchronous HTTP/HTTPS over the platform's client (WinHTTP on Windows, libcurl elsewhere).
 // User agent "TessalineTallyConnector/1.0.0"; 15 s to resolve and to connect; timeoutMs for
-// sending and for each wait for data; TLS 1.2 or later; the system's proxy unless direct.
+// sending and for each wait for data; TLS 1.2 or later; the system's proxy unless direct, and
+// never a proxy for a loopback host (localhost, 127.0.0.0/8, ::1).
+// Redirects: what is sent (headers such as a token, the body) never leaves the origin (scheme,
+// host, port) of the URL it was given for. A redirect within that origin is followed (at most
+// kMaxRedirects); one to another origin is not, and the exchange fails naming the status and
+// that origin.
 // Never throws for a network failure (only memory exhaustion escapes). Move-only; one thread
 // at a time.
 class HttpClient {
   public:
-    HttpClient(bool direct, std::uint32_t timeoutMs);
+    HttpClient(bool direct, std::uint32_t timeoutMs, HttpLimits limits = {});
     ~HttpClient();
     HttpClient(HttpClient&& other) noexcept;
     HttpClient& operator=(HttpClient&& other) noexcept;
@@ -44,6 +63,8 @@ class HttpClient {
     // Process-wide set-up of the platform client; the entry point calls it once before any
     // thread starts. Clients also call it themselves (once), so forgetting it is harmless.
     static void initialise();
+
+    static constexpr int kMaxRedirects = 5;
 
   private:
     struct Session;  // the platform's session; null when it could not be opened

@@ -313,14 +313,15 @@ std::string failedStep(CURLcode code, const Exchange& ex, const std::string& hos
 struct HttpClient::Session {
     bool direct = false;
     std::uint32_t timeoutMs = 0;
+    HttpLimits limits;
 };
 
 void HttpClient::initialise() {
     initialiseOnce();
 }
 
-HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs) {
-    if (initialiseOnce() == CURLE_OK) session_.reset(new Session{direct, timeoutMs});
+HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs, HttpLimits limits) {
+    if (initialiseOnce() == CURLE_OK) session_.reset(new Session{direct, timeoutMs, limits});
 }
 
 HttpClient::~HttpClient() = default;

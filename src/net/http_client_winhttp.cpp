@@ -172,11 +172,14 @@ struct HttpClient::Session {
     InternetHandle handle;
     DWORD openError = 0;
     DWORD responseTimeoutMs = 0;
+    HttpLimits limits;
 };
 
 void HttpClient::initialise() {}  // WinHTTP needs no process-wide set-up
 
-HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs) : session_(new Session) {
+HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs, HttpLimits limits)
+    : session_(new Session) {
+    session_->limits = limits;
     session_->handle = openSession(direct);
     if (!session_->handle) {
         session_->openError = GetLastError();

@@ -126,6 +126,15 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first);
 }
 
+std::string utf8Prefix(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return std::string(text);
+    std::size_t end = maxBytes;
+    // Back over continuation bytes (10xxxxxx) to the start of the character that was cut.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return std::string(text.substr(0, end));
+}
+
 std::string utf16ToUtf8(const char16_t* units, std::size_t count) {
     return unitsToUtf8(count, [units](std::size_t i) { return units[i]; });
 }

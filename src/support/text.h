@@ -25,6 +25,9 @@ std::string utf16ToUtf8(const char16_t* units, std::size_t count);
 // U+10FFFF). The empty text is valid.
 bool isValidUtf8(std::string_view bytes);
 
+// At most maxBytes of the text, cut where a UTF-8 character begins (never inside one).
+std::string utf8Prefix(std::string_view text, std::size_t maxBytes);
+
 // Legacy 8-bit text in the system's ANSI code page (Windows-1252 off Windows) to UTF-8.
 std::string ansiToUtf8(std::string_view bytes);
 

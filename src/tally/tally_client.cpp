@@ -36,10 +36,10 @@ std::string stripTags(const std::string& text) {
     return trim(out);
 }
 
-TallyClient::TallyClient(const std::string& host, int port)
+TallyClient::TallyClient(const std::string& host, int port, const std::atomic<bool>* stop)
     : baseUrl_(makeBaseUrl(host, port)),
-      probeClient_(true, kProbeTimeoutMs),
-      requestClient_(true, kRequestTimeoutMs) {}
+      probeClient_(true, kProbeTimeoutMs, HttpLimits{kProbeAnswerLimit, kProbeTimeoutMs, stop}),
+      requestClient_(true, kRequestTimeoutMs, HttpLimits{kAnswerLimit, kRequestDeadlineMs, stop}) {}
 
 TallyProbe TallyClient::probe() const {
     TallyProbe result;
@@ -51,7 +51,8 @@ TallyProbe TallyClient::probe() const {
     }
     const std::string text = stripTags(decodeText(std::move(response.body)));
     result.running = text.find("Running") != std::string::npos;
-    result.info = text.empty() ? "Unexpected answer from " + baseUrl_ : text.substr(0, kInfoLimit);
+    result.info =
+        text.empty() ? "Unexpected answer from " + baseUrl_ : utf8Prefix(text, kInfoLimit);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "net/http_client.h"
@@ -15,11 +17,19 @@ struct TallyProbe {
 std::string stripTags(const std::string& text);
 
 // Tally's XML server at "http://" + host + ":" + port + "/" (an empty host is "localhost").
-// Two direct (proxy-free) sessions: a 5 s one for the probe and a 10 minute one for requests.
-// Never throws for network or content reasons. Not shared between threads.
+// Two direct (proxy-free) sessions: the probe has 5 s in all; a request waits up to 10 minutes
+// for each piece of the answer and an hour in all. Answers are bounded (kProbeAnswerLimit,
+// kAnswerLimit); a stop flag, when given, aborts an exchange in flight. Never throws for
+// network or content reasons. Not shared between threads.
 class TallyClient {
   public:
-    TallyClient(const std::string& host, int port);
+    static constexpr std::uint64_t kProbeAnswerLimit = std::uint64_t{1} << 20;
+    // The largest answer taken from Tally. A whole answer is held in memory about twice on its
+    // way to the report, so this keeps a large company's export within an office PC's means.
+    static constexpr std::uint64_t kAnswerLimit = std::uint64_t{256} << 20;
+    static constexpr std::uint32_t kRequestDeadlineMs = 3600000;
+
+    TallyClient(const std::string& host, int port, const std::atomic<bool>* stop = nullptr);
 
     TallyProbe probe() const;
     // One POST of the XML with "Content-Type: text/xml; charset=utf-8"; when a response came

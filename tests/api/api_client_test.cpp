@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/sandbox_client.h"
+#include "config/settings.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class ApiClientTest : public ::testing::Test {
 
     tsl::testing::SandboxControl sandbox;
     ScriptedPeer peer{sandbox};
-    tsl::ApiClient paired{peer.url("/api/v1/"), "tok\xC3\xA9n"};
+    tsl::ApiClient paired{peer.url("/api/v1/"), "tok-3n.Z~"};
     tsl::ApiClient unpaired{peer.url("/api"), ""};
 };
 
@@ -45,7 +46,12 @@ TEST_F(ApiClientTest, StatusMapping) {
         const char* expected;
     } cases[] = {
         {R"({"status":401,"body":"{\"message\":\"gone\"}"})", true, "NotPaired"},
-        {R"({"status":403})", true, "NotPaired"},
+        {R"({"status":401})", true, "NotPaired"},
+        {R"({"status":403,"body":"{\"message\":\"revoked\"}"})", true, "NotPaired"},
+        // Not Tessaline's own refusal (a web filter's page): the token is not the matter.
+        {R"({"status":403,"body":"<html>Blocked by policy</html>"})", true,
+         "Tessaline answered HTTP 403"},
+        {R"({"status":403})", true, "Tessaline answered HTTP 403"},
         {R"({"status":401,"body":"{\"message\":\"gone\"}"})", false, "gone"},
         {R"({"status":403,"body":"<html>no</html>"})", false,
          "Tessaline refused the request (HTTP 403)"},
@@ -100,7 +106,7 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
     EXPECT_EQ(reply.pollSeconds, 60);
     std::vector<tsl::JobResult> results = {{"r1", true, 200, "<A/>", ""},
                                            {"r2", false, 0, "", "Tally stopped responding: x"}};
-    EXPECT_EQ(paired.postResult("id/with?odd", results, ""), "done");
+    EXPECT_EQ(paired.postResult("../id/with?odd#x", results, ""), "done");
 
     const std::string first = peer.request(0);
     EXPECT_EQ(first.rfind("POST /api/v1/tally/agent/pair HTTP/1.1\r\n", 0), 0u) << first;
@@ -112,14 +118,17 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
     EXPECT_EQ(requestBody(0), R"({"agentVersion":"1.0.0","code":" code ","machineName":"My PC"})");
 
     const std::string second = peer.request(1);
-    EXPECT_NE(second.find("Accept: application/json\r\nX-Tally-Connector-Token: tok\xC3\xA9n\r\n"),
+    EXPECT_NE(second.find("Accept: application/json\r\nX-Tally-Connector-Token: tok-3n.Z~\r\n"),
               std::string::npos)
         << second;
     EXPECT_EQ(
         requestBody(1),
         R"({"agentVersion":"1.0.0","machineName":"My PC","tallyInfo":"Running","tallyReachable":true})");
 
-    EXPECT_EQ(peer.request(2).rfind("POST /api/v1/tally/agent/jobs/id/with?odd/result ", 0), 0u);
+    EXPECT_EQ(peer.request(2).rfind(
+                  "POST /api/v1/tally/agent/jobs/..%2Fid%2Fwith%3Fodd%23x/result HTTP/1.1\r\n", 0),
+              0u)
+        << peer.request(2);
     EXPECT_EQ(
         requestBody(2),
         R"({"error":null,"results":[{"body":"<A/>","error":null,"httpStatus":200,"ok":true,"ref":"r1"},)"
@@ -159,6 +168,62 @@ TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
     EXPECT_TRUE(empty->requests.empty());
     EXPECT_EQ(paired.postResult("j", {}, "job failed"), "");
     EXPECT_EQ(requestBody(6), R"({"error":"job failed","results":[]})");
+}
+
+// A job id from the server can only ever name its own result.
+TEST(ApiPaths, JobIdsAreOneSegment) {
+    struct Case {
+        std::string id;
+        std::string segment;
+    } cases[] = {
+        {"job-1_a.b~", "job-1_a.b~"},
+        {"a b", "a%20b"},
+        {"..", "%2E%2E"},
+        {".", "%2E"},
+        {"...", "..."},
+        {"../../pair", "..%2F..%2Fpair"},
+        {"x#frag?q=1", "x%23frag%3Fq%3D1"},
+        {"line\r\nX-Evil: 1", "line%0D%0AX-Evil%3A%201"},
+        {"caf\xC3\xA9", "caf%C3%A9"},
+        {std::string("nul\0x", 5), "nul%00x"},
+        {"%2F", "%252F"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tsl::encodePathSegment(c.id), c.segment) << c.segment;
+    tsl::ApiClient api("https://h.example/api", "t0ken");
+    EXPECT_EQ(tsl::ApiClient::resultPath("a/b"), "/jobs/a%2Fb/result");
+    EXPECT_TRUE(api.canReport(std::string(600, '\n')));  // 1800 bytes once encoded
+    EXPECT_FALSE(api.canReport(std::string(700, '\n')));
+}
+
+std::string answerWithToken(const std::string& token) {
+    const tsl::Json answer(tsl::Json::Object{{"token", tsl::Json(token)}});
+    return R"({"body":)" + tsl::Json(answer.dump()).dump() + "}";
+}
+
+// What carries the token is checked before anything leaves: the address rule and a token that
+// a header can carry. Pairing refuses a token it could not use afterwards, and saves nothing.
+TEST_F(ApiClientTest, TokenOnlyWhereItBelongs) {
+    for (const char* address :
+         {"http://192.0.2.1:1/api", "http://localhost.example.com/api", "ftp://127.0.0.1/api"}) {
+        tsl::ApiClient api(address, "t0ken");
+        EXPECT_EQ(failureOf("[]", [&] { api.heartbeat("PC", true, ""); }),
+                  std::string("The server address must start with https:// (plain http only to "
+                              "this PC); the connector token is not sent to ") +
+                      tsl::normaliseServerUrl(address));
+    }
+    for (const std::string& token : {std::string("a\r\nX: y"), std::string("a b"),
+                                     std::string("caf\xC3\xA9"), std::string(4097, 'a')}) {
+        tsl::ApiClient api(peer.url("/api"), token);
+        EXPECT_EQ(failureOf("[]", [&] { api.heartbeat("PC", true, ""); }),
+                  "The saved connector token cannot be used; pair this PC again");
+        EXPECT_EQ(failureOf(answerWithToken(token), [&] { unpaired.pair("c", "m"); }),
+                  "Tessaline returned a connector token that cannot be used (it is longer than "
+                  "4096 bytes or holds blanks, control characters or non-ASCII letters); nothing "
+                  "was saved");
+    }
+    // Only the pairings reached the peer: nothing was sent with an unusable token.
+    EXPECT_EQ(peer.requestCount(), 4u);
 }
 
 }  // namespace
