@@ -54,6 +54,10 @@ TEST_F(TallyPeer, ProbeTexts) {
         {R"({"status":500,"body":"<R>Run<i/>ning</R>"})", true, "Running"},
         {R"({"body":"<a> </a>\r\n"})", false, "Unexpected answer from " + base},
         {R"({"body":")" + std::string(300, 'x') + R"("})", false, std::string(200, 'x')},
+        // The cut falls inside a "₹" (3 bytes at 199..201): the whole character goes, so the
+        // heartbeat carries valid UTF-8.
+        {R"({"body":")" + std::string(199, 'x') + "\xE2\x82\xB9 Running" + R"("})", true,
+         std::string(199, 'x')},
         {R"({"bodyBase64":")" + base64(std::string("\xFF\xFE<\0R\0>\0R\0u\0n\0n\0i\0n\0g\0", 22)) +
              R"("})",
          true, "Running"},
