@@ -51,9 +51,13 @@ void Config::load() {
     s.company = ini.readString("server", "company", "");
     s.tallyHost = ini.readString("tally", "host", "localhost");
     s.tallyPort = ini.readInt("tally", "port", 9000);
-    s.token = unprotectToken(ini.readString("auth", "token", ""));
+    const std::string stored = ini.readString("auth", "token", "");
+    s.token = unprotectToken(stored);
     std::lock_guard<std::mutex> lock(mutex_);
     settings_ = std::move(s);
+    // A token an older version saved unbound is taken this once and saved again bound to this
+    // PC; a blob roamed from another PC does not open and reads as not paired.
+    if (!settings_.token.empty() && isUnboundToken(stored)) write(settings_);
 }
 
 Settings Config::settings() const {

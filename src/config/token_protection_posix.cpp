@@ -199,4 +199,8 @@ std::string unprotectToken(const std::string& stored) {
     return key ? open(*key, blob) : std::string();
 }
 
+bool isUnboundToken(const std::string&) {
+    return false;
+}
+
 }  // namespace tsl
