@@ -30,6 +30,8 @@ CommandLineOptions parseArguments(const std::vector<std::string>& arguments) {
             options.once = true;
         } else if (arg == "--version") {
             options.version = true;
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            options.help = true;
         } else if (arg == "--pair" || arg == "--server" || arg == "--tally-host" ||
                    arg == "--tally-port") {
             const std::string value = i + 1 < arguments.size() ? arguments[++i] : std::string();
@@ -47,14 +49,34 @@ CommandLineOptions parseCommandLine() {
 }
 
 bool isConsoleRun(const CommandLineOptions& options) {
-    return options.once || options.version || !options.pairCode.empty();
+    return options.once || options.version || options.help || !options.pairCode.empty();
 }
 
 RunMode chooseRunMode(const CommandLineOptions& options) {
+    if (options.help) return RunMode::Help;
     if (options.version) return RunMode::Version;
     if (!options.pairCode.empty()) return RunMode::Pairing;
     if (options.once) return RunMode::Once;
     return RunMode::Resident;
+}
+
+std::string usageText(const std::string& programName) {
+    return "Usage: " + programName +
+           " [switch]\n"
+           "Links this PC's TallyPrime with Tessaline. Without a switch it runs in the\n"
+           "background and syncs until it is closed.\n"
+           "\n"
+           "  --background        start without opening the status window (used at logon)\n"
+           "  --pair CODE         pair this PC with the code from Tessaline\n"
+           "                      (Accounting > Tally Sync), then end\n"
+           "    --server URL      ...with this server address\n"
+           "    --tally-host HOST ...with Tally's XML server on this host (localhost)\n"
+           "    --tally-port PORT ...and port (9000)\n"
+           "  --once              sync once, printing each state, then end\n"
+           "  --version           print the version and end\n"
+           "  --help, -h, /?      print this text and end\n"
+           "\n"
+           "Exit codes: 0 done (--once: in sync), 1 --once not in sync, 2 pairing failed.\n";
 }
 
 }  // namespace tsl

@@ -9,6 +9,7 @@ struct CommandLineOptions {
     bool background = false;
     bool once = false;
     bool version = false;
+    bool help = false;  // "--help", "-h" or "/?"
     std::string pairCode;
     std::string server;
     std::string tallyHost;
@@ -27,14 +28,17 @@ CommandLineOptions parseArguments(const std::vector<std::string>& arguments);
 // outside the 32-bit range saturate instead of being undefined.
 int parsePort(const std::string& text);
 
-// A console run prints and ends ("--version", "--pair CODE", "--once"); anything else is the
-// tray (or, off Windows, the background agent).
+// A console run prints and ends ("--help", "--version", "--pair CODE", "--once"); anything else
+// is the tray (or, off Windows, the background agent).
 bool isConsoleRun(const CommandLineOptions& options);
 
-// What a run does, by precedence: "--version" answers before anything else, a pairing code wins
-// over "--once", and everything else is the resident program.
-enum class RunMode { Version, Pairing, Once, Resident };
+// What a run does, by precedence: a request for help answers before anything else, then
+// "--version"; a pairing code wins over "--once", and everything else is the resident program.
+enum class RunMode { Help, Version, Pairing, Once, Resident };
 RunMode chooseRunMode(const CommandLineOptions& options);
+
+// The short usage printed for "--help", naming the program as it was started.
+std::string usageText(const std::string& programName);
 
 // The process's arguments as UTF-8; the platform halves implement this.
 std::vector<std::string> processArguments();

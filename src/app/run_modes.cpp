@@ -15,6 +15,11 @@ int runApplication() {
     const RunMode mode = chooseRunMode(options);
     const bool console = isConsoleRun(options);
     if (console) prepareConsole();
+    if (mode == RunMode::Help) {
+        std::fputs(usageText(programName()).c_str(), stdout);
+        std::fflush(stdout);
+        return 0;
+    }
     if (mode == RunMode::Version) {
         // Before the log and the settings: "--version" touches no folder.
         std::printf("%s %s\n", kDisplayName, kVersion);

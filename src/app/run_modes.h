@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "app/command_line.h"
 
 namespace tsl {
@@ -13,6 +15,9 @@ int runApplication();
 
 // Platform halves (run_modes_win32.cpp / run_modes_posix.cpp).
 void prepareConsole();
+// The program's file name as a user types it ("TessalineTallyConnector.exe",
+// "tessaline-tally-connector").
+std::string programName();
 // The tray program on Windows, the background agent elsewhere; single instance per session.
 int runResident(Config& config, const CommandLineOptions& options);
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "app/agent_log.h"
 #include "app/run_modes.h"
@@ -33,6 +34,10 @@ sigset_t blockStopSignals() {
 }  // namespace
 
 void prepareConsole() {}
+
+std::string programName() {
+    return "tessaline-tally-connector";
+}
 
 int runResident(Config& config, const CommandLineOptions&) {
     SingleInstance instance;

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "app/run_modes.h"
 #include "app/single_instance.h"
@@ -11,6 +13,14 @@
 namespace tsl {
 
 namespace {
+
+// The code page of the console we attached to, put back when the process ends: the console
+// belongs to the user's cmd window, which must not be left in UTF-8 after we are gone.
+UINT consoleCodePageBefore = 0;
+
+void restoreConsoleCodePage() {
+    if (consoleCodePageBefore != 0) SetConsoleOutputCP(consoleCodePageBefore);
+}
 
 bool hasUsableStdout() {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -26,7 +36,13 @@ void prepareConsole() {
     FILE* ignored = nullptr;
     freopen_s(&ignored, "CONOUT$", "w", stdout);
     freopen_s(&ignored, "CONOUT$", "w", stderr);
+    consoleCodePageBefore = GetConsoleOutputCP();
+    if (consoleCodePageBefore != 0) std::atexit(restoreConsoleCodePage);
     SetConsoleOutputCP(CP_UTF8);
+}
+
+std::string programName() {
+    return "TessalineTallyConnector.exe";
 }
 
 int runResident(Config& config, const CommandLineOptions& options) {

@@ -9,15 +9,15 @@
 namespace tsl {
 
 bool operator==(const CommandLineOptions& a, const CommandLineOptions& b) {
-    return std::tie(a.background, a.once, a.version, a.pairCode, a.server, a.tallyHost,
-                    a.tallyPort) == std::tie(b.background, b.once, b.version, b.pairCode, b.server,
-                                             b.tallyHost, b.tallyPort);
+    return std::tie(a.background, a.once, a.version, a.help, a.pairCode, a.server, a.tallyHost,
+                    a.tallyPort) == std::tie(b.background, b.once, b.version, b.help, b.pairCode,
+                                             b.server, b.tallyHost, b.tallyPort);
 }
 
 void PrintTo(const CommandLineOptions& o, std::ostream* out) {
     *out << "{background " << o.background << ", once " << o.once << ", version " << o.version
-         << ", pair \"" << o.pairCode << "\", server \"" << o.server << "\", host \"" << o.tallyHost
-         << "\", port " << o.tallyPort << "}";
+         << ", help " << o.help << ", pair \"" << o.pairCode << "\", server \"" << o.server
+         << "\", host \"" << o.tallyHost << "\", port " << o.tallyPort << "}";
 }
 
 }  // namespace tsl
@@ -35,6 +35,7 @@ CommandLineOptions options(auto... set) {
 constexpr auto background = [](CommandLineOptions& o) { o.background = true; };
 constexpr auto once = [](CommandLineOptions& o) { o.once = true; };
 constexpr auto version = [](CommandLineOptions& o) { o.version = true; };
+constexpr auto help = [](CommandLineOptions& o) { o.help = true; };
 auto pair(const char* v) {
     return [v](CommandLineOptions& o) { o.pairCode = v; };
 }
@@ -55,6 +56,12 @@ TEST(CommandLine, SwitchesValuesAndRunMode) {
         RunMode mode;
     } cases[] = {
         {{}, options(), RunMode::Resident},
+        // A request for help answers before anything else, in each of its spellings; other
+        // unknown switches stay ignored.
+        {{"--version", "--help"}, options(version, help), RunMode::Help},
+        {{"--pair", "X", "-h"}, options(pair("X"), help), RunMode::Help},
+        {{"/?", "--once"}, options(help, once), RunMode::Help},
+        {{"--HELP", "-?", "/h", "help", "--unknown"}, options(), RunMode::Resident},
         // "--version" wins over everything; the pairing code is still read.
         {{"--version", "--pair", "X"}, options(version, pair("X")), RunMode::Version},
         {{"--once", "--version", "--background"},

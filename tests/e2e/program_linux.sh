@@ -10,6 +10,11 @@ run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
 out=$(run --version --pair X); rc=$?
 check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector 1.0.0" ] && [ $rc -eq 0 ]'
 check "--version creates no folder" '[ -z "$(ls -A "$home")" ]'
+for switch in --help -h '/?'; do
+  out=$(run --once "$switch"); rc=$?
+  check "$switch prints the usage instead of running, exit 0" \
+    '[ $rc -eq 0 ] && grep -q "^Usage: tessaline-tally-connector" <<<"$out" && grep -q -- "--pair CODE" <<<"$out" && [ -z "$(ls -A "$home")" ]'
+done
 
 out=$(run --once 2>"$home/err"); rc=$?
 check "--once unpaired: the state line and exit 1" \

@@ -15,6 +15,9 @@ check "--version creates no folder" '[ ! -e "$roaming" ] && [ ! -e "$local_" ]'
 # Without any standard output the program makes itself a console to write to.
 "$wine_run" "$exe" --version >&- 2>&-; rc=$?
 check "--version without standard output still ends with 0" '[ $rc -eq 0 ]'
+out=$("$wine_run" "$exe" '/?'); rc=$?; out=$(tr -d '\r' <<<"$out")
+check "/? prints the usage and exits 0" \
+  '[ $rc -eq 0 ] && grep -q "^Usage: TessalineTallyConnector.exe" <<<"$out" && [ ! -e "$roaming" ]'
 
 dlls=$("$objdump" -p "$exe" | awk '/DLL Name/ {print tolower($3)}')
 bad=$(echo "$dlls" | grep -v -E '^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|crypt32|winhttp|comctl32|msvcrt|ws2_32|bcrypt|ntdll)\.dll$' || true)
