@@ -43,7 +43,7 @@ Config::Config(const std::filesystem::path& folder) : iniPath_(iniIn(folder)) {
     load();
 }
 
-void Config::load() {
+Settings Config::read() const {
     const IniFile ini(iniPath_);
     Settings s;
     s.serverUrl = normaliseServerUrl(ini.readString("server", "url", kDefaultServerUrl));
@@ -51,13 +51,28 @@ void Config::load() {
     s.company = ini.readString("server", "company", "");
     s.tallyHost = ini.readString("tally", "host", "localhost");
     s.tallyPort = ini.readInt("tally", "port", 9000);
-    const std::string stored = ini.readString("auth", "token", "");
-    s.token = unprotectToken(stored);
+    s.token = unprotectToken(ini.readString("auth", "token", ""));
+    return s;
+}
+
+void Config::load() {
     std::lock_guard<std::mutex> lock(mutex_);
-    settings_ = std::move(s);
+    settings_ = read();
     // A token an older version saved unbound is taken this once and saved again bound to this
     // PC; a blob roamed from another PC does not open and reads as not paired.
-    if (!settings_.token.empty() && isUnboundToken(stored)) write(settings_);
+    const std::string stored = IniFile(iniPath_).readString("auth", "token", "");
+    if (!settings_.token.empty() && isUnboundToken(stored)) write(settings_, kToken);
+}
+
+bool Config::reload() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Settings fresh = read();
+    const bool changed =
+        fresh.serverUrl != settings_.serverUrl || fresh.organisation != settings_.organisation ||
+        fresh.company != settings_.company || fresh.tallyHost != settings_.tallyHost ||
+        fresh.tallyPort != settings_.tallyPort || fresh.token != settings_.token;
+    settings_ = std::move(fresh);
+    return changed;
 }
 
 Settings Config::settings() const {
@@ -66,17 +81,48 @@ Settings Config::settings() const {
 }
 
 void Config::save(const Settings& settings) {
+    Settings wanted = settings;
+    wanted.serverUrl = normaliseServerUrl(wanted.serverUrl);
     std::lock_guard<std::mutex> lock(mutex_);
-    settings_ = settings;
-    settings_.serverUrl = normaliseServerUrl(settings_.serverUrl);
-    write(settings_);
+    std::error_code ec;
+    if (!std::filesystem::exists(iniPath_, ec)) {
+        settings_ = wanted;
+        write(settings_, kAll);
+        return;
+    }
+    // Only what the caller changed goes over what the file holds now.
+    Settings merged = read();
+    unsigned changed = 0;
+    auto take = [&changed](auto& into, const auto& from, const auto& before, Field field) {
+        if (from == before) return;
+        into = from;
+        changed |= field;
+    };
+    take(merged.serverUrl, wanted.serverUrl, settings_.serverUrl, kUrl);
+    take(merged.organisation, wanted.organisation, settings_.organisation, kOrganisation);
+    take(merged.company, wanted.company, settings_.company, kCompany);
+    take(merged.tallyHost, wanted.tallyHost, settings_.tallyHost, kHost);
+    take(merged.tallyPort, wanted.tallyPort, settings_.tallyPort, kPort);
+    take(merged.token, wanted.token, settings_.token, kToken);
+    settings_ = std::move(merged);
+    if (changed != 0) write(settings_, changed);
 }
 
 void Config::clearToken() {
     // One hold of the mutex: a save by another thread cannot slip in between.
     std::lock_guard<std::mutex> lock(mutex_);
+    settings_ = read();
     settings_.token.clear();
-    write(settings_);
+    write(settings_, kToken);
+}
+
+bool Config::clearTokenIf(const std::string& refused) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_ = read();
+    if (settings_.token.empty() || settings_.token != refused) return false;
+    settings_.token.clear();
+    write(settings_, kToken);
+    return true;
 }
 
 bool Config::isPaired() const {
@@ -84,14 +130,15 @@ bool Config::isPaired() const {
     return !settings_.token.empty();
 }
 
-void Config::write(const Settings& s) {
+// The keys in the order a new file lists them.
+void Config::write(const Settings& s, unsigned fields) {
     IniFile ini(iniPath_);
-    ini.writeString("server", "url", oneLine(s.serverUrl));
-    ini.writeString("server", "organisation", oneLine(s.organisation));
-    ini.writeString("server", "company", oneLine(s.company));
-    ini.writeString("tally", "host", oneLine(s.tallyHost));
-    ini.writeString("tally", "port", std::to_string(s.tallyPort));
-    ini.writeString("auth", "token", protectToken(s.token));
+    if (fields & kUrl) ini.writeString("server", "url", oneLine(s.serverUrl));
+    if (fields & kOrganisation) ini.writeString("server", "organisation", oneLine(s.organisation));
+    if (fields & kCompany) ini.writeString("server", "company", oneLine(s.company));
+    if (fields & kHost) ini.writeString("tally", "host", oneLine(s.tallyHost));
+    if (fields & kPort) ini.writeString("tally", "port", std::to_string(s.tallyPort));
+    if (fields & kToken) ini.writeString("auth", "token", protectToken(s.token));
 }
 
 }  // namespace tsl

@@ -272,17 +272,56 @@ TEST_F(ConfigTest, SaveIntoAnEditedFileUpdatesInPlaceAndKeepsTheRest) {
         EXPECT_LT(indexOf(kept), l.size()) << kept;
     // Each key once, in its own section, which keeps its place in the file.
     EXPECT_LT(indexOf("[extra]"), indexOf("[tally]"));
-    EXPECT_LT(indexOf("[tally]"), indexOf("host="));
-    EXPECT_LT(indexOf("host="), indexOf("[server]"));
+    EXPECT_LT(indexOf("[tally]"), indexOf("host"));
+    EXPECT_LT(indexOf("host"), indexOf("[server]"));
     EXPECT_LT(indexOf("[server]"), indexOf("url="));
     EXPECT_LT(indexOf("url="), indexOf("company="));
-    EXPECT_LT(indexOf("company="), indexOf("[auth]"));
-    EXPECT_LT(indexOf("port="), indexOf("[server]"));
+    // Only what the save changed is written.
+    EXPECT_EQ(indexOf("port="), l.size());
+    EXPECT_EQ(indexOf("[auth]"), l.size());
 
     const tsl::Settings r = tsl::Config(dir.path()).settings();
     EXPECT_EQ(r.tallyHost, "tally-pc");
     EXPECT_EQ(r.company, "Co");
     EXPECT_EQ(r.serverUrl, "https://h/api");
+}
+
+// The tray runs for days while a console "--pair" (another process) writes the same file: the
+// running copy takes the new pairing up and never writes its stale copy over it.
+TEST_F(ConfigTest, AnotherProcessesPairingSurvivesTheRunningCopy) {
+    tsl::Config resident(dir.path());
+    tsl::Settings old = resident.settings();
+    old.token = "old-token";
+    old.company = "Old Co";
+    resident.save(old);
+
+    tsl::Config console(dir.path());
+    tsl::Settings paired = console.settings();
+    paired.token = "new-token";
+    paired.organisation = "New Org";
+    paired.serverUrl = "https://new.example/api";
+    console.save(paired);
+
+    // The running copy saves what it changed (the company) from its stale snapshot...
+    tsl::Settings stale = resident.settings();
+    stale.company = "Sandbox Traders";
+    resident.save(stale);
+    // ...and the refusal of its old token does not unpair the new pairing.
+    EXPECT_FALSE(resident.clearTokenIf("old-token"));
+
+    const tsl::Settings file = tsl::Config(dir.path()).settings();
+    EXPECT_EQ(file.token, "new-token");
+    EXPECT_EQ(file.organisation, "New Org");
+    EXPECT_EQ(file.serverUrl, "https://new.example/api");
+    EXPECT_EQ(file.company, "Sandbox Traders");
+    EXPECT_EQ(resident.settings().token, "new-token");
+
+    console.save(old);  // back to the old server and token in the file
+    EXPECT_TRUE(resident.reload());
+    EXPECT_EQ(resident.settings().serverUrl, old.serverUrl);
+    EXPECT_FALSE(resident.reload());
+    EXPECT_TRUE(resident.clearTokenIf("old-token"));
+    EXPECT_FALSE(tsl::Config(dir.path()).isPaired());
 }
 
 }  // namespace
