@@ -8,6 +8,7 @@
 #include "config/pairing_address.h"
 #include "config/start_with_windows.h"
 #include "support/machine_name.h"
+#include "support/text.h"
 #include "sync/sync_engine.h"
 
 namespace tsl {
@@ -31,13 +32,16 @@ int runConsolePairing(Config& config, const CommandLineOptions& options) {
         settings.company = result.companyName;
         config.save(settings);
         setStartWithWindows(true);
-        const std::string suffix =
-            result.organisation.empty() ? std::string() : " (" + result.organisation + ")";
+        // What the server named is shown escaped: it must not move the cursor, clear the
+        // screen or pass for another line of ours.
+        const std::string suffix = result.organisation.empty()
+                                       ? std::string()
+                                       : " (" + escapeControls(result.organisation) + ")";
         std::printf("Paired with Tessaline%s.\n", suffix.c_str());
         std::fflush(stdout);
         return 0;
     } catch (const ApiError& e) {
-        std::fprintf(stderr, "Pairing failed: %s\n", e.message.c_str());
+        std::fprintf(stderr, "Pairing failed: %s\n", escapeControls(e.message).c_str());
         return 2;
     }
 }
@@ -45,12 +49,14 @@ int runConsolePairing(Config& config, const CommandLineOptions& options) {
 int runOnce(Config& config) {
     SyncEngine engine(config, [](const SyncStatus& status) {
         std::printf("%s%s%s\n", syncStateText(status.state), status.message.empty() ? "" : ": ",
-                    status.message.c_str());
+                    escapeControls(status.message).c_str());
         std::fflush(stdout);
     });
     const bool healthy = engine.syncOnce();
     const SyncStatus status = engine.status();
-    if (!status.lastJob.empty()) std::printf("Last job: %s\n", status.lastJob.c_str());
+    if (!status.lastJob.empty()) {
+        std::printf("Last job: %s\n", escapeControls(status.lastJob).c_str());
+    }
     std::fflush(stdout);
     return healthy ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include "support/app_folder.h"
 #include "support/file_append.h"
 #include "support/local_time.h"
+#include "support/text.h"
 
 namespace tsl {
 
@@ -28,12 +29,15 @@ LogState& state() {
 
 void writeLine(const char* level, const std::string& text) {
     // The stamp is taken before the lock, so lines of two threads may be a few ms out of order.
+    // Texts carry what peers sent; escaped, none of them can end a line early, forge another
+    // line or reach the console as a terminal command.
+    const std::string escaped = escapeControls(text);
     std::string line = formatLogStamp(localTimeNow());
-    line.reserve(line.size() + text.size() + 12);
+    line.reserve(line.size() + escaped.size() + 12);
     line += " [";
     line += level;
     line += "] ";
-    line += text;
+    line += escaped;
     line += "\r\n";
 
     LogState& s = state();

@@ -6,7 +6,8 @@
 
 namespace tsl {
 
-// The process-wide log: lines "YYYY-MM-DD hh:mm:ss.mmm [LEVEL] text\r\n" in local time,
+// The process-wide log: lines "YYYY-MM-DD hh:mm:ss.mmm [LEVEL] text\r\n" in local time, the
+// text with its control characters escaped (escapeControls), so one call is always one line,
 // appended to connector.log (one open/append/close per line, so other processes may append
 // too), rotated to connector.1.log once the file is larger than 5 MiB, and echoed to stdout in
 // the console modes. Before start() nothing is written anywhere. Safe from any thread; never

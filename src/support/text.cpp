@@ -126,6 +126,37 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first);
 }
 
+std::string escapeControls(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            // C2 is never a continuation byte, so C2 80..9F is always a whole C1 character.
+            const auto low = static_cast<unsigned char>(text[++i]);
+            out += "\\u00";
+            out += kHex[low >> 4];
+            out += kHex[low & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string utf8Prefix(std::string_view text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) return std::string(text);
     std::size_t end = maxBytes;

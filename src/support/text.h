@@ -28,6 +28,12 @@ bool isValidUtf8(std::string_view bytes);
 // At most maxBytes of the text, cut where a UTF-8 character begins (never inside one).
 std::string utf8Prefix(std::string_view text, std::size_t maxBytes);
 
+// The text with its control characters made visible, for a log line, the console or a window:
+// C0 controls and DEL as "\r", "\n", "\t" or "\x1B" (two upper-case hex digits), the C1
+// controls U+0080..U+009F as "\u009B" (some terminals take U+009B for CSI). Everything else,
+// valid non-ASCII UTF-8 and invalid bytes alike, passes unchanged; a backslash is not doubled.
+std::string escapeControls(std::string_view text);
+
 // Legacy 8-bit text in the system's ANSI code page (Windows-1252 off Windows) to UTF-8.
 std::string ansiToUtf8(std::string_view bytes);
 

@@ -104,7 +104,8 @@ void TrayApp::fillConnectionDialog(HWND dlg) {
     SendDlgItemMessageW(dlg, IDC_PAIRING_CODE, EM_LIMITTEXT, 12, 0);
     SendDlgItemMessageW(dlg, IDC_PAIRING_CODE, EM_SETCUEBANNER, TRUE,
                         reinterpret_cast<LPARAM>(L"XXXX-XXXX"));
-    setItemText(dlg, IDC_PAIRING_STATUS, pairingStatusLine(settings));
+    // The organisation came from Tessaline; like every peer's text here it is shown escaped.
+    setItemText(dlg, IDC_PAIRING_STATUS, escapeControls(pairingStatusLine(settings)));
     EnableWindow(GetDlgItem(dlg, IDC_UNPAIR), !settings.token.empty());
 }
 
@@ -136,7 +137,7 @@ void TrayApp::pairFromDialog(HWND dlg) {
             fillConnectionDialog(dlg);
             engine_.settingsChanged();
         }
-        ask(dlg, pairedMessage(result.organisation).c_str(), MB_ICONINFORMATION);
+        ask(dlg, pairedMessage(escapeControls(result.organisation)).c_str(), MB_ICONINFORMATION);
         return;
     } catch (const ApiError& e) {
         failure = e.message;
@@ -144,7 +145,7 @@ void TrayApp::pairFromDialog(HWND dlg) {
         // Nothing may unwind through the dialog manager's frames.
         failure = e.what();
     }
-    setItemText(dlg, IDC_PAIRING_STATUS, "Pairing failed: " + failure);
+    setItemText(dlg, IDC_PAIRING_STATUS, "Pairing failed: " + escapeControls(failure));
 }
 
 void TrayApp::unpairFromDialog(HWND dlg) {
@@ -181,7 +182,7 @@ void TrayApp::testTally(HWND dlg) {
         WaitCursor wait;
         probe = TallyClient(host, static_cast<int>(port)).probe();
     }
-    setItemText(dlg, IDC_TALLY_RESULT, tallyTestText(probe, port));
+    setItemText(dlg, IDC_TALLY_RESULT, escapeControls(tallyTestText(probe, port)));
 }
 
 }  // namespace tsl

@@ -1,13 +1,16 @@
 #include "tray/status_text.h"
 
 #include "app/version.h"
+#include "support/text.h"
 
 namespace tsl {
 
 std::string statusText(const SyncStatus& status, const Settings& settings,
                        const std::string& machine) {
     std::string text;
-    auto line = [&text](const std::string& content) { text += content + "\r\n"; };
+    // Most values come from Tessaline, Tally or the settings file: escaped, none of them can
+    // break a line or pass for a line of its own.
+    auto line = [&text](const std::string& content) { text += escapeControls(content) + "\r\n"; };
     line(std::string("Status:  ") + syncStateText(status.state));
     if (!status.message.empty()) line("         " + status.message);
     line("");
@@ -24,7 +27,7 @@ std::string statusText(const SyncStatus& status, const Settings& settings,
     if (status.resultsWaiting > 0) {
         line("Results waiting to be reported:  " + std::to_string(status.resultsWaiting));
     }
-    text += std::string("\r\nVersion ") + kVersion + " on " + machine + "\r\n";
+    text += std::string("\r\nVersion ") + kVersion + " on " + escapeControls(machine) + "\r\n";
     return text;
 }
 

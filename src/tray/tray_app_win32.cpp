@@ -144,7 +144,7 @@ void TrayApp::updateTrayIcon() {
             notifyIcon_.uFlags = NIF_INFO;
             notifyIcon_.dwInfoFlags = NIIF_WARNING;
             copyTruncated(notifyIcon_.szInfoTitle, fromUtf8(*title), 63);
-            copyTruncated(notifyIcon_.szInfo, fromUtf8(status.message), 255);
+            copyTruncated(notifyIcon_.szInfo, fromUtf8(balloonText(status.message)), 255);
             Shell_NotifyIconW(NIM_MODIFY, &notifyIcon_);
         }
         lastState_ = status.state;

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "app/version.h"
+#include "support/text.h"
 
 namespace tsl {
 
@@ -17,6 +18,10 @@ std::optional<std::string> balloonTitle(SyncState previous, SyncState next) {
     }
     if (next == SyncState::Paused) return std::string("Tally sync paused");
     return std::nullopt;
+}
+
+std::string balloonText(const std::string& message) {
+    return escapeControls(message);
 }
 
 std::string tallySettingsPage(const std::string& serverUrl) {

@@ -15,6 +15,9 @@ std::string trayTooltip(SyncState state);
 // is lost (not the first "not connected" after start), "Tally sync paused" when Tessaline
 // pauses sync; nothing otherwise, and nothing while the state stays the same.
 std::optional<std::string> balloonTitle(SyncState previous, SyncState next);
+// The balloon's text under that title: the status's detail message, which comes from Tessaline
+// or Tally, with its control characters escaped (escapeControls).
+std::string balloonText(const std::string& message);
 
 // The Tessaline page with the Tally settings: the server address without a final "/api", then
 // "/web/accounting/tally".

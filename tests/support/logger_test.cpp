@@ -56,13 +56,25 @@ TEST_F(LoggerTest, ConsoleEchoShowsTheSameLines) {
 TEST_F(LoggerTest, LineFormat) {
     tsl::Logger::startIn(dir.path(), false);
     tsl::Logger::info("Sync loop started");
-    tsl::Logger::warn("two\nlines");
     tsl::Logger::error("e");
     const std::string text = readFile(dir.path() / "connector.log");
     const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INFO\] Sync loop started\r\n)"
-                          R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[WARN\] two\nlines\r\n)"
                           R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[ERROR\] e\r\n)");
     EXPECT_TRUE(std::regex_match(text, line)) << text;
+}
+
+// A peer's text (a job's kind, the server's message) cannot add a line of its own, in the file
+// or on the console.
+TEST_F(LoggerTest, TextWithLineBreaksStaysOneLine) {
+    tsl::Logger::startIn(dir.path(), true);
+    ::testing::internal::CaptureStdout();
+    tsl::Logger::warn("job x\r\n2026-01-01 00:00:00.000 [ERROR] forged\x1B[2J");
+    const std::string echoed = withoutCarriageReturns(::testing::internal::GetCapturedStdout());
+    const std::string logged = readFile(dir.path() / "connector.log");
+    const std::string expected =
+        R"( [WARN] job x\r\n2026-01-01 00:00:00.000 [ERROR] forged\x1B[2J)";
+    EXPECT_EQ(logged.substr(23), expected + "\r\n");
+    EXPECT_EQ(echoed.substr(23), expected + "\n");
 }
 
 TEST_F(LoggerTest, RotatesOnlyAboveFiveMebibytes) {

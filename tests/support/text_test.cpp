@@ -93,6 +93,26 @@ TEST(Text, Utf8Validation) {
         EXPECT_EQ(tsl::isValidUtf8(c.text), c.valid) << c.text;
 }
 
+// Text from a peer must not forge log lines or drive the terminal that shows it.
+TEST(Text, EscapeControlsMakesControlsVisible) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string text, escaped;
+    } cases[] = {
+        {"a\r\nb\tc", R"(a\r\nb\tc)"},
+        {"\x1B[2J cleared", R"(\x1B[2J cleared)"},
+        {"in\0side"s, R"(in\x00side)"},
+        {"del\x7F", R"(del\x7F)"},
+        {"\x01\x1F", R"(\x01\x1F)"},
+        {bytes({0xC2, 0x9B}) + "31m", R"(\u009B31m)"},
+        {bytes({0xC2, 0x80, 0xC2, 0x9F, 0xC2, 0xA0}), R"(\u0080\u009F)" + bytes({0xC2, 0xA0})},
+        {"é ₹ \\n", "é ₹ \\n"},  // a backslash stays as it is
+        {bytes({0xE9, 0x9B, 0xFF, 0xC2}), bytes({0xE9, 0x9B, 0xFF, 0xC2})},  // not UTF-8: bytes
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tsl::escapeControls(c.text), c.escaped) << c.text;
+}
+
 TEST(Text, DecodeTextByMark) {
     struct Case {
         std::string in, out;

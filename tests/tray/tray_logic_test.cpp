@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tray/state_icon.h"
+#include "tray/status_text.h"
 #include "tray/tray_texts.h"
 
 namespace {
@@ -83,6 +84,20 @@ TEST(TrayTexts, TooltipAndBalloons) {
             EXPECT_FALSE(title.has_value());
         }
     }
+}
+
+// A peer's text cannot add lines to the status dialog or the balloon.
+TEST(TrayTexts, PeerTextIsEscaped) {
+    tsl::SyncStatus status;
+    status.state = SyncState::Syncing;
+    status.message = "Tally said:\r\nStatus:  Up to date";
+    status.lastJob = "import\x1B[2J";
+    const std::string text = tsl::statusText(status, tsl::Settings{}, "PC\n");
+    EXPECT_NE(text.find("\r\n         Tally said:\\r\\nStatus:  Up to date\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\r\nLast job:  import\\x1B[2J\r\n"), std::string::npos);
+    EXPECT_NE(text.find("on PC\\n\r\n"), std::string::npos);
+    EXPECT_EQ(tsl::balloonText("Disconnected\n\x07"), "Disconnected\\n\\x07");
 }
 
 TEST(TrayTexts, SettingsPage) {
