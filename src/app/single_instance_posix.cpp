@@ -1,12 +1,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
 #include "app/single_instance.h"
 #include "support/app_folder.h"
+#include "support/posix_files.h"
 
 namespace tsl {
 
@@ -22,17 +22,14 @@ std::filesystem::path lockFile() {
 }  // namespace
 
 struct SingleInstance::Claim {
-    int fd = -1;
-    ~Claim() {
-        if (fd >= 0) ::close(fd);  // closing releases the lock
-    }
+    FileDescriptor fd;  // closing releases the lock
 };
 
 SingleInstance::SingleInstance() : claim_(std::make_unique<Claim>()) {
-    claim_->fd = ::open(lockFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    claim_->fd = openPrivateFile(lockFile(), O_RDWR);
     // Without a lock file the run goes on as the first instance, like a failed mutex.
-    if (claim_->fd < 0) return;
-    if (::flock(claim_->fd, LOCK_EX | LOCK_NB) != 0) anotherIsRunning_ = true;
+    if (!claim_->fd.valid()) return;
+    if (::flock(claim_->fd.get(), LOCK_EX | LOCK_NB) != 0) anotherIsRunning_ = true;
 }
 
 SingleInstance::~SingleInstance() = default;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/ini_file.h"
+#include "support/posix_files.h"
 #include "support/text.h"
 
 namespace tsl {
@@ -152,12 +153,12 @@ bool writeLines(const std::filesystem::path& path, const std::vector<std::string
     std::filesystem::path temp = path;
     temp += ".tmp-" + std::to_string(::getpid()) + "-" +
             std::to_string(std::hash<std::thread::id>()(std::this_thread::get_id()));
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) return false;
+    // The settings hold the server address and the token: the new file is the user's alone.
+    FileDescriptor out = createPrivateFile(temp);
+    if (!out.valid()) return false;
+    if (!writeAll(out.get(), text.data(), text.size()) || !out.close()) {
+        std::remove(temp.c_str());
+        return false;
     }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
         std::remove(temp.c_str());

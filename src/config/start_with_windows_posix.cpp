@@ -1,10 +1,10 @@
 // Start at logon through the desktop's autostart folder: one entry whose presence is the state.
 #include <cstdlib>
-#include <fstream>
 
 #include "config/desktop_entry.h"
 #include "config/start_with_windows.h"
 #include "support/app_folder.h"
+#include "support/durable_file.h"
 
 namespace tsl {
 
@@ -41,9 +41,11 @@ void setStartWithWindows(bool enable) {
     // Without the program's path there is nothing to start; leave things as they were.
     const std::string exe = executablePath();
     if (exe.empty()) return;
-    std::filesystem::create_directories(entry.parent_path(), ec);
-    std::ofstream out(entry, std::ios::binary | std::ios::trunc);
-    out << desktopEntryText(exe);
+    // The entry says what runs at every logon: only its user may change it (0600 in 0700
+    // folders). Written whole or not at all.
+    createPrivateFolders(entry.parent_path());
+    DurableFileWriter out(entry);
+    if (out.write(desktopEntryText(exe))) out.commit();
 }
 
 }  // namespace tsl

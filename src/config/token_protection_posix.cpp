@@ -1,5 +1,6 @@
 // The token sealed with AES-256-GCM under a key that only this user on this machine can form:
-// HKDF-SHA256 over a random per-user secret (a 0600 file in the user's data folder) and
+// HKDF-SHA256 over a random per-user secret (a 0600 file in a 0700 folder
+// under the user's data folder) and
 // /etc/machine-id. Blob: version byte, 12-byte nonce, ciphertext, 16-byte tag.
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -19,6 +20,7 @@
 #include "config/base64.h"
 #include "config/token_protection.h"
 #include "support/app_folder.h"
+#include "support/posix_files.h"
 
 namespace tsl {
 
@@ -44,8 +46,7 @@ std::filesystem::path secretFile() {
     } else {
         return {};
     }
-    std::error_code ec;
-    std::filesystem::create_directories(base, ec);
+    createPrivateFolders(base);
     return ensureAppFolder(base) / "token.key";
 }
 
@@ -56,17 +57,6 @@ std::string readSmallFile(const std::filesystem::path& file) {
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     return bytes;
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // A new secret is written beside the file (mode 0600) and moved into place in one step, so a
@@ -83,10 +73,10 @@ std::optional<std::string> createSecret(const std::filesystem::path& file) {
     std::filesystem::path temp = file;
     temp += ".new-" + std::to_string(::getpid()) + "-" +
             std::to_string(suffix[0] | suffix[1] << 8 | suffix[2] << 16);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return std::nullopt;
-    const bool written = writeAll(fd, secret) && ::fsync(fd) == 0;
-    ::close(fd);
+    FileDescriptor fd = createPrivateFile(temp);
+    if (!fd.valid()) return std::nullopt;
+    const bool written =
+        writeAll(fd.get(), secret.data(), secret.size()) && ::fsync(fd.get()) == 0 && fd.close();
     if (written && ::link(temp.c_str(), file.c_str()) == 0) {
         ::unlink(temp.c_str());
         return secret;

@@ -10,12 +10,20 @@ std::filesystem::path ensureAppFolder(const std::filesystem::path& base) {
     std::filesystem::path::string_type text = base.native();
     text += sep;
     text += std::filesystem::path("Tessaline").native();
-    std::error_code ec;
-    std::filesystem::create_directory(text, ec);
+    createPrivateFolder(text);
     text += sep;
     text += std::filesystem::path("Tally Connector").native();
-    std::filesystem::create_directory(text, ec);
+    createPrivateFolder(text);
     return std::filesystem::path(text);
+}
+
+void createPrivateFolders(const std::filesystem::path& folder) {
+    std::filesystem::path level;
+    for (const std::filesystem::path& part : folder) {
+        level /= part;
+        std::error_code ec;
+        if (!std::filesystem::is_directory(level, ec)) createPrivateFolder(level);
+    }
 }
 
 }  // namespace tsl

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "support/app_folder.h"
@@ -16,12 +18,19 @@ std::filesystem::path xdgFolder(const char* variable, const char* fallback) {
 }
 
 std::filesystem::path created(std::filesystem::path folder) {
-    std::error_code ec;
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (!folder.empty()) createPrivateFolders(folder);
     return folder;
 }
 
 }  // namespace
+
+bool createPrivateFolder(const std::filesystem::path& folder) {
+    // Created as 0700 at once, so there is no moment in which another user could reach into
+    // it; then set exactly, since a tight umask would leave the owner without write access.
+    if (::mkdir(folder.c_str(), 0700) != 0) return false;
+    ::chmod(folder.c_str(), 0700);
+    return true;
+}
 
 std::filesystem::path roamingAppDataFolder() {
     return created(xdgFolder("XDG_CONFIG_HOME", ".config"));

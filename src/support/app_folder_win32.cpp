@@ -32,4 +32,10 @@ std::filesystem::path localAppDataFolder() {
     return knownFolder(FOLDERID_LocalAppData);
 }
 
+bool createPrivateFolder(const std::filesystem::path& folder) {
+    // No security attributes: the folder inherits the profile's ACL (the user, SYSTEM and
+    // Administrators), which is what keeps other users out.
+    return CreateDirectoryW(folder.c_str(), nullptr) != FALSE;
+}
+
 }  // namespace tsl

@@ -6,33 +6,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
+#include "support/posix_files.h"
 #include "support/system_error.h"
 
 namespace tsl {
 
 namespace {
-
-// An open descriptor, closed exactly once.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { close(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    bool close() {
-        if (fd_ < 0) return true;
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 std::string failure(const std::string& step, const std::filesystem::path& file) {
     return step + " " + file.string() + ": " + systemErrorText(static_cast<std::uint32_t>(errno));
@@ -41,20 +22,20 @@ std::string failure(const std::string& step, const std::filesystem::path& file) 
 }  // namespace
 
 struct DurableFileWriter::Handle {
-    explicit Handle(int descriptor) : fd(descriptor) {}
-    Descriptor fd;
+    explicit Handle(FileDescriptor descriptor) : fd(std::move(descriptor)) {}
+    FileDescriptor fd;
 };
 
 DurableFileWriter::DurableFileWriter(std::filesystem::path target) : target_(std::move(target)) {
     temporary_ = target_;
     temporary_ += ".tmp-" + std::to_string(::getpid());
-    // The results of a user's jobs are theirs alone.
-    const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    // The results of a user's jobs are theirs alone: 0600, whatever the umask.
+    FileDescriptor fd = createPrivateFile(temporary_);
+    if (!fd.valid()) {
         error_ = failure("Could not create", temporary_);
         return;
     }
-    handle_ = std::make_unique<Handle>(fd);
+    handle_ = std::make_unique<Handle>(std::move(fd));
 }
 
 DurableFileWriter::~DurableFileWriter() {
@@ -65,14 +46,9 @@ DurableFileWriter::~DurableFileWriter() {
 
 bool DurableFileWriter::write(std::string_view bytes) {
     if (!handle_ || !error_.empty()) return false;
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(handle_->fd.get(), bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            error_ = failure("Could not write", temporary_);
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+    if (!writeAll(handle_->fd.get(), bytes.data(), bytes.size())) {
+        error_ = failure("Could not write", temporary_);
+        return false;
     }
     return true;
 }
@@ -89,7 +65,8 @@ bool DurableFileWriter::commit() {
     }
     handle_.reset();
     // The rename itself lives in the folder: it reaches the disk with the folder's entry.
-    Descriptor folder(::open(target_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor folder(
+        ::open(target_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.valid()) ::fsync(folder.get());
     return true;
 }
@@ -97,7 +74,7 @@ bool DurableFileWriter::commit() {
 ReadOutcome readWholeFile(const std::filesystem::path& file, std::string& bytes,
                           std::string& error) {
     bytes.clear();
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) {
         if (errno == ENOENT) return ReadOutcome::Missing;
         error = failure("Could not open", file);

@@ -6,17 +6,19 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "support/posix_files.h"
+
 namespace tsl {
 
 bool appendToFile(const std::filesystem::path& file, const std::string& bytes) {
-    // O_APPEND makes each write land at the end as one piece, also with other processes.
-    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    // O_APPEND makes each write land at the end as one piece, also with other processes. The
+    // log tells what the user's PC did: a new file is theirs alone (0600).
+    const FileDescriptor fd = openPrivateFile(file, O_WRONLY | O_APPEND);
+    if (!fd.valid()) return false;
     ssize_t written;
     do {
-        written = ::write(fd, bytes.data(), bytes.size());
+        written = ::write(fd.get(), bytes.data(), bytes.size());
     } while (written < 0 && errno == EINTR);
-    ::close(fd);
     return written == static_cast<ssize_t>(bytes.size());
 }
 

@@ -69,8 +69,7 @@ void Logger::startIn(const std::filesystem::path& folder, bool echoToConsole) {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.echo = echoToConsole;
     s.folder = folder;
-    std::error_code ec;
-    std::filesystem::create_directory(folder, ec);
+    createPrivateFolder(folder);
     s.file = folder / "connector.log";
 }
 
