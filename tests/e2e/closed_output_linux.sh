@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# "--once" writing into a pipe nobody reads any more (`--once | head -c 1`): the pass still
+# relays and reports its job, and the exit code is the pass's (0 or 1), not death by SIGPIPE
+# (141). Next to a sandbox (with-sandbox.sh):
+#   closed_output_linux.sh EXE
+set -u
+exe=$1
+source "$(dirname "$0")/common.sh"
+home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
+run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
+results() { ctl GET /api/results | python3 -c 'import json,sys; print(len(json.load(sys.stdin)))'; }
+
+run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
+    --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null 2>&1; rc=$?
+check "paired" '[ $rc -eq 0 ]'
+
+# A pipe whose only reader is closed before the program starts, so that its very first line
+# meets a closed output every time (a reader such as `true` might not have exited yet).
+mkfifo "$home/pipe"
+exec 3<>"$home/pipe" 4>"$home/pipe"
+exec 3<&-
+ctl POST /api/jobs '{"generate":1}' >/dev/null
+run --once >&4; rc=$?
+exec 4>&-
+check "closed before the start: exit 0 or 1, not 141 (got $rc)" '[ $rc -eq 0 ] || [ $rc -eq 1 ]'
+check "closed before the start: the job's result reached Tessaline" '[ "$(results)" = 1 ]'
+
+# The usual form: a reader that stops at once.
+ctl POST /api/jobs '{"generate":1}' >/dev/null
+run --once | head -c 0; codes=("${PIPESTATUS[@]}")
+check "piped into head -c 0: exit 0 or 1, not 141 (got ${codes[0]})" \
+  '[ "${codes[0]}" -eq 0 ] || [ "${codes[0]}" -eq 1 ]'
+check "piped into head -c 0: the job's result reached Tessaline" '[ "$(results)" = 2 ]'
+exit $fail
