@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 
 // Linux only: files that are their user's alone, whatever the umask. The umask can only take
