@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/run_modes.h"
 #include "app/single_instance.h"
@@ -55,12 +56,18 @@ int runResident(Config& config, const CommandLineOptions& options) {
         return 0;
     }
     Logger::info(std::string(kDisplayName) + " " + kVersion + " starting");
+    // Said once: by the tray as it ends (at the end of a session nothing after that may run), or
+    // here when it never got that far. Either way the worker has ended first.
+    bool exitingSaid = false;
+    const auto sayExiting = [&exitingSaid] {
+        if (!std::exchange(exitingSaid, true)) Logger::info("Exiting");
+    };
     int result = 1;
     {
-        TrayApp app(GetModuleHandleW(nullptr), config);
+        TrayApp app(GetModuleHandleW(nullptr), config, sayExiting);
         result = app.run(!options.background);
-    }  // the engine stops and its worker ends before "Exiting"
-    Logger::info("Exiting");
+    }
+    sayExiting();
     return result;
 }
 

@@ -7,8 +7,32 @@
 
 namespace tsl {
 
-HICON makeStateIcon(COLORREF colour) {
-    const int size = GetSystemMetrics(SM_CXSMICON);
+namespace {
+
+// Looked up by name: Windows 7 and 8.1, which the program supports, do not have them.
+template <typename Function>
+Function user32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+}  // namespace
+
+int smallIconSize(HWND window) {
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    using DpiForSystem = UINT(WINAPI*)();
+    using MetricsForDpi = int(WINAPI*)(int, UINT);
+    const auto forWindow = user32Function<DpiForWindow>("GetDpiForWindow");
+    const auto forSystem = user32Function<DpiForSystem>("GetDpiForSystem");
+    const auto metrics = user32Function<MetricsForDpi>("GetSystemMetricsForDpi");
+    UINT dpi = 0;
+    if (window && forWindow) dpi = forWindow(window);
+    if (dpi == 0 && forSystem) dpi = forSystem();
+    const int size = dpi != 0 && metrics ? metrics(SM_CXSMICON, dpi) : 0;
+    return size > 0 ? size : GetSystemMetrics(SM_CXSMICON);
+}
+
+HICON makeStateIcon(COLORREF colour, int size) {
     BITMAPV5HEADER header{};
     header.bV5Size = sizeof(BITMAPV5HEADER);
     header.bV5Width = size;

@@ -20,7 +20,7 @@ check "/? prints the usage and exits 0" \
   '[ $rc -eq 0 ] && grep -q "^Usage: TessalineTallyConnector.exe" <<<"$out" && [ ! -e "$roaming" ]'
 
 dlls=$("$objdump" -p "$exe" | awk '/DLL Name/ {print tolower($3)}')
-bad=$(echo "$dlls" | grep -v -E '^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|crypt32|winhttp|comctl32|msvcrt|ws2_32|bcrypt|ntdll)\.dll$' || true)
+bad=$(echo "$dlls" | grep -v -E '^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|crypt32|winhttp|comctl32|iphlpapi|msvcrt|ws2_32|bcrypt|ntdll)\.dll$' || true)
 check "imports only Windows' own DLLs ($(echo $dlls))" '[ -z "$bad" ]'
 
 # The manifest and the version information are read back by test_e2e_executable.

@@ -1,7 +1,9 @@
 // The state icon as Windows holds it: the colour bitmap read back from the icon carries the
-// premultiplied pixels, and the icon is as large as the small-icon metric.
+// premultiplied pixels at the size asked for (16 at 96 DPI, 24 at 144, 32 at 192).
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 #include "support/win32_handles.h"
 #include "tray/state_icon.h"
@@ -10,15 +12,20 @@
 namespace {
 
 TEST(StateIconWin32, BitmapHoldsThePixels) {
-    const int size = GetSystemMetrics(SM_CXSMICON);
-    ASSERT_GT(size, 0);
-    for (tsl::IconColour colour : {tsl::IconColour::Green, tsl::IconColour::Red}) {
-        HICON icon = tsl::makeStateIcon(static_cast<COLORREF>(colour));
+    const std::pair<tsl::IconColour, int> cases[] = {
+        {tsl::IconColour::Green, 16}, {tsl::IconColour::Red, 24}, {tsl::IconColour::Amber, 32}};
+    for (const auto& [colour, size] : cases) {
+        SCOPED_TRACE(size);
+        HICON icon = tsl::makeStateIcon(static_cast<COLORREF>(colour), size);
         ASSERT_NE(icon, LoadIconW(nullptr, IDI_APPLICATION)) << "fell back to the system icon";
         ICONINFO info{};
         ASSERT_TRUE(GetIconInfo(icon, &info));
         tsl::GdiObject<HBITMAP> colourBits(info.hbmColor), mask(info.hbmMask);
         EXPECT_TRUE(info.fIcon);
+        BITMAP bitmap{};
+        ASSERT_TRUE(GetObjectW(colourBits.get(), sizeof bitmap, &bitmap));
+        EXPECT_EQ(bitmap.bmWidth, size);
+        EXPECT_EQ(bitmap.bmHeight, size);
 
         BITMAPINFO header{};
         header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
