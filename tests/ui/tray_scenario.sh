@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows tray program used the way a person would: under Wine on a private X server, in a
 # virtual desktop with a task bar (so the notification area can be seen), next to a fresh
-# sandbox, driven by ui_driver.exe. Screenshots go to SHOTS_DIR.
+# sandbox, driven by ui_driver.exe; and through the PC's day: resume, a network that comes back,
+# Explorer restarting, the end of the session, an installer closing it, 96 and 144 DPI.
+# Screenshots go to SHOTS_DIR.
 #   tray_scenario.sh EXE DRIVER WINE_RUN WINEPREFIX SANDBOX_PROGRAM SHOTS_DIR
 # (registered as the CTest test e2e_tray_ui of the Windows build: ctest -R e2e_tray_ui).
 # It runs in a private network namespace with only the loopback interface when the system
@@ -62,9 +64,11 @@ winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 tmp=$(mktemp -d)
 xpid= conn= driver_pid= reply=
 users=
+dpi_before=-  # the prefix's own LogPixels ("-": none)
 restore_prefix() {
-  # Leave the shared prefix as other tests expect it: no virtual desktop, no Run entry.
+  # Leave the shared prefix as other tests expect it: no virtual desktop, no Run entry, its DPI.
   printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_CURRENT_USER\Control Panel\Desktop]' "\"LogPixels\"=$dpi_before" '' \
     '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"=-' '' \
     '[-HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '' \
     '[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run]' \
@@ -90,9 +94,19 @@ trap cleanup EXIT
 users="$prefix/drive_c/users/${USER:-$(id -un)}"
 [ -d "$users" ] || users=$(ls -d "$prefix"/drive_c/users/*/ | grep -v Public | head -1)
 rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
+dpi=$("$wine_run" reg query 'HKCU\Control Panel\Desktop' /v LogPixels 2>/dev/null | tr -d '\r' |
+  awk '$1 == "LogPixels" { print $3 }')
+[ -n "$dpi" ] && dpi_before=$(printf 'dword:%08x' "$dpi")
 ini="$users/AppData/Roaming/Tessaline/Tally Connector/connector.ini"
 log="$users/AppData/Local/Tessaline/Tally Connector/logs/connector.log"
+set_dpi() {  # set_dpi DPI: the screen's DPI for the next Wine session
+  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_CURRENT_USER\Control Panel\Desktop]' "$(printf '"LogPixels"=dword:%08x' "$1")" \
+    >"$tmp/dpi.reg"
+  "$wine_run" regedit /s "$(winpath "$tmp/dpi.reg")" >/dev/null 2>&1
+}
 printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+  '[HKEY_CURRENT_USER\Control Panel\Desktop]' '"LogPixels"=dword:00000060' '' \
   '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' '' \
   '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1024x768"' '' \
   '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\Default]' '"EnableShell"=dword:00000001' \
@@ -113,8 +127,11 @@ for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 export TSL_WINE_DISPLAY=":$(head -1 "$tmp/display")"
 rm -rf "$shots" && mkdir -p "$shots"
 
-coproc DRIVER { "$wine_run" "$driver" 2>/dev/null; }
-driver_pid=$DRIVER_PID
+start_driver() {
+  coproc DRIVER { "$wine_run" "$driver" 2>/dev/null; }
+  driver_pid=$DRIVER_PID
+}
+start_driver
 say() {  # say COMMAND ARGS...: one driver command, its answer in $reply
   local line="" word
   for word in "$@"; do
@@ -180,20 +197,21 @@ say text "$CONN" 1007
 same "Tally host and port show the defaults" "$host / $reply" "ok localhost / ok 9000"
 say send-item "$CONN" 1002 0xD5 0 0  # EM_GETLIMITTEXT
 same "the pairing code takes at most 12 characters" "$reply" "ok 12"
-layout_matches "$CONN" "0 0 0 300 208" "1001 80 21 205 14" "1002 80 41 70 14" \
-  "1003 156 41 60 14" "1004 221 41 64 14" "1005 15 61 270 30" "1006 80 114 120 14" \
-  "1007 230 114 55 14" "1008 15 134 60 14" "1009 80 134 205 40" "1 187 186 50 14" \
-  "2 243 186 50 14"
+CONN_LAYOUT=("0 0 0 300 208" "1001 80 21 205 14" "1002 80 41 70 14" "1003 156 41 60 14"
+  "1004 221 41 64 14" "1005 15 61 270 30" "1006 80 114 120 14" "1007 230 114 55 14"
+  "1008 15 134 60 14" "1009 80 134 205 40" "1 187 186 50 14" "2 243 186 50 14")
+layout_matches "$CONN" "${CONN_LAYOUT[@]}"
 texts_fit "$CONN" 12
 say count-colour '#32770' "$CONN" $GREEN
 check "the dialog's caption shows the green icon" '[[ $reply =~ ^ok\ [1-9] ]]'
+caption_at_96=${reply#ok }
 n=0
 for _ in $(seq 50); do n=$(tray_pixels $RED); [ "${n:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.2; done
 check "unpaired: the tray icon is red ($n pixels)" '[ "${n:-0}" -gt 20 ] 2>/dev/null'
 say wait-shown tooltips_class32 '*' 1000
 check "no balloon for the first \"not connected\" after start" '[[ $reply == error* ]]'
-shot capture '#32770' "$CONN" "$shots/connection-unpaired.png"
-shot capture-desktop "$shots/desktop-unpaired.png"
+shot capture '#32770' "$CONN" "$shots/connection-unpaired-96dpi.png"
+shot capture-desktop "$shots/desktop-unpaired-96dpi.png"
 
 # ---- refused pairings: nothing reaches any server ----
 # Plain http to another host, and https in capitals. Outside a private namespace only addresses
@@ -321,8 +339,9 @@ check "the last sync time reads DD-MM-YYYY hh:mm ($stamp)" \
 same "the status dialog after \"Sync now\"" "$reply" "ok $(esc "$(synced_text "$stamp")")\\n"
 check "Tessaline received both results" \
   '[ "$(ctl GET /api/results | json "len(v)")" = 2 ]'
-layout_matches "$STATUS" "0 0 0 320 182" "1101 7 7 306 148" "1102 7 161 60 14" \
-  "1103 72 161 70 14" "2 263 161 50 14"
+STATUS_LAYOUT=("0 0 0 320 182" "1101 7 7 306 148" "1102 7 161 60 14" "1103 72 161 70 14"
+  "2 263 161 50 14")
+layout_matches "$STATUS" "${STATUS_LAYOUT[@]}"
 texts_fit "$STATUS" 3
 for _ in $(seq 50); do
   green=$(tray_pixels $GREEN) red=$(tray_pixels $RED)
@@ -331,7 +350,7 @@ for _ in $(seq 50); do
 done
 check "synced: the tray icon is green ($green green, $red red pixels)" \
   '[ "${green:-0}" -gt 20 ] 2>/dev/null && [ "$red" = 0 ]'
-shot capture '#32770' "$STATUS" "$shots/status.png"
+shot capture '#32770' "$STATUS" "$shots/status-96dpi.png"
 say locate-colour Shell_TrayWnd '*' $GREEN
 # shellcheck disable=SC2086
 say mouse ${reply#ok } move
@@ -390,6 +409,111 @@ until_reply "ok $(esc "\"$(winpath "$exe")\" --background")" 10 registry "$run_k
   "Tessaline Tally Connector"
 check "and on again" '[[ $reply == ok* ]]'
 
+# ---- sleep, resume and a network that comes back: a pass soon, not at the next poll ----
+heartbeats() { ctl GET /api/heartbeats | json 'len(v)'; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+ctl POST /api/settings '{"pollSeconds":3600}' >/dev/null
+for row in "0x0218 0x12 resume from sleep (PBT_APMRESUMEAUTOMATIC)" \
+  "0x0218 0x7 resume by the user (PBT_APMRESUMESUSPEND)" "0x8004 0 a network change"; do
+  read -r message wparam what <<<"$row"
+  before=$(heartbeats) start=$(now_ms)
+  say send TessalineTallyConnectorTray '*' "$message" "$wparam" 0
+  until [ "$(heartbeats)" -gt "$before" ] || [ $(($(now_ms) - start)) -gt 10000 ]; do sleep 0.2; done
+  took=$(($(now_ms) - start))
+  check "$what: a pass within 10 s, not an hour later (${took} ms)" \
+    '[ "$(heartbeats)" -gt "$before" ] && [ "$took" -le 10000 ]'
+done
+
+# ---- Explorer restarts: the new notification area has no icons until "TaskbarCreated" ----
+say notify-icon TessalineTallyConnectorTray '*' 1 delete
+say notify-icon TessalineTallyConnectorTray '*' 1 exists
+gone=$reply green=$(tray_pixels $GREEN)
+check "the shell forgot the icon ($gone, $green green pixels)" \
+  '[ "$gone" = "ok 0" ] && [ "$green" = 0 ]'
+say broadcast TaskbarCreated
+say notify-icon TessalineTallyConnectorTray '*' 1 exists
+back=$reply
+for _ in $(seq 50); do green=$(tray_pixels $GREEN); [ "${green:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.1; done
+check "\"TaskbarCreated\" brings it back in the state's colour ($back, $green green pixels)" \
+  '[ "$back" = "ok 1" ] && [ "${green:-0}" -gt 20 ] 2>/dev/null'
+
+# ---- the ways the program ends; each writes "Exiting" once, as its last line ----
+exits() { tr -d '\r' <"$log" | grep -c '\[INFO\] Exiting$'; }
+ended_once() {  # ended_once WHAT EXITS-BEFORE
+  local want=$(($2 + 1))
+  check "$1: \"Exiting\" written once, last" \
+    '[ "$(exits)" = "$want" ] && [ "$(tail -1 "$log" | tr -d "\r" | cut -c25-)" = "[INFO] Exiting" ]'
+}
+start_tray() {
+  "$wine_run" "$exe" --background >/dev/null 2>&1 &
+  conn=$!
+  say process TessalineTallyConnectorTray '*' 30000
+}
+reap() {  # the program has ended, or is ended now
+  kill -0 "$conn" 2>/dev/null && kill "$conn"
+  wait "$conn" 2>/dev/null
+  conn=
+}
+tally_requests() { ctl GET /tally/config | json 'v["requestCount"]'; }
+until_true() {  # until_true CONDITION SECONDS
+  local end=$((SECONDS + $2))
+  until eval "$1"; do [ $SECONDS -ge $end ] && return 1; sleep 0.1; done
+}
+
+say send TessalineTallyConnectorTray '*' 0x0016 0 0  # WM_ENDSESSION, FALSE
+say process TessalineTallyConnectorTray '*' 0
+check "a session end that was called off leaves it running" '[[ $reply == ok* ]]'
+
+# E&xit while a job's request waits on a slow Tally. Tally answers its probe at once; while
+# Tessaline holds the job list back for 5 s, Tally is made to take half a minute.
+before=$(tally_requests)
+results=$(ctl GET /api/results | json 'len(v)')
+ctl POST /api/failures '{"endpoint":"next","status":0,"delayMs":5000}' >/dev/null
+ctl POST /api/jobs '{"generate":1}' >/dev/null
+say post TessalineTallyConnectorTray '*' 0x0111 2002 0
+until_true '[ "$(tally_requests)" -gt "$before" ]' 15
+ctl POST /tally/config '{"delayMs":30000}' >/dev/null
+until_true '[ "$(tally_requests)" -gt $((before + 1)) ]' 20
+check "a job's request is waiting on Tally" \
+  '[ "$(tally_requests)" -gt $((before + 1)) ] && [ "$(ctl GET /api/results | json "len(v)")" = "$results" ]'
+e=$(exits)
+say quit TessalineTallyConnectorTray '*' 0x0111 2007 0 2000
+check "E&xit during a 30 s Tally request: gone within 2 s, exit code 0 (${reply#ok })" \
+  '[[ $reply =~ ^ok\ 0\ [0-9]+$ ]]'
+[[ $reply =~ ^ok\ 0 ]] ||
+  echo "  (the worker lets go of a Tally request only when the transport aborts an exchange on stop)"
+reap
+ended_once "E&xit during a Tally request" "$e"
+ctl POST /tally/config '{"delayMs":0}' >/dev/null
+
+# An installer's Restart Manager asks, then waits for the program to end by itself.
+start_tray
+e=$(exits)
+say end-session TessalineTallyConnectorTray '*' 0x1 15000
+check "an installer closes it (ENDSESSION_CLOSEAPP): it agrees and ends with 0 (${reply#ok })" \
+  '[[ $reply =~ ^ok\ 1\ 0\ [0-9]+$ ]]'
+reap
+ended_once "closed by an installer" "$e"
+# At a log-off Windows may end the process as soon as WM_ENDSESSION returns.
+start_tray
+e=$(exits)
+say end-session TessalineTallyConnectorTray '*' 0x80000000 15000
+check "log-off (ENDSESSION_LOGOFF): it agrees (${reply#ok })" '[[ $reply == "ok 1 "* ]]'
+reap
+ended_once "log-off, the process ended right after the handler" "$e"
+left=$(($(tray_pixels $GREEN) + $(tray_pixels $RED) + $(tray_pixels 219 145 0)))
+check "and its icon went with it ($left pixels)" '[ "$left" = 0 ]'
+start_tray
+e=$(exits)
+say quit TessalineTallyConnectorTray '*' 0x0010 0 0 15000
+check "WM_CLOSE ends it like E&xit, exit code 0 (${reply#ok })" '[[ $reply =~ ^ok\ 0\ [0-9]+$ ]]'
+reap
+ended_once "WM_CLOSE" "$e"
+
+start_tray
+for _ in $(seq 100); do green=$(tray_pixels $GREEN); [ "${green:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.2; done
+check "started again, it syncs ($green green pixels)" '[ "${green:-0}" -gt 20 ] 2>/dev/null'
+
 # ---- unpairing from the connection dialog ----
 say post TessalineTallyConnectorTray '*' 0x0111 2003 0
 say wait-dialog "$CONN"
@@ -445,6 +569,36 @@ check "E&xit ends the program with exit code 0 ($rc)" '[ $rc -eq 0 ]'
 same "\"Exiting\" is the last log line" "$(tail -1 "$log" | tr -d '\r' | cut -c25-)" "[INFO] Exiting"
 say wait-gone TessalineTallyConnectorTray '*' 5000
 check "the tray window is gone" '[ "$reply" = ok ]'
+
+# ---- at 144 DPI (150 %): dialogs scaled with their font, nothing clipped, larger icons ----
+# (Wine's notification area draws every icon into a 16-pixel slot whatever the DPI, so the
+# icons' size shows in a dialog's caption.)
+eval "exec ${DRIVER[1]}>&-"
+wait "$driver_pid" 2>/dev/null
+driver_pid=
+timeout 60 wineserver -w  # a new session reads the new DPI
+set_dpi 144
+start_driver
+say wait-shown Shell_TrayWnd '*' 30000
+"$wine_run" "$exe" >/dev/null 2>&1 &
+conn=$!
+say wait-dialog "$CONN" 30000
+check "at 144 DPI the connection dialog opens" '[ "$reply" = ok ]'
+layout_matches "$CONN" "${CONN_LAYOUT[@]}"
+texts_fit "$CONN" 12
+say count-colour '#32770' "$CONN" $GREEN
+check "the icons are drawn for 144 DPI: ${reply#ok } green pixels in the caption, $caption_at_96 at 96" \
+  '[[ $reply =~ ^ok\ [0-9]+$ ]] && [ "${reply#ok }" -gt $((caption_at_96 * 2)) ]'
+shot capture '#32770' "$CONN" "$shots/connection-unpaired-144dpi.png"
+say post TessalineTallyConnectorTray '*' 0x0111 2001 0
+say wait-dialog "$STATUS"
+layout_matches "$STATUS" "${STATUS_LAYOUT[@]}"
+texts_fit "$STATUS" 3
+shot capture '#32770' "$STATUS" "$shots/status-144dpi.png"
+shot capture-desktop "$shots/desktop-unpaired-144dpi.png"
+say quit TessalineTallyConnectorTray '*' 0x0111 2007 0 15000
+check "E&xit at 144 DPI: exit code 0" '[[ $reply =~ ^ok\ 0\ [0-9]+$ ]]'
+reap
 
 echo "screenshots: $shots"
 exit $fail

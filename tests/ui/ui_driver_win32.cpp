@@ -1,6 +1,7 @@
 // Drives a Windows program's user interface from a test script, the way a person would use it:
 // finds top-level windows by class and title, reads and types control texts, presses buttons,
 // answers message boxes, posts messages, and takes screenshots (PNG) of what the screen shows.
+// It also plays the system's part: ends a session, restarts the shell's notification area.
 //
 // One command from the arguments, or one command per line on standard input. Every command prints
 // exactly one line: "ok", "ok VALUE" or "error MESSAGE". Values are escaped (\r, \n, \t, \\, \xHH)
@@ -9,6 +10,8 @@
 // same escapes. A class or title given as * matches any.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <climits>
@@ -769,6 +772,133 @@ Reply machineName(const Args&) {
     return GetComputerNameW(name, &size) ? ok(name) : fail(L"no computer name");
 }
 
+// ---- the system's side: processes, the session, the shell ----
+
+std::optional<DWORD> processOf(HWND window) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    return id ? std::optional<DWORD>(id) : std::nullopt;
+}
+
+tsl::KernelHandle openProcess(DWORD id) {
+    return tsl::KernelHandle(OpenProcess(
+        SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+}
+
+// Waits up to ms for the process to end: its exit code and how long that took, or the failure.
+Reply awaitExit(HANDLE process, ULONGLONG since, DWORD ms) {
+    if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0)
+        return fail(L"still running after " + decimal(ms) + L" ms");
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return ok(decimal(code) + L" " + decimal((long long)(GetTickCount64() - since)));
+}
+
+// The process of a window (hidden ones too), once one of that class and title exists: its id and
+// program file.
+Reply processInfo(const Args& a) {
+    Found window;
+    waitUntil(
+        [&] {
+            window = findOne({a.at(0), a.at(1)}, L"window of class " + a[0]);
+            return window.window != nullptr;
+        },
+        waitMs(a, 2));
+    if (!window.window) return fail(window.problem);
+    const auto id = processOf(window.window);
+    tsl::KernelHandle process(id ? openProcess(*id) : nullptr);
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, path, &size))
+        return fail(L"cannot open the window's process");
+    return ok(decimal(*id) + L"\t" + path);
+}
+
+// A message posted to a window, then up to ms for its process to end: "EXIT-CODE MS".
+Reply quit(const Args& a) {
+    const Found window = findOne({a.at(0), a.at(1)}, L"window of class " + a[0]);
+    const auto message = number(a.at(2)), wParam = number(a.at(3)), lParam = number(a.at(4));
+    if (!window.window) return fail(window.problem);
+    if (!message || !wParam || !lParam) return fail(L"bad message numbers");
+    const auto id = processOf(window.window);
+    tsl::KernelHandle process(id ? openProcess(*id) : nullptr);
+    if (!process) return fail(L"cannot open the window's process");
+    const ULONGLONG start = GetTickCount64();
+    if (!PostMessageW(window.window, UINT(*message), WPARAM(*wParam), LPARAM(*lParam)))
+        return fail(L"PostMessageW failed");
+    return awaitExit(process.get(), start, waitMs(a, 5));
+}
+
+// The end of a session as Windows brings it: WM_QUERYENDSESSION and WM_ENDSESSION (TRUE), both
+// sent with LPARAM. An installer's Restart Manager (ENDSESSION_CLOSEAPP, 1) then waits up to ms
+// for the process to end by itself; at a log-off or shutdown the process is ended as soon as
+// the handler returns, as Windows may do. "QUERY-ANSWER EXIT-CODE MS".
+Reply endSession(const Args& a) {
+    const Found window = findOne({a.at(0), a.at(1)}, L"window of class " + a[0]);
+    const auto lParam = number(a.at(2));
+    if (!window.window) return fail(window.problem);
+    if (!lParam) return fail(L"bad lParam");
+    const auto id = processOf(window.window);
+    tsl::KernelHandle process(id ? openProcess(*id) : nullptr);
+    if (!process) return fail(L"cannot open the window's process");
+    const DWORD ms = waitMs(a, 3);
+    const ULONGLONG start = GetTickCount64();
+    DWORD_PTR agreed = 0, ignored = 0;
+    if (!SendMessageTimeoutW(window.window, WM_QUERYENDSESSION, 0, LPARAM(*lParam), SMTO_NORMAL, ms,
+                             &agreed))
+        return fail(L"WM_QUERYENDSESSION not answered");
+    if (!agreed) return ok(L"0");
+    if (!SendMessageTimeoutW(window.window, WM_ENDSESSION, TRUE, LPARAM(*lParam), SMTO_NORMAL, ms,
+                             &ignored))
+        return fail(L"WM_ENDSESSION not answered within " + decimal(ms) + L" ms");
+    constexpr UINT kEndedBySession = 0xE5;
+    if (!(*lParam & ENDSESSION_CLOSEAPP)) TerminateProcess(process.get(), kEndedBySession);
+    const Reply ended = awaitExit(process.get(), start, ms);
+    return ended.ok ? ok(L"1 " + ended.text) : ended;
+}
+
+// A message sent to a window, as the system sends WM_POWERBROADCAST: its answer.
+Reply send(const Args& a) {
+    const Found window = findOne({a.at(0), a.at(1)}, L"window of class " + a[0]);
+    const auto message = number(a.at(2)), wParam = number(a.at(3)), lParam = number(a.at(4));
+    if (!window.window) return fail(window.problem);
+    if (!message || !wParam || !lParam) return fail(L"bad message numbers");
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window.window, UINT(*message), WPARAM(*wParam), LPARAM(*lParam),
+                             SMTO_NORMAL, kSendTimeoutMs, &result))
+        return fail(L"the window does not answer");
+    return ok(decimal((long long)result));
+}
+
+// A window's notification-area icon as another program can reach it: "delete" removes it (as a
+// shell that restarts forgets it), "exists" asks the shell for an empty change, which it accepts
+// only for an icon it has.
+Reply notifyIcon(const Args& a) {
+    const Found window = findOne({a.at(0), a.at(1)}, L"window of class " + a[0]);
+    const auto id = number(a.at(2));
+    if (!window.window) return fail(window.problem);
+    if (!id) return fail(L"bad icon id");
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = window.window;
+    icon.uID = UINT(*id);
+    if (a.at(3) == L"delete")
+        return Shell_NotifyIconW(NIM_DELETE, &icon) ? ok() : fail(L"the shell has no such icon");
+    if (a[3] == L"exists") return ok(Shell_NotifyIconW(NIM_MODIFY, &icon) ? L"1" : L"0");
+    return fail(L"unknown icon action " + a[3]);
+}
+
+// A registered message sent to every top-level window, the way the shell announces
+// "TaskbarCreated" when it starts; returns once they have all handled it.
+Reply broadcast(const Args& a) {
+    const UINT message = RegisterWindowMessageW(a.at(0).c_str());
+    DWORD_PTR ignored = 0;
+    if (!message || !SendMessageTimeoutW(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG,
+                                         kSendTimeoutMs, &ignored))
+        return fail(L"the broadcast failed");
+    return ok();
+}
+
 Reply pause(const Args& a) {
     Sleep(DWORD(number(a.at(0)).value_or(0)));
     return ok();
@@ -806,7 +936,13 @@ const std::map<std::wstring, Command>& commands() {
         {L"fit", {3, fit}},                         // TITLE FACE POINTS
         {L"registry", {2, registryValue}},          // HKCU-SUBKEY NAME
         {L"machine-name", {0, machineName}},
-        {L"sleep", {1, pause}},  // MS
+        {L"process", {2, processInfo}},     // CLASS TITLE [ms]
+        {L"quit", {5, quit}},               // CLASS TITLE MESSAGE WPARAM LPARAM [ms]
+        {L"end-session", {3, endSession}},  // CLASS TITLE LPARAM [ms]
+        {L"send", {5, send}},               // CLASS TITLE MESSAGE WPARAM LPARAM
+        {L"notify-icon", {4, notifyIcon}},  // CLASS TITLE ID delete|exists
+        {L"broadcast", {1, broadcast}},     // REGISTERED-MESSAGE-NAME
+        {L"sleep", {1, pause}},             // MS
     };
     return table;
 }
@@ -834,6 +970,8 @@ void print(const Reply& reply) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Pixels as the screen has them, whatever the DPI: what the program under test draws.
+    SetProcessDPIAware();
     if (argc > 1) {
         const Reply reply = runCommand(Args(argv + 1, argv + argc));
         print(reply);
