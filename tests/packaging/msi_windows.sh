@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # The per-user MSI: its tables, then under Wine, in this build's prefix, an upgrade from an older
-# version, a refused downgrade and a silent uninstall that keeps the user's settings and logs.
+# version while it runs, a refused downgrade and a silent uninstall that keeps the user's
+# settings and logs. The program runs on a private X server and is reached with ui_driver.exe.
 set -u
-build_msi=$1 version=$2 exe=$3 dll=$4 wine_run=$5 prefix=$6
+build_msi=$1 version=$2 exe=$3 dll=$4 wine_run=$5 prefix=$6 driver=$7
 source "$(dirname "$0")/../e2e/common.sh"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xpid=
+cleanup() {
+  # A program left running by a failed check would keep the Wine session alive.
+  drive quit TessalineTallyConnectorTray '*' 0x0010 0 0 15000 >/dev/null
+  timeout 60 wineserver -w
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 msi="$work/TessalineTallyConnector-$version.msi"
 rebuilt="$work/rebuilt.msi"   # another build of the same version: another product code
@@ -53,6 +62,15 @@ per_user() {
 }
 
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1   # make sure the prefix exists first
+export WINEPREFIX=$prefix
+timeout 60 wineserver -w  # a session begun without a display keeps its null driver
+Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xpid=$!
+wait_for '[ -s "$work/display" ]' || { echo "FAIL: Xvfb did not start"; exit 1; }
+export TSL_WINE_DISPLAY=":$(head -1 "$work/display")"
+drive() { "$wine_run" "$driver" "$@" 2>/dev/null | tr -d '\r'; }
+# "PID\tPATH" of the running tray program, or nothing.
+running() { local r; r=$(drive process TessalineTallyConnectorTray '*' "${1:-0}"); [[ $r == ok* ]] && echo "${r#ok }"; }
 user=$(ls "$prefix/drive_c/users" | grep -v -x -e Public -e crashdialog | head -1)
 profile="$prefix/drive_c/users/$user/AppData"
 program="$profile/Local/Programs/Tessaline Tally Connector/TessalineTallyConnector.exe"
@@ -69,9 +87,20 @@ cp "$settings" "$work/settings.expected"; cp "$log" "$work/log.expected"
 
 msiexec /i "$old"; rc=$?
 check "the older version installs without administrator rights" '[ $rc -eq 0 ] && [ "$(registered | cut -d" " -f2)" = "0.9.0" ]'
+"$wine_run" "$program" --background >/dev/null 2>&1 &
+tray=$!
+before=$(running 30000)
+check "the installed program runs ($before)" '[ -n "$before" ]'
 msiexec /i "$msi"; rc=$?
 check "$version replaces it in place: one registered copy" \
   '[ $rc -eq 0 ] && [ "$(registered | cut -d" " -f2)" = "$version" ]'
+rc="still running"
+wait_for '! kill -0 "$tray" 2>/dev/null' && { wait "$tray"; rc=$?; }
+check "the running program was closed first, as E&xit does: exit code 0 ($rc)" \
+  '[ "$rc" = 0 ] && [ "$(tr -d "\r" <"$log" | grep -c "\] Exiting$")" = 1 ]'
+after=$(running 30000)
+check "and the installed one runs again afterwards ($after)" \
+  '[ -n "$after" ] && [ "${after%%\\t*}" != "${before%%\\t*}" ] && [[ $after == *Programs*TessalineTallyConnector.exe ]]'
 check "registered for this user only" 'per_user'
 first=$(registered)
 msiexec /i "$rebuilt"; rc=$?
@@ -81,21 +110,25 @@ check "the program is in the user's programs folder" '[ -f "$program" ]'
 check "the Start-menu shortcut is there" '[ -f "$shortcut" ]'
 out=$("$wine_run" "$program" --version | tr -d '\r')
 check "the installed program starts: --version" '[ "$out" = "Tessaline Tally Connector $version" ]'
+running=$(running 30000)
 msiexec /i "$old"; rc=$?
-check "an older version does not install over a newer one" \
-  '[ $rc -ne 0 ] && [ "$(registered | cut -d" " -f2)" = "$version" ] && [ -f "$program" ]'
+check "an older version does not install over a newer one, nor closes the program" \
+  '[ $rc -ne 0 ] && [ "$(registered | cut -d" " -f2)" = "$version" ] && [ -f "$program" ] &&
+   [ -n "$running" ] && [ "$(running)" = "$running" ]'
 
 set_run_value
 check "start at logon switched on" 'run_value'
 msiexec /x "$rebuilt"; rc=$?
 check "silent uninstall succeeds and unregisters" '[ $rc -eq 0 ] && [ -z "$(registered)" ]'
+check "the running program was closed and not started again" '[ -z "$(running)" ]'
 check "the program and its folder are gone" '[ ! -e "$program" ] && [ ! -e "$(dirname "$program")" ]'
 check "the shortcut is gone" '[ ! -e "$shortcut" ]'
 check "the start-at-logon value is gone" '! run_value'
 check "the installer's own registry key is gone" \
   '! "$wine_run" reg query "HKCU\\Software\\Tessaline" >/dev/null 2>&1'
-check "the user's settings and logs are kept as they were" \
-  'cmp -s "$settings" "$work/settings.expected" && cmp -s "$log" "$work/log.expected"'
+check "the user's settings are kept as they were, the log with the program's own lines" \
+  'cmp -s "$settings" "$work/settings.expected" &&
+   cmp -s -n "$(stat -c %s "$work/log.expected")" "$log" "$work/log.expected"'
 
 rm -rf "$profile/Roaming/Tessaline" "$profile/Local/Tessaline"
 exit $fail
