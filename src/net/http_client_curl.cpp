@@ -12,10 +12,13 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "net/exchange_bounds.h"
 #include "net/http_client_testing.h"
+#include "net/redirect.h"
 #include "net/url_parts.h"
 #include "support/text.h"
 
@@ -25,10 +28,6 @@ namespace {
 
 constexpr char kUserAgent[] = "TessalineTallyConnector/1.0.0";
 constexpr long kConnectTimeoutMs = 15000;  // covers name resolution, connection and handshake
-constexpr long kMaxRedirects = 10;         // WinHTTP's default
-// A Content-Length is trusted for the first reservation only up to this size; a larger body
-// still arrives, growing geometrically, but a lying header cannot make us allocate gigabytes.
-constexpr curl_off_t kMaxReserve = curl_off_t{256} << 20;
 // Receive buffer: libcurl's 16 KiB default costs a third of loopback throughput on large
 // bodies (the curl command itself uses 100 KiB).
 constexpr long kReceiveBuffer = 256 * 1024;
@@ -82,7 +81,9 @@ using Clock = std::chrono::steady_clock;
 
 // What one perform() learned along the way; the callbacks' user data.
 struct Exchange {
+    explicit Exchange(const ExchangeBounds& b) : bounds(b) {}
     CURL* handle = nullptr;
+    const ExchangeBounds& bounds;
     Clock::duration silenceLimit{};  // 0: wait for data as long as it takes
     Clock::time_point lastActivity = Clock::now();
     curl_off_t lastDown = 0;
@@ -93,7 +94,9 @@ struct Exchange {
     bool connected = false;    // connection (and handshake) done, the request is going out
     bool headersDone = false;  // the final response's header block has ended
     long blockStatus = 0;      // status of the header block being read
-    bool blockRedirects = false;
+    std::optional<std::string> location;  // of the block being read, at most kMaxLocation + 1
+    bool tooLarge = false;                // the body grew past the limit
+    bool stopped = false;                 // the stop flag ended the transfer
     std::exception_ptr fault;  // memory exhaustion inside a callback, rethrown afterwards
 };
 
@@ -105,23 +108,35 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
            });
 }
 
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t\r\n";
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
 // Follows the header blocks so that a failure can be placed before or after the answer
-// began: a 1xx block and a redirect that curl follows are not the final answer.
+// began (a 1xx block is not the final answer), and keeps the Location for followRedirects.
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto& ex = *static_cast<Exchange*>(user);
     const std::string_view line(data, size * count);
-    if (startsWithNoCase(line, "HTTP/")) {
-        ex.headersDone = false;
-        ex.blockRedirects = false;
-        // The status follows the first blank; the line is not zero-terminated.
-        const std::size_t blank = std::min(line.find(' '), line.size());
-        ex.blockStatus = 0;
-        std::from_chars(line.data() + blank + (blank < line.size() ? 1 : 0),
-                        line.data() + line.size(), ex.blockStatus);
-    } else if (startsWithNoCase(line, "location:")) {
-        ex.blockRedirects = ex.blockStatus >= 300 && ex.blockStatus < 400;
-    } else if (line == "\r\n" || line == "\n") {
-        ex.headersDone = ex.blockStatus >= 200 && !ex.blockRedirects;
+    try {
+        if (startsWithNoCase(line, "HTTP/")) {
+            ex.headersDone = false;
+            ex.location.reset();
+            // The status follows the first blank; the line is not zero-terminated.
+            const std::size_t blank = std::min(line.find(' '), line.size());
+            ex.blockStatus = 0;
+            std::from_chars(line.data() + blank + (blank < line.size() ? 1 : 0),
+                            line.data() + line.size(), ex.blockStatus);
+        } else if (startsWithNoCase(line, "location:") && !ex.location) {
+            ex.location = std::string(trimmed(line.substr(9)).substr(0, kMaxLocation + 1));
+        } else if (line == "\r\n" || line == "\n") {
+            ex.headersDone = ex.blockStatus >= 200;
+        }
+    } catch (...) {
+        ex.fault = std::current_exception();
+        return 0;
     }
     return line.size();
 }
@@ -133,10 +148,18 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         if (ex.body.empty()) {
             curl_off_t announced = -1;
             curl_easy_getinfo(ex.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-            if (announced > 0)
-                ex.body.reserve(static_cast<size_t>(std::min(announced, kMaxReserve)));
+            if (announced > 0) {
+                if (!ex.bounds.admits(static_cast<std::uint64_t>(announced))) {
+                    ex.tooLarge = true;
+                    return 0;
+                }
+                ex.bounds.reserveFor(ex.body, static_cast<std::uint64_t>(announced));
+            }
         }
-        ex.body.append(data, length);
+        if (!ex.bounds.append(ex.body, data, length)) {
+            ex.tooLarge = true;
+            return 0;
+        }
     } catch (...) {
         ex.fault = std::current_exception();
         return 0;  // anything but length aborts the transfer
@@ -147,8 +170,13 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 // WinHTTP's send and receive time-outs are limits on silence: no byte moved for that long.
 // curl's low-speed check averages over several seconds (a peer that sent a few bytes and then
 // fell silent would get several times the time-out), so silence is watched here as well.
+// curl calls it at least once a second, also while nothing moves: the stop flag is read here.
 int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
     auto& ex = *static_cast<Exchange*>(user);
+    if (ex.bounds.stopRequested()) {
+        ex.stopped = true;
+        return 1;
+    }
     const auto now = Clock::now();
     if (!ex.connected || down != ex.lastDown || up != ex.lastUp) {
         ex.lastDown = down;
@@ -251,26 +279,31 @@ long stallSeconds(std::uint32_t timeoutMs) {
     return static_cast<long>((std::uint64_t{timeoutMs} + 999) / 1000);
 }
 
-CURLcode configure(CURL* handle, bool direct, std::uint32_t timeoutMs, const UrlParts& parts,
-                   const std::string& method, curl_slist* headers, const std::string& body,
-                   Exchange& ex) {
-    const std::string url = std::string(parts.secure ? "https://" : "http://") + parts.host + ":" +
-                            std::to_string(parts.port) + parts.path;
+// What every request of one exchange shares: the client's choices and the exchange's bounds.
+struct HopSettings {
+    bool direct = false;
+    std::uint32_t timeoutMs = 0;
+    curl_slist* headers = nullptr;
+    const ExchangeBounds& bounds;
+};
+
+// curl follows no redirect itself: followRedirects decides, for both transports alike.
+CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& target,
+                   const std::string& method, const std::string& body, Exchange& ex) {
+    const std::string url = urlText(target);
     Options options(handle);
     options.set(CURLOPT_URL, url.c_str())
         .set(CURLOPT_PROTOCOLS_STR, "http,https")
-        .set(CURLOPT_REDIR_PROTOCOLS_STR, parts.secure ? "https" : "http,https")
-        .set(CURLOPT_FOLLOWLOCATION, 1L)
-        .set(CURLOPT_MAXREDIRS, kMaxRedirects)
+        .set(CURLOPT_FOLLOWLOCATION, 0L)
         .set(CURLOPT_PATH_AS_IS, 1L)
         .set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1))
         .set(CURLOPT_USERAGENT, kUserAgent)
-        .set(CURLOPT_HTTPHEADER, headers)
+        .set(CURLOPT_HTTPHEADER, settings.headers)
         .set(CURLOPT_BUFFERSIZE, kReceiveBuffer)
         .set(CURLOPT_NOSIGNAL, 1L)
         .set(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs)
         .set(CURLOPT_LOW_SPEED_LIMIT, 1L)
-        .set(CURLOPT_LOW_SPEED_TIME, stallSeconds(timeoutMs))
+        .set(CURLOPT_LOW_SPEED_TIME, stallSeconds(settings.timeoutMs))
         .set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2))
         .set(CURLOPT_SSL_VERIFYPEER, 1L)
         .set(CURLOPT_SSL_VERIFYHOST, 2L)
@@ -283,8 +316,15 @@ CURLcode configure(CURL* handle, bool direct, std::uint32_t timeoutMs, const Url
         .set(CURLOPT_NOPROGRESS, 0L)
         .set(CURLOPT_XFERINFOFUNCTION, onProgress)
         .set(CURLOPT_XFERINFODATA, &ex);
+    // The rest of the exchange's time; curl's own clock ends the transfer on the dot.
+    if (const auto left = settings.bounds.msLeft()) {
+        options.set(CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<std::uint32_t>(*left, 1)));
+    }
     // Without a proxy: neither a configured one nor the environment's http_proxy and friends.
-    if (direct) options.set(CURLOPT_PROXY, "").set(CURLOPT_NOPROXY, "*");
+    // This machine is never reached through one, whatever the client's choice.
+    if (settings.direct || isLoopbackHost(target.host)) {
+        options.set(CURLOPT_PROXY, "").set(CURLOPT_NOPROXY, "*");
+    }
     if (!ex.authorityFile.empty()) {
         options.set(CURLOPT_SSL_CTX_FUNCTION, addExtraAuthority).set(CURLOPT_SSL_CTX_DATA, &ex);
     }
@@ -306,6 +346,59 @@ std::string failedStep(CURLcode code, const Exchange& ex, const std::string& hos
         return "Could not send request to " + host;
     }
     return "No response from " + host;
+}
+
+// The exchange's own limits come before the step that happened to be under way.
+HttpResponse failedTransfer(CURLcode code, const Exchange& ex, const std::string& host,
+                            std::size_t bodySize) {
+    if (ex.stopped) return failure(ExchangeBounds::stoppedSentence(host), code);
+    const bool timedOut = code == CURLE_OPERATION_TIMEDOUT || ex.stalled;
+    if (timedOut && ex.bounds.pastDeadline()) {
+        return failure(ex.bounds.deadlineSentence(host), CURLE_OPERATION_TIMEDOUT);
+    }
+    if (ex.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        return failure(ex.bounds.tooLargeSentence(host), CURLE_FILESIZE_EXCEEDED);
+    }
+    if (ex.stalled) code = CURLE_OPERATION_TIMEDOUT;  // our abort is the time-out striking
+    return failure(failedStep(code, ex, host, bodySize), code);
+}
+
+// One request and its answer; the Location is kept for a redirect status only.
+HopAnswer sendHop(const HopSettings& settings, const std::string& method, const UrlParts& target,
+                  const std::string& body) {
+    const std::string& host = target.host;
+    if (settings.bounds.stopRequested()) {
+        return {failure(ExchangeBounds::stoppedSentence(host), CURLE_ABORTED_BY_CALLBACK), {}};
+    }
+    if (settings.bounds.pastDeadline()) {
+        return {failure(settings.bounds.deadlineSentence(host), CURLE_OPERATION_TIMEDOUT), {}};
+    }
+    EasyHandle handle(curl_easy_init());
+    if (!handle) return {failure("Could not connect to " + host, CURLE_FAILED_INIT), {}};
+    Exchange ex(settings.bounds);
+    ex.handle = handle.get();
+    ex.silenceLimit = std::chrono::milliseconds(settings.timeoutMs);
+    ex.authorityFile = extraAuthority();
+    CURLcode code = configure(handle.get(), settings, target, method, body, ex);
+    if (code != CURLE_OK) return {failure("Could not open request", code), {}};
+
+    code = curl_easy_perform(handle.get());
+    if (ex.fault) std::rethrow_exception(ex.fault);
+    if (code != CURLE_OK) return {failedTransfer(code, ex, host, body.size()), {}};
+
+    HopAnswer answer;
+    long status = 0;
+    curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    answer.response.ok = true;
+    answer.response.status = static_cast<std::uint32_t>(status);
+    answer.response.body = std::move(ex.body);
+    if (isRedirectStatus(answer.response.status)) answer.location = std::move(ex.location);
+    return answer;
+}
+
+std::string redirectRefusalText(RedirectRefusal why) {
+    return curlErrorText(why == RedirectRefusal::TooMany ? CURLE_TOO_MANY_REDIRECTS
+                                                         : CURLE_REMOTE_ACCESS_DENIED);
 }
 
 }  // namespace
@@ -336,38 +429,21 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
     }
     const auto parts = splitUrl(url);
     if (!parts) return failure("Invalid URL '" + url + "'", CURLE_URL_MALFORMAT);
-    EasyHandle handle(curl_easy_init());
-    if (!handle) return failure("Could not connect to " + parts->host, CURLE_FAILED_INIT);
-
-    const std::string verb = toUtf8(method);
     HeaderList list;
-    CURLcode code = isHttpToken(verb) ? buildHeaders(headers, list) : CURLE_BAD_FUNCTION_ARGUMENT;
-    Exchange ex;
-    ex.handle = handle.get();
-    ex.silenceLimit = std::chrono::milliseconds(session_->timeoutMs);
-    ex.authorityFile = extraAuthority();
-    if (code == CURLE_OK) {
-        code = configure(handle.get(), session_->direct, session_->timeoutMs, *parts, verb,
-                         list.get(), body, ex);
-    }
+    const CURLcode code =
+        isHttpToken(toUtf8(method)) ? buildHeaders(headers, list) : CURLE_BAD_FUNCTION_ARGUMENT;
     if (code != CURLE_OK) return failure("Could not open request", code);
     // The same 32-bit limit as the platform's send call, instead of a silently cut body.
     if (body.size() > std::numeric_limits<std::uint32_t>::max()) {
         return failure("Could not send request to " + parts->host, CURLE_FILESIZE_EXCEEDED);
     }
-
-    code = curl_easy_perform(handle.get());
-    if (ex.fault) std::rethrow_exception(ex.fault);
-    if (ex.stalled) code = CURLE_OPERATION_TIMEDOUT;  // our abort is the time-out striking
-    if (code != CURLE_OK) return failure(failedStep(code, ex, parts->host, body.size()), code);
-
-    HttpResponse response;
-    long status = 0;
-    curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
-    response.ok = true;
-    response.status = static_cast<std::uint32_t>(status);
-    response.body = std::move(ex.body);
-    return response;
+    const ExchangeBounds bounds(session_->limits);
+    const HopSettings settings{session_->direct, session_->timeoutMs, list.get(), bounds};
+    const SendHop send = [&settings](const std::wstring& verb, const UrlParts& target,
+                                     const std::string& payload) {
+        return sendHop(settings, toUtf8(verb), target, payload);
+    };
+    return followRedirects(method, *parts, body, send, redirectRefusalText);
 }
 
 void trustExtraAuthorityForTesting(const std::string& pemFile) {

@@ -50,6 +50,16 @@ std::optional<std::uint16_t> parsePort(std::string_view text, std::uint16_t fall
     return static_cast<std::uint16_t>(value);
 }
 
+bool isDecimalOctet(std::string_view text) {
+    if (text.empty() || text.size() > 3) return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= 255;
+}
+
 }  // namespace
 
 std::optional<UrlParts> splitUrl(std::string_view url) {
@@ -90,6 +100,20 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
     if (path.empty() || path.front() == '?') parts.path.push_back('/');
     parts.path.append(path);
     return parts;
+}
+
+bool isLoopbackHost(std::string_view host) {
+    if (host.size() == 9 && startsWithNoCase(host, "localhost")) return true;
+    if (host == "[::1]" || host == "[0:0:0:0:0:0:0:1]") return true;
+    // Dotted decimal: exactly four parts of one to three digits, each at most 255.
+    int parts = 0;
+    for (std::size_t start = 0; start <= host.size(); ++parts) {
+        const std::size_t dot = std::min(host.find('.', start), host.size());
+        const std::string_view part = host.substr(start, dot - start);
+        if (!isDecimalOctet(part) || (parts == 0 && part != "127")) return false;
+        start = dot + 1;
+    }
+    return parts == 4;
 }
 
 bool isHttpToken(std::string_view text) {

@@ -25,6 +25,10 @@ inline constexpr std::size_t kMaxUrlPath = 2047;
 // is not 1..65535; a path longer than kMaxUrlPath.
 std::optional<UrlParts> splitUrl(std::string_view url);
 
+// True for a host that names this machine: "localhost" (any case), an IPv4 address in
+// 127.0.0.0/8 (four decimal parts) or the IPv6 loopback "[::1]".
+bool isLoopbackHost(std::string_view host);
+
 // True when the text is an HTTP token (a method or a header name): letters, digits and
 // !#$%&'*+-.^_`|~, at least one.
 bool isHttpToken(std::string_view text);

@@ -81,6 +81,11 @@ std::size_t ScriptedPeer::requestCount() const {
         sandbox_.call("GET", "/peers/" + id_ + "/requests").get("count").intOr(0));
 }
 
+std::size_t ScriptedPeer::connectionCount() const {
+    return static_cast<std::size_t>(
+        sandbox_.call("GET", "/peers/" + id_ + "/requests").get("connections").intOr(0));
+}
+
 std::string ScriptedPeer::request(std::size_t index) const {
     return sandbox_.bytes("/peers/" + id_ + "/requests/" + std::to_string(index));
 }

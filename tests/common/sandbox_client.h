@@ -50,6 +50,8 @@ class ScriptedPeer {
     // Queues replies: one JSON object or an array of them (the sandbox README's reply form).
     void script(const std::string& replyJson) const;
     std::size_t requestCount() const;
+    // Connections accepted, whether or not a request arrived on them.
+    std::size_t connectionCount() const;
     // The exact bytes of the index-th request received.
     std::string request(std::size_t index) const;
 

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -322,27 +324,189 @@ TEST(HttpClient, LargeBodiesArriveWholeWithAndWithoutLength) {
     }
 }
 
-TEST(HttpClient, FollowsRedirectsButNotFromHttpsToHttp) {
-    const ScriptedPeer peer(sandbox());
-    peer.script(R"([{"status":302,"reason":"Found","headers":[["Location","/moved"]]},
-                    {"status":200,"body":"arrived"}])");
-    const HttpResponse response = send(peer.url("/start"));
-    ASSERT_TRUE(response.ok) << response.error;
-    EXPECT_EQ(response.body, "arrived");
-    ASSERT_EQ(peer.requestCount(), 2u);
-    EXPECT_EQ(parse(peer.request(1)).line, "GET /moved HTTP/1.1");
-
-    const ScriptedPeer plain(sandbox());
-    const ScriptedPeer secure(sandbox(), "modern");
-    secure.script(R"({"status":301,"reason":"Moved","headers":[["Location",")" + plain.url("/") +
-                  R"("]]})");
-    const HttpResponse downgrade = send(secure.url("/", "localhost"));
-    EXPECT_EQ(plain.requestCount(), 0u);
-    EXPECT_EQ(secure.requestCount(), 1u);
-    // WinHTTP hands the redirect back; libcurl refuses to follow it. Neither goes to http.
-    if (downgrade.ok) {
-        EXPECT_EQ(downgrade.status, 301u);
+// "{P}" is the origin peer's port, "{Q}" the other peer's.
+std::string withPorts(std::string text, const ScriptedPeer& origin, const ScriptedPeer& other) {
+    for (const auto& [mark, port] : {std::pair{"{P}", origin.port()}, {"{Q}", other.port()}}) {
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+            text.replace(at, 3, std::to_string(port));
     }
+    return text;
+}
+
+// Each exchange starts as a POST with a token and a body at localhost:{P}. A redirect within
+// that origin is followed; anything else ends the exchange before the other peer hears a byte.
+TEST(HttpClient, RedirectsStayWithinTheOrigin) {
+    struct Case {
+        const char* what;
+        const char* originTls;
+        const char* otherTls;
+        int status;
+        std::string location;
+        std::string followedLine;  // the origin's second request; "" when refused
+        bool bodyKept;
+        std::string refusal;
+    };
+    const std::string from = "Refused the redirect (HTTP ";
+    const Case cases[] = {
+        {"relative path", "none", "none", 307, "next", "POST /dir/next HTTP/1.1", true, ""},
+        {"absolute path", "none", "none", 308, "/top?x=1#part", "POST /top?x=1 HTTP/1.1", true, ""},
+        {"same origin spelled otherwise", "none", "none", 303, "HTTP://LocalHost:{P}/see",
+         "GET /see HTTP/1.1", false, ""},
+        {"scheme-relative", "modern", "none", 301, "//localhost:{P}/sr", "GET /sr HTTP/1.1", false,
+         ""},
+        {"https within its origin", "modern", "none", 302, "https://localhost:{P}/s",
+         "GET /s HTTP/1.1", false, ""},
+        {"another port", "none", "none", 302, "http://localhost:{Q}/x", "", false,
+         from + "302) from localhost to another server, http://localhost:{Q}"},
+        {"https to https on another port", "modern", "modern", 307, "https://localhost:{Q}/", "",
+         false, from + "307) from localhost to another server, https://localhost:{Q}"},
+        {"http to https on the same host", "none", "modern", 301, "https://localhost:{Q}/", "",
+         false, from + "301) from localhost to another server, https://localhost:{Q}"},
+        {"https down to http", "modern", "none", 308, "http://localhost:{Q}/", "", false,
+         from + "308) from localhost to another server, http://localhost:{Q}"},
+        {"scheme-relative to another port", "none", "none", 303, "//localhost:{Q}", "", false,
+         from + "303) from localhost to another server, http://localhost:{Q}"},
+        {"another name for this machine", "none", "none", 302, "http://127.0.0.1:{P}/", "", false,
+         from + "302) from localhost to another server, http://127.0.0.1:{P}"},
+        {"another scheme", "none", "none", 302, "ftp://localhost:{Q}/", "", false,
+         from + "302) from localhost to an address that cannot be used"},
+        {"bytes no URL may hold", "none", "none", 302, "http://local\\u0001host:{Q}/\\u001b[2J", "",
+         false, from + "302) from localhost to an address that cannot be used"},
+    };
+    const HttpHeaders headers = {{L"X-Tally-Connector-Token", L"secret"}};
+    const std::string body = "{\"job\":1}";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ScriptedPeer origin(sandbox(), c.originTls);
+        const ScriptedPeer other(sandbox(), c.otherTls);
+        other.script(R"({"status":200,"body":"other","repeat":true})");
+        origin.script(R"([{"status":)" + std::to_string(c.status) + R"(,"headers":[["Location",")" +
+                      withPorts(c.location, origin, other) +
+                      R"("]]},{"status":200,"body":"arrived"}])");
+        const HttpResponse response =
+            send(origin.url("/dir/start", "localhost"), L"POST", headers, body);
+        EXPECT_EQ(other.connectionCount(), 0u);
+        if (c.followedLine.empty()) {
+            expectFailure(response, withPorts(c.refusal, origin, other));
+            EXPECT_EQ(origin.requestCount(), 1u);
+            continue;
+        }
+        ASSERT_TRUE(response.ok) << response.error;
+        EXPECT_EQ(response.body, "arrived");
+        ASSERT_EQ(origin.requestCount(), 2u);
+        const Request again = parse(origin.request(1));
+        EXPECT_EQ(again.line, c.followedLine);
+        EXPECT_EQ(headerValue(again, "X-Tally-Connector-Token"), "secret");
+        EXPECT_EQ(again.body, c.bodyKept ? body : "");
+    }
+}
+
+TEST(HttpClient, RedirectsEndAfterFiveAndAtAnAnswerWithoutLocation) {
+    const std::string hop = R"({"status":302,"headers":[["Location","/again"]]})";
+    struct Case {
+        int redirects;
+        std::string last;
+        bool ok;
+    };
+    const Case cases[] = {
+        {HttpClient::kMaxRedirects, R"({"status":200,"body":"fifth"})", true},
+        {HttpClient::kMaxRedirects + 1, R"({"status":200,"body":"never"})", false},
+        {0, R"({"status":302,"reason":"Found","body":"nowhere"})", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.redirects);
+        const ScriptedPeer peer(sandbox());
+        std::string script = "[";
+        for (int i = 0; i < c.redirects; ++i)
+            script += hop + ",";
+        peer.script(script + c.last + "]");
+        const HttpResponse response = send(peer.url("/"));
+        if (!c.ok) {
+            expectFailure(response, "Too many redirects from 127.0.0.1");
+            EXPECT_EQ(peer.requestCount(), static_cast<std::size_t>(c.redirects));
+            continue;
+        }
+        ASSERT_TRUE(response.ok) << response.error;
+        EXPECT_EQ(peer.requestCount(), static_cast<std::size_t>(c.redirects) + 1);
+        EXPECT_EQ(response.status, c.redirects == 0 ? 302u : 200u);
+    }
+}
+
+// The bounds of HttpLimits: body size, the whole exchange's time (redirects included, and
+// however steadily the peer drips), each ending in its own sentence. The idle time-out (5 s)
+// never strikes first.
+TEST(HttpClient, LimitsEndTheExchange) {
+    const std::string slowHop = R"({"status":302,"headers":[["Location","/on"]],"delayMs":600})";
+    struct Case {
+        const char* what;
+        std::string reply;
+        HttpLimits limits;
+        std::string sentence;  // "" when the answer arrives
+    };
+    const Case cases[] = {
+        {"announced past the limit",
+         R"({"size":1048577})",
+         {1u << 20, 0, nullptr},
+         "The answer from localhost is larger than 1 MB"},
+        {"endless chunked body",
+         R"({"size":1000000000000,"chunked":true})",
+         {64u << 10, 0, nullptr},
+         "The answer from localhost is larger than 64 KB"},
+        {"unannounced body",
+         R"({"size":5000,"autoLength":false})",
+         {1000, 0, nullptr},
+         "The answer from localhost is larger than 1000 bytes"},
+        {"exactly the limit", R"({"size":1000,"chunked":true})", {1000, 0, nullptr}, ""},
+        {"peer drips",
+         R"({"size":20,"dripMs":500})",
+         {0, 1500, nullptr},
+         "No complete answer from localhost within 2 s"},
+        {"redirects share the time",
+         "[" + slowHop + "," + slowHop + "," + slowHop + R"(,{"status":200,"delayMs":600}])",
+         {0, 1500, nullptr},
+         "No complete answer from localhost within 2 s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ScriptedPeer peer(sandbox());
+        peer.script(c.reply);
+        const HttpClient client(true, 5000, c.limits);
+        const auto start = Clock::now();
+        const HttpResponse response = client.request(L"GET", peer.url("/", "localhost"), {}, "");
+        if (c.sentence.empty()) {
+            ASSERT_TRUE(response.ok) << response.error;
+            EXPECT_EQ(response.body.size(), c.limits.maxBodyBytes);
+            continue;
+        }
+        expectFailure(response, c.sentence);
+        // A mechanism, not luck, ends it: the peer alone would take 10 s or forever.
+        if (c.limits.deadlineMs > 0) {
+            EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+        }
+    }
+}
+
+TEST(HttpClient, StopEndsTheExchange) {
+    const std::string sentence = "Stopped before localhost answered: the connector is closing";
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"noAnswer":true,"repeat":true})");
+    std::atomic<bool> stop{true};
+    const HttpClient client(true, 10000, HttpLimits{0, 0, &stop});
+    expectFailure(client.request(L"GET", peer.url("/", "localhost"), {}, ""), sentence);
+    EXPECT_EQ(peer.connectionCount(), 0u);
+
+    stop = false;
+    Clock::time_point stoppedAt;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stoppedAt = Clock::now();
+        stop = true;
+    });
+    const HttpResponse response = client.request(L"POST", peer.url("/", "localhost"), {}, "x");
+    const auto returnedAt = Clock::now();
+    stopper.join();
+    expectFailure(response, sentence);
+    EXPECT_LT(returnedAt - stoppedAt, std::chrono::seconds(2));
 }
 
 TEST(HttpClient, RefusesRequestsThatWouldSmuggleLines) {
@@ -392,37 +556,47 @@ TEST(HttpClient, HttpsTrustsOnlyKnownAuthoritiesAndModernTls) {
 
 // A scripted peer plays the proxy: a request that went through it arrives there in absolute
 // form ("GET http://host:port/path"). The system's proxy is set through http_proxy where the
-// platform takes it from there; the direct half holds everywhere.
-TEST(HttpClient, ProxyOnlyWhenNotDirect) {
+// platform takes it from there (elsewhere the proxied row is skipped); a name under ".invalid"
+// never resolves, so only the proxy can answer for it. This machine is never reached through
+// a proxy, whatever the client's choice.
+TEST(HttpClient, ProxyOnlyWhenNotDirectAndNeverForThisMachine) {
     const ScriptedPeer target(sandbox());
     const ScriptedPeer proxy(sandbox());
     target.script(R"({"status":200,"body":"direct","repeat":true})");
     proxy.script(R"({"status":200,"body":"via proxy","repeat":true})");
     const testing::ScopedEnv httpProxy("http_proxy", proxy.url(""));
+    const testing::ScopedEnv httpProxyUpper("HTTP_PROXY", proxy.url(""));
     const testing::ScopedEnv noProxy("no_proxy", "");
     const testing::ScopedEnv noProxyUpper("NO_PROXY", "");
-
-    std::size_t proxied = 0;
-    if (testing::systemProxyFollowsHttpProxyVariable()) {
-        const HttpClient client(false, 5000);
-        const HttpResponse viaProxy = client.request(L"GET", target.url("/through"), {}, "");
-        ASSERT_TRUE(viaProxy.ok) << viaProxy.error;
-        EXPECT_EQ(viaProxy.body, "via proxy");
-        ASSERT_EQ(proxy.requestCount(), 1u);
-        EXPECT_EQ(parse(proxy.request(0)).line, "GET " + target.url("/through") + " HTTP/1.1");
-        EXPECT_EQ(target.requestCount(), 0u);
-        proxied = 1;
-    } else {
-        std::printf("skipped here: the proxied half (no proxy can be set up for a test)\n");
+    struct Case {
+        bool direct;
+        std::string url;
+        bool viaProxy;
+    };
+    const Case cases[] = {
+        {false, "http://tessaline.invalid/through", true},
+        {false, target.url("/loopback"), false},
+        {false, target.url("/name", "localhost"), false},
+        {true, target.url("/straight"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        if (c.viaProxy && !testing::systemProxyFollowsHttpProxyVariable()) {
+            std::printf("skipped here: the proxied row (no proxy can be set up for a test)\n");
+            continue;
+        }
+        const std::size_t proxied = proxy.requestCount();
+        const std::size_t straight = target.requestCount();
+        const HttpResponse response = HttpClient(c.direct, 5000).request(L"GET", c.url, {}, "");
+        ASSERT_TRUE(response.ok) << response.error;
+        EXPECT_EQ(response.body, c.viaProxy ? "via proxy" : "direct");
+        EXPECT_EQ(proxy.requestCount(), proxied + (c.viaProxy ? 1 : 0));
+        ASSERT_EQ(target.requestCount(), straight + (c.viaProxy ? 0 : 1));
+        const ScriptedPeer& reached = c.viaProxy ? proxy : target;
+        const std::string path = c.url.substr(c.url.find('/', 8));
+        EXPECT_EQ(parse(reached.request(reached.requestCount() - 1)).line,
+                  "GET " + (c.viaProxy ? c.url : path) + " HTTP/1.1");
     }
-
-    const HttpClient direct(true, 5000);
-    const HttpResponse straight = direct.request(L"GET", target.url("/straight"), {}, "");
-    ASSERT_TRUE(straight.ok) << straight.error;
-    EXPECT_EQ(straight.body, "direct");
-    EXPECT_EQ(proxy.requestCount(), proxied);
-    ASSERT_EQ(target.requestCount(), 1u);
-    EXPECT_EQ(parse(target.request(0)).line, "GET /straight HTTP/1.1");
 }
 
 }  // namespace

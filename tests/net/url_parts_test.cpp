@@ -93,6 +93,17 @@ TEST(SplitUrl, RefusesWhatCannotBeSentSafely) {
     }
 }
 
+TEST(LoopbackHost, OnlyNamesOfThisMachine) {
+    for (const char* host : {"localhost", "LocalHost", "127.0.0.1", "127.255.0.9", "[::1]"}) {
+        EXPECT_TRUE(isLoopbackHost(host)) << host;
+    }
+    for (const char* host :
+         {"", "localhost.example", "127.0.0", "127.0.0.1.", "127.0.0.256", "127..0.1", "128.0.0.1",
+          "1127.0.0.1", "127.0.0.1a", "[::2]", "::1", "0.0.0.0"}) {
+        EXPECT_FALSE(isLoopbackHost(host)) << host;
+    }
+}
+
 TEST(HttpTokens, MethodsAndHeaderNamesAreTokensAndValuesHaveNoLineBreaks) {
     for (const char* good : {"GET", "POST", "X-Tally-Connector-Token", "a!#$%&'*+-.^_`|~9"}) {
         EXPECT_TRUE(isHttpToken(good)) << good;

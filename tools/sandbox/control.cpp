@@ -209,6 +209,7 @@ Reply replyFromJson(const json& item) {
     reply.delayMs = item.value("delayMs", 0);
     reply.cutAfter = item.value("cutAfter", -1LL);
     reply.stallAfter = item.value("stallAfter", -1LL);
+    reply.dripMs = item.value("dripMs", 0);
     reply.noAnswer = item.value("noAnswer", false);
     reply.closeAtOnce = item.value("close", false);
     reply.repeat = item.value("repeat", false);

@@ -219,8 +219,18 @@ std::string replyHead(const Reply& reply) {
     return head + "\r\n";
 }
 
-// Writes body bytes [0, limit) in blocks, generated from the fill pattern when asked.
-bool writeBody(Stream& stream, const Reply& reply, std::uint64_t limit) {
+void sleepUnlessStopping(int ms, const std::atomic<bool>& stopping) {
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping && Clock::now() < until) {
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(std::chrono::milliseconds(20), until - Clock::now()));
+    }
+}
+
+// Writes body bytes [0, limit) in blocks (single bytes dripMs apart when dripping), generated
+// from the fill pattern when asked.
+bool writeBody(Stream& stream, const Reply& reply, std::uint64_t limit,
+               const std::atomic<bool>& stopping) {
     std::string pattern;
     if (reply.fillSize > 0) {
         const std::string& fill = reply.fill.empty() ? std::string("x") : reply.fill;
@@ -228,9 +238,14 @@ bool writeBody(Stream& stream, const Reply& reply, std::uint64_t limit) {
             pattern += fill;
     }
     const std::size_t period = reply.fill.empty() ? 1 : reply.fill.size();
+    const std::size_t block = reply.dripMs > 0 ? 1 : kBlock;
     for (std::uint64_t offset = 0; offset < limit;) {
+        if (reply.dripMs > 0 && offset > 0) {
+            sleepUnlessStopping(reply.dripMs, stopping);
+            if (stopping) return false;
+        }
         const std::size_t size =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit - offset));
+            static_cast<std::size_t>(std::min<std::uint64_t>(block, limit - offset));
         const char* data =
             reply.fillSize > 0 ? pattern.data() + offset % period : reply.body.data() + offset;
         if (reply.chunked) {
@@ -243,14 +258,6 @@ bool writeBody(Stream& stream, const Reply& reply, std::uint64_t limit) {
         offset += size;
     }
     return true;
-}
-
-void sleepUnlessStopping(int ms, const std::atomic<bool>& stopping) {
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (!stopping && Clock::now() < until) {
-        std::this_thread::sleep_for(
-            std::min<Clock::duration>(std::chrono::milliseconds(20), until - Clock::now()));
-    }
 }
 
 void answer(Stream& stream, const Reply& reply, const std::atomic<bool>& stopping) {
@@ -269,7 +276,7 @@ void answer(Stream& stream, const Reply& reply, const std::atomic<bool>& stoppin
     std::uint64_t limit = size;
     if (reply.cutAfter >= 0) limit = std::min<std::uint64_t>(size, reply.cutAfter);
     if (reply.stallAfter >= 0) limit = std::min<std::uint64_t>(size, reply.stallAfter);
-    if (!writeBody(stream, reply, limit)) return;
+    if (!writeBody(stream, reply, limit, stopping)) return;
     if (reply.stallAfter >= 0) {
         stream.hold(reply.holdMs);
         return;

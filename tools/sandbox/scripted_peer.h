@@ -29,6 +29,7 @@ struct Reply {
     int delayMs = 0;                 // wait before answering
     long long cutAfter = -1;         // send only this many body bytes, then close
     long long stallAfter = -1;       // send this many body bytes, then keep the connection silent
+    int dripMs = 0;                  // when > 0: the body goes one byte every dripMs ms
     bool noAnswer = false;           // never answer; keep the connection open
     bool closeAtOnce = false;        // close the connection without a byte
     bool repeat = false;             // stays at the head of the script for every later request

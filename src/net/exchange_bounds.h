@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "net/http_client.h"
+
+namespace tsl {
+
+// The limits of one exchange (HttpLimits) as a transport checks them along the way, and the
+// sentences of their failures (each then gets ": " + the platform's text).
+class ExchangeBounds {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // The deadline counts from here. The stop flag is read, not kept beyond the limits' own.
+    explicit ExchangeBounds(const HttpLimits& limits);
+
+    bool stopRequested() const;
+    bool pastDeadline() const;
+    // Whole milliseconds left, rounded up so that waiting them always reaches the deadline;
+    // no value without a deadline, 0 once it has passed.
+    std::optional<std::uint32_t> msLeft() const;
+
+    // False when an announced body length is already past the limit.
+    bool admits(std::uint64_t announced) const;
+    // Room for an announced body: never past the limit, nor past kMaxReserve (a lying header
+    // cannot make us allocate gigabytes; a larger body still arrives, growing as it comes).
+    void reserveFor(std::string& body, std::uint64_t announced) const;
+    // Appends the bytes unless the body would grow past the limit (false, body unchanged).
+    // Capacity grows geometrically but never past the limit.
+    bool append(std::string& body, const char* data, std::size_t size) const;
+
+    std::string tooLargeSentence(const std::string& host) const;
+    std::string deadlineSentence(const std::string& host) const;
+    static std::string stoppedSentence(const std::string& host);
+
+    static constexpr std::uint64_t kMaxReserve = std::uint64_t{256} << 20;
+
+  private:
+    HttpLimits limits_;
+    std::optional<Clock::time_point> deadline_;
+};
+
+// A byte count for a sentence: whole MB (MiB) from 1 MiB on, else whole KB, else bytes.
+std::string sizeText(std::uint64_t bytes);
+
+}  // namespace tsl
