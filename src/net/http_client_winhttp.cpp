@@ -4,8 +4,14 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
+#include <optional>
+#include <vector>
 
+#include "net/async_request_winhttp.h"
+#include "net/exchange_bounds.h"
+#include "net/redirect.h"
 #include "net/url_parts.h"
 #include "support/system_error.h"
 #include "support/text.h"
@@ -23,9 +29,6 @@ constexpr DWORD kTls12 = 0x800;
 constexpr DWORD kAutomaticProxy = 4;  // WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY (Windows 8.1 on)
 constexpr DWORD kHostBuffer = 256;
 constexpr DWORD kPathBuffer = 2048;
-// A Content-Length is trusted for the first reservation only up to this size; a larger body
-// still arrives, growing geometrically, but a lying header cannot make us allocate gigabytes.
-constexpr DWORD kMaxReserve = DWORD{256} << 20;
 
 HttpResponse failure(const std::string& sentence, DWORD code) {
     HttpResponse response;
@@ -33,16 +36,27 @@ HttpResponse failure(const std::string& sentence, DWORD code) {
     return response;
 }
 
+// Asynchronous, so that a wait can be cut short by the stop flag or the deadline.
+InternetHandle openSessionWith(DWORD accessType) {
+    return InternetHandle(WinHttpOpen(kUserAgent, accessType, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+}
+
 InternetHandle openSession(bool direct) {
-    if (direct) {
-        return InternetHandle(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    }
-    InternetHandle session(WinHttpOpen(kUserAgent, kAutomaticProxy, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    if (direct) return openSessionWith(WINHTTP_ACCESS_TYPE_NO_PROXY);
+    InternetHandle session = openSessionWith(kAutomaticProxy);
     if (session) return session;
-    return InternetHandle(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    return openSessionWith(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY);
+}
+
+void configureSession(HINTERNET session, int ioTimeout) {
+    WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, ioTimeout, ioTimeout);
+    DWORD protocols = kTls12And13;
+    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                          sizeof(protocols))) {
+        protocols = kTls12;
+        WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
+    }
 }
 
 struct CrackedUrl {
@@ -81,95 +95,221 @@ bool buildHeaderBlock(const HttpHeaders& headers, std::wstring& block) {
     return true;
 }
 
-// Reads the whole body; the platform's error code when asking for or reading data fails. A
-// body that ends before its Content-Length is a broken one too: the platform reports the
-// early end of the connection as the end of the data, and a cut Tally answer must not pass
-// for a whole one.
-DWORD readBody(HINTERNET request, bool bodyExpected, std::string& body) {
-    DWORD announced = 0;
-    DWORD size = sizeof(announced);
-    const bool known =
-        bodyExpected &&
-        WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size,
-                            WINHTTP_NO_HEADER_INDEX);
-    if (known) body.reserve(std::min(announced, kMaxReserve));
-    for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) return GetLastError();
-        if (available == 0) {
-            return known && body.size() < announced ? ERROR_WINHTTP_CONNECTION_ERROR
-                                                    : ERROR_SUCCESS;
-        }
-        const std::size_t old = body.size();
-        body.resize(old + available);  // std::string grows its capacity geometrically
-        DWORD read = 0;
-        if (!WinHttpReadData(request, body.data() + old, available, &read)) return GetLastError();
-        body.resize(old + read);
+// What every request of one exchange shares.
+struct HopSettings {
+    HINTERNET session = nullptr;
+    HINTERNET loopbackSession = nullptr;  // never through a proxy
+    DWORD responseTimeoutMs = 0;
+    const std::wstring& headerBlock;
+    const ExchangeBounds& bounds;
+};
+
+// A wait that did not end in the expected completion: the exchange's limits, or the step's
+// own failure.
+HttpResponse interrupted(const Completion& completion, const std::string& sentence,
+                         const std::string& host, const ExchangeBounds& bounds) {
+    switch (completion.outcome) {
+        case Completion::Outcome::Stopped:
+            return failure(ExchangeBounds::stoppedSentence(host),
+                           ERROR_WINHTTP_OPERATION_CANCELLED);
+        case Completion::Outcome::PastDeadline:
+            return failure(bounds.deadlineSentence(host), ERROR_WINHTTP_TIMEOUT);
+        default:
+            return failure(sentence, completion.error);
     }
 }
 
-// After the answer's headers: the status (0 when it cannot be read) and the whole body.
-HttpResponse receive(HINTERNET request, const std::wstring& method, const std::string& host) {
-    HttpResponse response;
+// The platform must not follow redirects itself: followRedirects decides, for both
+// transports alike. Either option is enough; false when the platform takes neither.
+bool refuseAutomaticRedirects(HINTERNET request) {
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    const bool never =
+        WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    DWORD feature = WINHTTP_DISABLE_REDIRECTS;
+    const bool disabled =
+        WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
+    return never || disabled;
+}
+
+// The Content-Length as announced, whatever its size; no value without a usable one.
+std::optional<std::uint64_t> announcedLength(HINTERNET request) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    int digits = 0;
+    for (const wchar_t* c = text; *c; ++c) {
+        if (*c == L' ' || *c == L'\t') continue;
+        if (*c < L'0' || *c > L'9' || ++digits > 19) return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(*c - L'0');
+    }
+    if (digits == 0) return std::nullopt;
+    return value;
+}
+
+// The Location header; one too long to be usable comes back longer than kMaxLocation.
+std::optional<std::string> locationOf(HINTERNET request) {
+    std::vector<wchar_t> text(kMaxLocation + 2);
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                            text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+        return toUtf8(std::wstring(text.data(), size / sizeof(wchar_t)));
+    }
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return std::string(kMaxLocation + 1, '/');
+    return std::nullopt;
+}
+
+// Reads the whole body, bounded by the limits. A body that ends before its Content-Length is
+// a broken one too: the platform reports the early end of the connection as the end of the
+// data, and a cut Tally answer must not pass for a whole one.
+std::optional<HttpResponse> readBody(AsyncRequest& request, bool bodyExpected,
+                                     const std::string& host, const ExchangeBounds& bounds,
+                                     std::string& body) {
+    const std::string sentence = "Reading the response from " + host + " failed";
+    const auto announced = bodyExpected ? announcedLength(request.handle()) : std::nullopt;
+    if (announced && !bounds.admits(*announced)) {
+        return failure(bounds.tooLargeSentence(host), ERROR_FILE_TOO_LARGE);
+    }
+    if (announced) bounds.reserveFor(body, *announced);
+    for (;;) {
+        if (!WinHttpQueryDataAvailable(request.handle(), nullptr)) {
+            return failure(sentence, GetLastError());
+        }
+        const Completion available = request.await(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, bounds);
+        if (available.outcome != Completion::Outcome::Done) {
+            return interrupted(available, sentence, host, bounds);
+        }
+        if (available.count == 0) {
+            if (announced && body.size() < *announced) {
+                return failure(sentence, ERROR_WINHTTP_CONNECTION_ERROR);
+            }
+            return std::nullopt;
+        }
+        if (!request.read(available.count)) return failure(sentence, GetLastError());
+        const Completion read = request.await(WINHTTP_CALLBACK_STATUS_READ_COMPLETE, bounds);
+        if (read.outcome != Completion::Outcome::Done) {
+            return interrupted(read, sentence, host, bounds);
+        }
+        if (!bounds.append(body, request.buffer(), read.count)) {
+            return failure(bounds.tooLargeSentence(host), ERROR_FILE_TOO_LARGE);
+        }
+    }
+}
+
+// The body after the head, block by block through the request's own buffer (the caller's
+// bytes are never handed to the platform, which may outlive the exchange). The caller has
+// checked that the length fits the 32-bit count of the send call.
+std::optional<HttpResponse> writeBody(AsyncRequest& request, const std::string& body,
+                                      const std::string& sentence, const std::string& host,
+                                      const ExchangeBounds& bounds) {
+    for (std::size_t offset = 0; offset < body.size();) {
+        const auto size = static_cast<DWORD>(
+            std::min<std::size_t>(body.size() - offset, AsyncRequest::kBufferSize));
+        if (!request.write(body.data() + offset, size)) return failure(sentence, GetLastError());
+        const Completion written = request.await(WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE, bounds);
+        if (written.outcome != Completion::Outcome::Done) {
+            return interrupted(written, sentence, host, bounds);
+        }
+        if (written.count == 0) return failure(sentence, ERROR_WINHTTP_CONNECTION_ERROR);
+        offset += written.count;
+    }
+    return std::nullopt;
+}
+
+// After the answer's headers: the status (0 when it cannot be read), the whole body and,
+// for a redirect, the Location.
+HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::string& host,
+                  const ExchangeBounds& bounds) {
     DWORD status = 0;
     DWORD size = sizeof(status);
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    WinHttpQueryHeaders(request.handle(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     // Answers to HEAD, 204 and 304 carry no body whatever their Content-Length says.
     const bool bodyExpected = method != L"HEAD" && status >= 200 && status != 204 && status != 304;
-    if (const DWORD code = readBody(request, bodyExpected, response.body); code != ERROR_SUCCESS) {
-        return failure("Reading the response from " + host + " failed", code);
+    HopAnswer answer;
+    if (auto failed = readBody(request, bodyExpected, host, bounds, answer.response.body)) {
+        return {std::move(*failed), std::nullopt};
     }
-    response.ok = true;
-    response.status = status;
-    return response;
+    answer.response.ok = true;
+    answer.response.status = status;
+    if (isRedirectStatus(status)) answer.location = locationOf(request.handle());
+    return answer;
 }
 
-// Steps 4 to 10 on an open connection: the request handle, the header block, sending, waiting
-// for the answer and reading it. The request handle is closed on every path.
-HttpResponse exchange(HINTERNET connection, const CrackedUrl& target, const std::string& host,
-                      const std::wstring& method, const HttpHeaders& headers,
-                      const std::string& body, DWORD responseTimeoutMs) {
-    std::wstring block;
-    if (!isHttpToken(toUtf8(method)) || !buildHeaderBlock(headers, block)) {
-        return failure("Could not open request", ERROR_INVALID_PARAMETER);
-    }
-    InternetHandle request(WinHttpOpenRequest(
-        connection, method.c_str(), target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-        WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) {
+// One request and its answer: connect, open the request, send, wait for the answer, read it.
+// Every handle is closed on every path.
+HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const UrlParts& target,
+                  const std::string& body) {
+    const std::string url = urlText(target);
+    CrackedUrl cracked;
+    if (!crackUrl(fromUtf8(url), cracked)) {
         const DWORD code = GetLastError();
-        return failure("Could not open request", code);
+        return {failure("Invalid URL '" + url + "'", code), std::nullopt};
+    }
+    const std::string host = toUtf8(cracked.host);
+    const ExchangeBounds& bounds = settings.bounds;
+    if (bounds.stopRequested()) {
+        return {failure(ExchangeBounds::stoppedSentence(host), ERROR_WINHTTP_OPERATION_CANCELLED),
+                std::nullopt};
+    }
+    if (bounds.pastDeadline()) {
+        return {failure(bounds.deadlineSentence(host), ERROR_WINHTTP_TIMEOUT), std::nullopt};
+    }
+    const HINTERNET session =
+        isLoopbackHost(target.host) ? settings.loopbackSession : settings.session;
+    InternetHandle connection(WinHttpConnect(session, cracked.host.c_str(), cracked.port, 0));
+    if (!connection) {
+        const DWORD code = GetLastError();
+        return {failure("Could not connect to " + host, code), std::nullopt};
+    }
+    AsyncRequest request;
+    if (!request.open(connection.get(), method.c_str(), cracked.path.c_str(), cracked.secure) ||
+        !refuseAutomaticRedirects(request.handle())) {
+        const DWORD code = GetLastError();
+        return {failure("Could not open request", code), std::nullopt};
     }
     // The wait for the answer's headers has a time-out of its own (90 s by default), which
     // would cut a slow Tally short long before the caller's ten minutes; it gets the caller's.
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeoutMs,
+    DWORD responseTimeoutMs = settings.responseTimeoutMs;
+    WinHttpSetOption(request.handle(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeoutMs,
                      sizeof(responseTimeoutMs));
 
-    // The send call takes a 32-bit length; a longer body would go out cut short.
-    if (body.size() > std::numeric_limits<DWORD>::max()) {
-        return failure("Could not send request to " + host, ERROR_INVALID_PARAMETER);
-    }
-    const DWORD length = static_cast<DWORD>(body.size());
-    void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
-    if (!WinHttpSendRequest(request.get(),
-                            block.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : block.c_str(),
-                            block.empty() ? 0 : static_cast<DWORD>(-1), data, length, length, 0)) {
+    const std::string notSent = "Could not send request to " + host;
+    if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size()))) {
         const DWORD code = GetLastError();
-        return failure("Could not send request to " + host, code);
+        return {failure(notSent, code), std::nullopt};
     }
-    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+    const Completion sent = request.await(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, bounds);
+    if (sent.outcome != Completion::Outcome::Done) {
+        return {interrupted(sent, notSent, host, bounds), std::nullopt};
+    }
+    if (auto failed = writeBody(request, body, notSent, host, bounds)) {
+        return {std::move(*failed), std::nullopt};
+    }
+    const std::string noResponse = "No response from " + host;
+    if (!WinHttpReceiveResponse(request.handle(), nullptr)) {
         const DWORD code = GetLastError();
-        return failure("No response from " + host, code);
+        return {failure(noResponse, code), std::nullopt};
     }
-    return receive(request.get(), method, host);
+    const Completion answered = request.await(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, bounds);
+    if (answered.outcome != Completion::Outcome::Done) {
+        return {interrupted(answered, noResponse, host, bounds), std::nullopt};
+    }
+    return receive(request, method, host, bounds);
+}
+
+std::string redirectRefusalText(RedirectRefusal) {
+    return systemErrorText(ERROR_WINHTTP_REDIRECT_FAILED);
 }
 
 }  // namespace
 
 struct HttpClient::Session {
     InternetHandle handle;
+    InternetHandle loopback;  // without a proxy, for this machine; null when handle is direct
     DWORD openError = 0;
     DWORD responseTimeoutMs = 0;
     HttpLimits limits;
@@ -181,6 +321,10 @@ HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs, HttpLimits limits)
     : session_(new Session) {
     session_->limits = limits;
     session_->handle = openSession(direct);
+    if (session_->handle && !direct) {
+        session_->loopback = openSession(true);
+        if (!session_->loopback) session_->handle.reset();
+    }
     if (!session_->handle) {
         session_->openError = GetLastError();
         return;
@@ -188,15 +332,8 @@ HttpClient::HttpClient(bool direct, std::uint32_t timeoutMs, HttpLimits limits)
     const int ioTimeout = static_cast<int>(std::min<std::uint32_t>(
         timeoutMs, static_cast<std::uint32_t>(std::numeric_limits<int>::max())));
     session_->responseTimeoutMs = static_cast<DWORD>(ioTimeout);
-    WinHttpSetTimeouts(session_->handle.get(), kResolveTimeoutMs, kConnectTimeoutMs, ioTimeout,
-                       ioTimeout);
-    DWORD protocols = kTls12And13;
-    if (!WinHttpSetOption(session_->handle.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                          sizeof(protocols))) {
-        protocols = kTls12;
-        WinHttpSetOption(session_->handle.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                         sizeof(protocols));
-    }
+    configureSession(session_->handle.get(), ioTimeout);
+    if (session_->loopback) configureSession(session_->loopback.get(), ioTimeout);
 }
 
 HttpClient::~HttpClient() = default;
@@ -211,23 +348,31 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
     }
     // Our own check first, so that both builds refuse the same URLs (and nothing unescaped
     // reaches the request line); then the platform's split, with its fixed buffers.
-    CrackedUrl target;
-    if (!splitUrl(url)) return failure("Invalid URL '" + url + "'", ERROR_WINHTTP_INVALID_URL);
-    if (!crackUrl(fromUtf8(url), target)) {
+    const auto parts = splitUrl(url);
+    if (!parts) return failure("Invalid URL '" + url + "'", ERROR_WINHTTP_INVALID_URL);
+    CrackedUrl cracked;
+    if (!crackUrl(fromUtf8(url), cracked)) {
         const DWORD code = GetLastError();
         return failure("Invalid URL '" + url + "'", code);
     }
-    const std::string host = toUtf8(target.host);
-
-    InternetHandle connection(
-        WinHttpConnect(session_->handle.get(), target.host.c_str(), target.port, 0));
-    if (!connection) {
-        const DWORD code = GetLastError();
-        return failure("Could not connect to " + host, code);
+    std::wstring block;
+    if (!isHttpToken(toUtf8(method)) || !buildHeaderBlock(headers, block)) {
+        return failure("Could not open request", ERROR_INVALID_PARAMETER);
     }
-
-    return exchange(connection.get(), target, host, method, headers, body,
-                    session_->responseTimeoutMs);
+    // The send call takes a 32-bit length; a longer body would go out cut short.
+    if (body.size() > std::numeric_limits<DWORD>::max()) {
+        return failure("Could not send request to " + toUtf8(cracked.host),
+                       ERROR_INVALID_PARAMETER);
+    }
+    const ExchangeBounds bounds(session_->limits);
+    const HINTERNET session = session_->handle.get();
+    const HopSettings settings{session, session_->loopback ? session_->loopback.get() : session,
+                               session_->responseTimeoutMs, block, bounds};
+    const SendHop send = [&settings](const std::wstring& verb, const UrlParts& target,
+                                     const std::string& payload) {
+        return sendHop(settings, verb, target, payload);
+    };
+    return followRedirects(method, *parts, body, send, redirectRefusalText);
 }
 
 }  // namespace tsl
