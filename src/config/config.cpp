@@ -35,11 +35,14 @@ std::string oneLine(const std::string& value) {
 
 }  // namespace
 
-Config::Config() : iniPath_(ensureAppFolder(roamingAppDataFolder()) / "connector.ini") {
+Config::Config()
+    : iniPath_(ensureAppFolder(roamingAppDataFolder()) / "connector.ini"),
+      stateFolder_(ensureAppFolder(localAppDataFolder())) {
     load();
 }
 
-Config::Config(const std::filesystem::path& folder) : iniPath_(iniIn(folder)) {
+Config::Config(const std::filesystem::path& folder)
+    : iniPath_(iniIn(folder)), stateFolder_(iniPath_.parent_path()) {
     load();
 }
 

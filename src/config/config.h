@@ -15,9 +15,11 @@ namespace tsl {
 // failures are ignored (memory keeps the new values).
 class Config {
   public:
-    // Uses <roaming app data>/Tessaline/Tally Connector, creating the folders.
+    // Uses <roaming app data>/Tessaline/Tally Connector for connector.ini and <local app
+    // data>/Tessaline/Tally Connector as the state folder, creating the folders.
     Config();
-    // Uses the given folder for connector.ini (created if missing). For tests and tools.
+    // Uses the given folder for connector.ini (created if missing) and as the state folder.
+    // For tests and tools.
     explicit Config(const std::filesystem::path& folder);
 
     Config(const Config&) = delete;
@@ -36,6 +38,9 @@ class Config {
     bool isPaired() const;  // the token is not empty
 
     const std::filesystem::path& iniPath() const { return iniPath_; }
+    // Where this PC's working files live (kept answers, the sync lock): never roams to another
+    // PC with the user's profile, because what it holds is about this PC's Tally.
+    const std::filesystem::path& stateFolder() const { return stateFolder_; }
 
   private:
     enum Field : unsigned {
@@ -53,6 +58,7 @@ class Config {
     void write(const Settings& s, unsigned fields);  // called with mutex_ held
 
     std::filesystem::path iniPath_;
+    std::filesystem::path stateFolder_;
     mutable std::mutex mutex_;
     Settings settings_;
 };

@@ -1,34 +1,80 @@
 #include "sync/kept_results.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <system_error>
 #include <utility>
 
 #include "support/durable_file.h"
-#include "support/local_time.h"
 #include "support/logger.h"
+#include "sync/path_text.h"
+#include "sync/sync_status.h"
 
 namespace tsl {
 
 namespace {
 
-constexpr int kFormatVersion = 1;
+// 1: id, kind, results, error. 2: also the pairing, the failed attempts and when it was kept.
+constexpr int kFormatVersion = 2;
+constexpr char kWhat[] = "The kept results file";
 
 std::string describe(const KeptJob& job) {
     return job.id + " (" + job.kind + ")";
+}
+
+std::int64_t secondsNow() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// "YYYY-MM-DDThh:mm:ssZ": readable by a person who opens the file, and wider than the 32-bit
+// numbers the JSON reader gives back.
+std::string utcText(std::int64_t secondsSince1970) {
+    using namespace std::chrono;
+    const sys_seconds at{seconds(secondsSince1970)};
+    const sys_days day = floor<days>(at);
+    const year_month_day date(day);
+    const hh_mm_ss<seconds> time(at - day);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                  int(time.minutes().count()), int(time.seconds().count()));
+    return text;
+}
+
+bool readUtcText(const std::string& text, std::int64_t& secondsSince1970) {
+    using namespace std::chrono;
+    int y = 0;
+    unsigned mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &end) !=
+            7 ||
+        end != 'Z' || text.size() != 20 || h > 23 || mi > 59 || s > 59) {
+        return false;
+    }
+    const year_month_day date{year(y), month(mo), day(d)};
+    if (!date.ok()) return false;
+    secondsSince1970 =
+        (sys_days(date).time_since_epoch() + hours(h) + minutes(mi) + seconds(s)).count();
+    return true;
 }
 
 Json entryJson(const KeptJob& job) {
     Json entry;
     entry.set("id", Json(job.id)).set("kind", Json(job.kind)).set("results", job.results);
     entry.set("error", job.error.empty() ? Json() : Json(job.error));
+    entry.set("server", Json(job.pairing.server));
+    entry.set("organisation", Json(job.pairing.organisation));
+    entry.set("attempts", Json(static_cast<double>(job.attempts)));
+    entry.set("keptAt", Json(utcText(job.keptAt)));
     return entry;
 }
 
 // The entry as read back; false when it is not one this program wrote.
-bool readEntry(const Json& entry, KeptJob& job) {
+bool readEntry(const Json& entry, int version, KeptJob& job) {
     const Json& id = entry.get("id");
     const Json& kind = entry.get("kind");
     const Json& results = entry.get("results");
@@ -38,6 +84,18 @@ bool readEntry(const Json& entry, KeptJob& job) {
     for (const Json& item : results.items()) {
         if (!item.isObject()) return false;
     }
+    if (version >= 2) {
+        const Json& server = entry.get("server");
+        const Json& organisation = entry.get("organisation");
+        const Json& attempts = entry.get("attempts");
+        const Json& keptAt = entry.get("keptAt");
+        if (!server.isString() || !organisation.isString() || !attempts.isNumber() ||
+            !readUtcText(keptAt.stringOr(""), job.keptAt)) {
+            return false;
+        }
+        job.pairing = {server.stringOr(""), organisation.stringOr("")};
+        job.attempts = static_cast<std::uint32_t>(std::max(attempts.intOr(0), 0));
+    }
     job.id = id.stringOr("");
     job.kind = kind.stringOr("");
     job.results = results;
@@ -45,25 +103,23 @@ bool readEntry(const Json& entry, KeptJob& job) {
     return true;  // an empty id too: the server's ids are kept as it sent them
 }
 
-std::string stampForFileName() {
-    const LocalTime t = localTimeNow();
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u%02u%02u-%02u%02u%02u", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return text;
-}
-
 }  // namespace
 
 KeptResults::KeptResults(std::filesystem::path file, KeptLimits limits)
-    : file_(std::move(file)), limits_(limits) {
+    : file_(std::move(file)), limits_(limits), setAside_(file_.parent_path() / kSetAsideFileName) {}
+
+void KeptResults::reload(const Pairing& current) {
+    jobs_.clear();
+    bool firstFormat = false;
     try {
-        load();
+        firstFormat = load(current);
     } catch (const std::exception& e) {
-        // Start-up goes on whatever the file holds; what was read so far is not trusted.
+        // Syncing goes on whatever the file holds; what was read so far is not trusted.
         jobs_.clear();
-        setAside(e.what());
+        renameDamagedFile(file_, kWhat, e.what());
     }
+    // Written in the current format at once, so the pairing they were taken for stays theirs.
+    if (firstFormat) save();
 }
 
 const KeptJob* KeptResults::find(const std::string& id) const {
@@ -103,14 +159,32 @@ void KeptResults::remove(const std::string& id) {
     save();
 }
 
-void KeptResults::load() {
+void KeptResults::countFailedAttempt(const std::string& id) {
+    const auto it =
+        std::find_if(jobs_.begin(), jobs_.end(), [&](const KeptJob& job) { return job.id == id; });
+    if (it == jobs_.end()) return;
+    if (it->attempts < std::numeric_limits<std::uint32_t>::max()) ++it->attempts;
+    save();
+}
+
+std::string KeptResults::setAside(const std::string& id, const std::string& reason) {
+    const KeptJob* job = find(id);
+    if (!job) return "";
+    Json entry = entryJson(*job);
+    entry.set("reason", Json(reason));
+    const std::string error = setAside_.add(entry.dump());
+    if (error.empty()) remove(id);
+    return error;
+}
+
+bool KeptResults::load(const Pairing& current) {
     std::string text, error;
     switch (readWholeFile(file_, text, error)) {
         case ReadOutcome::Missing:
-            return;
+            return false;
         case ReadOutcome::Failed:
-            setAside(error);
-            return;
+            renameDamagedFile(file_, kWhat, error);
+            return false;
         case ReadOutcome::Read:
             break;
     }
@@ -118,47 +192,27 @@ void KeptResults::load() {
     try {
         root = Json::parse(text);
     } catch (const JsonError& e) {
-        setAside(e.what());
-        return;
+        renameDamagedFile(file_, kWhat, e.what());
+        return false;
     }
     text = std::string();  // the parsed copy is enough from here on
-    if (root.get("version").intOr(0) != kFormatVersion || !root.get("jobs").isArray()) {
-        setAside("not a file of kept results");
-        return;
+    const int version = root.get("version").intOr(0);
+    if (version < 1 || version > kFormatVersion || !root.get("jobs").isArray()) {
+        renameDamagedFile(file_, kWhat, "not a file of kept results");
+        return false;
     }
+    const std::int64_t now = secondsNow();
     for (const Json& entry : root.get("jobs").items()) {
-        KeptJob job;
-        if (!readEntry(entry, job)) {
+        KeptJob job{"", "", Json(), "", current, 0, now, 0};
+        if (!readEntry(entry, version, job)) {
             jobs_.clear();
-            setAside("an entry is damaged");
-            return;
+            renameDamagedFile(file_, kWhat, "an entry is damaged");
+            return false;
         }
         job.bytes = entry.dump().size();
         jobs_.push_back(std::move(job));
     }
-    if (!jobs_.empty()) {
-        Logger::info("Results of " + std::to_string(jobs_.size()) +
-                     " job(s) are waiting to be reported to Tessaline");
-    }
-}
-
-// The file is renamed, not deleted: a person can still recover the answers it holds.
-void KeptResults::setAside(const std::string& reason) {
-    std::filesystem::path aside = file_;
-    aside += ".damaged-" + stampForFileName();
-    std::error_code ec;
-    for (int n = 2; std::filesystem::exists(aside, ec) && n < 100; ++n) {
-        aside = file_;
-        aside += ".damaged-" + stampForFileName() + "-" + std::to_string(n);
-    }
-    std::filesystem::rename(file_, aside, ec);
-    if (ec) {
-        Logger::error("The kept results file " + file_.string() + " cannot be used (" + reason +
-                      ") nor set aside (" + ec.message() + ")");
-        return;
-    }
-    Logger::error("The kept results file cannot be used (" + reason + "); it was set aside as " +
-                  aside.filename().string());
+    return version == 1 && !jobs_.empty();
 }
 
 void KeptResults::save() {
@@ -166,7 +220,7 @@ void KeptResults::save() {
     if (jobs_.empty()) {
         std::error_code ec;
         std::filesystem::remove(file_, ec);
-        if (ec) error = "Could not remove " + file_.string() + ": " + ec.message();
+        if (ec) error = "Could not remove " + pathText(file_) + ": " + ec.message();
     } else {
         // Entry by entry, so that only one answer is held twice at a time.
         DurableFileWriter out(file_);

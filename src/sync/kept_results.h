@@ -1,21 +1,34 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <string>
 
 #include "json/json.h"
+#include "sync/set_aside_file.h"
 
 namespace tsl {
+
+// Whom kept answers belong to: the server address (normalised) and the organisation of the
+// pairing that ran the job. Never the token nor anything made from it.
+struct Pairing {
+    std::string server;
+    std::string organisation;
+    bool operator==(const Pairing&) const = default;
+};
 
 // One job that ran in Tally but whose answers Tessaline has not taken yet.
 struct KeptJob {
     std::string id;
     std::string kind;
-    Json results;           // the report's "results" array, exactly as it is sent
-    std::string error;      // the job-level error, "" = none
-    std::size_t bytes = 0;  // its size in the file; filled in by KeptResults
+    Json results;       // the report's "results" array, exactly as it is sent
+    std::string error;  // the job-level error, "" = none
+    Pairing pairing;
+    std::uint32_t attempts = 0;  // reports that Tessaline answered without taking them
+    std::int64_t keptAt = 0;     // seconds since 1970 (UTC) by this PC's clock
+    std::size_t bytes = 0;       // its size in the file; filled in by KeptResults
 };
 
 struct KeptLimits {
@@ -23,18 +36,25 @@ struct KeptLimits {
     std::size_t bytes = std::size_t{256} << 20;  // as written in the file
 };
 
-// The results kept until Tessaline accepts them, in memory and in a file beside connector.ini,
-// so that neither a lost connection nor a restart makes a job run in Tally twice. The file holds
-// job ids, kinds and answers only (no token, no job XML); every change rewrites it whole through
-// a temporary file. A damaged or unreadable file is renamed aside and logged, never fatal.
-// Bounded: beyond 100 jobs or 256 MB the oldest are dropped with an ERROR line.
-// Used by one thread at a time.
+// The results kept until Tessaline accepts them, in memory and in a file in the state folder,
+// so that neither a lost connection nor a restart makes a job run in Tally twice. The file
+// holds job ids, kinds, answers, the pairing, the failed attempts and when each was kept (no
+// token, no job XML); every change rewrites it whole through a temporary file. Files of the
+// first format (no pairing recorded) load too. A damaged or unreadable file is renamed aside
+// and logged, never fatal. Bounded: beyond 100 jobs or 256 MB the oldest are dropped with an
+// ERROR line. Entries Tessaline will not take are moved to the set-aside file beside it
+// (kSetAsideFileName). Used by one thread at a time; another process may change the file
+// between passes, so the engine reloads it at the start of each (under the sync lock).
 class KeptResults {
   public:
     static constexpr const char* kFileName = "kept-results.json";
 
-    // Loads the file if there is one (the limits apply from the next keep).
+    // Reads nothing yet: see reload().
     explicit KeptResults(std::filesystem::path file, KeptLimits limits = {});
+
+    // Replaces what is in memory by what the file holds now. Entries of the first format are
+    // taken as belonging to `current` and kept in the current format from here on.
+    void reload(const Pairing& current);
 
     std::size_t size() const { return jobs_.size(); }
     const KeptJob* find(const std::string& id) const;  // nullptr when not kept
@@ -44,17 +64,23 @@ class KeptResults {
     // job) and saves. The job stays kept in memory even when the file cannot be written.
     void keep(KeptJob job);
     void remove(const std::string& id);  // and saves; nothing when not kept
+    // Counts one more report that Tessaline answered without taking it, and saves.
+    void countFailedAttempt(const std::string& id);
+    // Moves the job to the set-aside file with the reason; "" or why it could not be written
+    // there (it then stays kept).
+    std::string setAside(const std::string& id, const std::string& reason);
+    std::size_t setAsideCount() { return setAside_.count(); }
 
     const std::filesystem::path& file() const { return file_; }
 
   private:
-    void load();
-    void setAside(const std::string& reason);
+    bool load(const Pairing& current);  // true when the file was of the first format
     void save();
 
     std::filesystem::path file_;
     KeptLimits limits_;
     std::deque<KeptJob> jobs_;  // oldest first
+    SetAsideFile setAside_;
     bool saveFailing_ = false;
 };
 

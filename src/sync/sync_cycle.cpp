@@ -6,9 +6,12 @@
 
 #include "api/api_client.h"
 #include "config/config.h"
+#include "config/pairing_address.h"
 #include "support/local_time.h"
 #include "support/logger.h"
 #include "support/machine_name.h"
+#include "sync/kept_location.h"
+#include "sync/pass_lock.h"
 #include "sync/sync_engine.h"
 #include "tally/tally_client.h"
 
@@ -19,6 +22,8 @@ namespace {
 constexpr char kDisconnected[] = "This PC was disconnected in Tessaline. Pair it again.";
 // Shorter texts are not taken for a token: masking them would garble ordinary words.
 constexpr std::size_t kShortestMaskedToken = 8;
+// Ids and kinds come from the server; a log line shows this much of each.
+constexpr std::size_t kShownBytes = 100;
 
 // A server may quote the request back in its error message; the token never goes further.
 std::string hideToken(std::string text, const std::string& token) {
@@ -28,10 +33,36 @@ std::string hideToken(std::string text, const std::string& token) {
     return text;
 }
 
+std::string shown(const std::string& text) {
+    if (text.size() <= kShownBytes) return text;
+    std::size_t cut = kShownBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;  // not inside a UTF-8 sequence
+    return text.substr(0, cut) + "...";
+}
+
+std::string describeJob(const std::string& id, const std::string& kind) {
+    return shown(id) + " (" + shown(kind) + ")";
+}
+
 // A 4xx answer to a report is final, except for the statuses that ask to come back later.
 bool refusedForGood(std::uint32_t status) {
     return status >= 400 && status <= 499 && status != 401 && status != 403 && status != 408 &&
            status != 425 && status != 429;
+}
+
+// The API client's sentence for an exchange that got no answer from Tessaline.
+bool isConnectionProblem(const std::string& message, std::uint32_t httpStatus) {
+    return httpStatus == 0 && message.rfind("Cannot reach Tessaline: ", 0) == 0;
+}
+
+Pairing pairingOf(const Settings& settings) {
+    return Pairing{normaliseServerUrl(settings.serverUrl), settings.organisation};
+}
+
+std::int64_t secondsNow() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
 std::uint32_t tickMilliseconds() {
@@ -62,18 +93,54 @@ void SyncEngine::saveCompany(const std::string& company) {
     config_.save(fresh);
 }
 
+void SyncEngine::takeUpKeptResults(const Settings& settings) {
+    if (!keptFilesMoved_) {
+        moveKeptFiles(config_.iniPath().parent_path(), config_.stateFolder());
+        keptFilesMoved_ = true;
+    }
+    kept_.reload(pairingOf(settings));
+    if (!keptAnnounced_ && kept_.size() > 0) {
+        Logger::info("Results of " + std::to_string(kept_.size()) +
+                     " job(s) are waiting to be reported to Tessaline");
+    }
+    keptAnnounced_ = true;
+    noteKeptCount();
+}
+
 int SyncEngine::runCycle() {
+    anotherCopySyncing_ = false;
     const Settings settings = config_.settings();
     if (settings.token.empty()) {
         setState(SyncState::NotConnected, "Pair this PC with Tessaline to start syncing");
         return kRetrySeconds;
     }
+    // Checked here too, before anything goes out: the settings file may have been edited.
+    if (!isPairingAddressAllowed(settings.serverUrl)) {
+        setState(SyncState::NotConnected,
+                 std::string(kPairingAddressRefused) +
+                     " (plain http only to this PC); the connector token is not sent to " +
+                     settings.serverUrl);
+        return kRetrySeconds;
+    }
+    if (!isUsableToken(settings.token)) {
+        setState(SyncState::NotConnected,
+                 "The saved connector token cannot be used; pair this PC again");
+        return kRetrySeconds;
+    }
 
-    TallyClient tally(settings.tallyHost, settings.tallyPort);
+    const PassLock lock(config_.stateFolder() / kLockFileName);
+    if (!lock.taken()) {
+        anotherCopySyncing_ = true;
+        return kAnotherCopyWaitSeconds;
+    }
+    takeUpKeptResults(settings);
+
+    TallyClient tally(settings.tallyHost, settings.tallyPort, &signals_.stopFlag());
     const TallyProbe probe = tally.probe();
+    if (stopping()) return 1;  // the probe may have been cut short: it says nothing about Tally
     updateStatus([&](SyncStatus& s) { s.tallyInfo = probe.info; });
 
-    ApiClient api(settings.serverUrl, settings.token);
+    ApiClient api(settings.serverUrl, settings.token, &signals_.stopFlag());
     HeartbeatReply reply;
     try {
         reply = api.heartbeat(machineName(), probe.running, probe.info);
@@ -81,6 +148,7 @@ int SyncEngine::runCycle() {
         Logger::warn("Tessaline rejected the connector token; pairing is required again");
         return tokenRefused();
     } catch (const ApiError& e) {
+        if (stopping()) return 1;
         const int failuresBefore = failureCount_.fetch_add(1);
         setState(SyncState::ServerUnreachable, hideToken(e.message, settings.token));
         return backoffSeconds(failuresBefore);
@@ -106,23 +174,42 @@ int SyncEngine::runCycle() {
     setState(SyncState::Syncing, reply.companyName.empty()
                                      ? std::string("Reading company list from Tally")
                                      : "Syncing with " + reply.companyName);
-    return runJobs(api, tally, reply.companyName, interval, settings.token);
+    return runJobs(api, tally, reply.companyName, interval, settings);
+}
+
+std::optional<int> SyncEngine::deliverKept(ApiClient& api, const Settings& settings) {
+    // Until they are in, no new job is asked for: a job that the server hands out again cannot
+    // reach Tally a second time.
+    const Pairing pairing = pairingOf(settings);
+    while (kept_.size() > 0) {
+        if (stopping()) return 1;
+        const KeptJob job = kept_.oldest();  // the results are shared, not copied
+        if (job.pairing != pairing) {
+            // Sent with this pairing's token they would land in another organisation's books.
+            const std::string reason = "they belong to another pairing (" + job.pairing.server +
+                                       ", " + job.pairing.organisation + ")";
+            if (!setAside(job, reason, AsideLine::OtherPairing)) return kRetrySeconds;
+            continue;
+        }
+        if (!api.canReport(job.id)) {
+            if (!setAside(job, "its id cannot be part of an address", AsideLine::Error)) {
+                return kRetrySeconds;
+            }
+            continue;
+        }
+        Logger::info("Job " + describeJob(job.id, job.kind) +
+                     ": reporting the results kept from before");
+        if (const auto wait = deliver(api, job, true, settings.token)) return wait;
+    }
+    return std::nullopt;
 }
 
 int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& company,
-                        int interval, const std::string& token) {
-    // Answers Tessaline has not taken yet go first, oldest first. Until they are in, no new job
-    // is asked for: a job that the server hands out again cannot reach Tally a second time.
-    while (kept_.size() > 0) {
-        if (signals_.stopRequested()) return 1;
-        const KeptJob job = kept_.oldest();
-        Logger::info("Job " + job.id + " (" + job.kind +
-                     "): reporting the results kept from before");
-        if (const auto wait = deliver(api, job, true, token)) return *wait;
-    }
+                        int interval, const Settings& settings) {
+    if (const auto wait = deliverKept(api, settings)) return *wait;
 
     for (int done = 0; done < kMaxJobsPerPass; ++done) {
-        if (signals_.stopRequested()) return 1;
+        if (stopping()) return 1;
 
         std::optional<Job> job;
         try {
@@ -130,7 +217,8 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         } catch (const NotPaired&) {
             return tokenRefused();
         } catch (const ApiError& e) {
-            setState(SyncState::ServerUnreachable, hideToken(e.message, token));
+            if (stopping()) return 1;
+            setState(SyncState::ServerUnreachable, hideToken(e.message, settings.token));
             return kRetrySeconds;
         }
 
@@ -145,18 +233,33 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
             return interval;
         }
 
-        Logger::info("Job " + job->id + " (" + job->kind +
-                     "): " + std::to_string(job->requests.size()) + " Tally request(s)");
+        // Its answers could never be reported; run in Tally, the job would be done unseen.
+        if (!api.canReport(job->id)) {
+            Logger::error("Job " + describeJob(job->id, job->kind) +
+                          " was not run in Tally: its id cannot be part of an address");
+            continue;
+        }
+
+        Logger::info("Job " + describeJob(job->id, job->kind) + ": " +
+                     std::to_string(job->requests.size()) + " Tally request(s)");
         std::string tallyError;
         std::vector<JobResult> results = runRequests(tally, *job, tallyError);
 
         // Kept, in the file as well, before the report: whether the report fails or the program
         // ends right now, the answers are reported later and the job never runs in Tally again.
         // The bodies (possibly tens of MB each) are handed over, not copied.
-        KeptJob kept{job->id, job->kind, ApiClient::resultsArray(std::move(results)), tallyError};
+        KeptJob kept{job->id,
+                     job->kind,
+                     ApiClient::resultsArray(std::move(results)),
+                     tallyError,
+                     pairingOf(settings),
+                     0,
+                     secondsNow(),
+                     0};
         kept_.keep(kept);
-        if (const auto wait = deliver(api, kept, false, token)) return *wait;
+        if (const auto wait = deliver(api, kept, false, settings.token)) return *wait;
 
+        if (stopping()) return 1;
         if (!tallyError.empty()) {
             setState(SyncState::TallyUnreachable, tallyError);
             return kRetrySeconds;
@@ -171,35 +274,88 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool 
     try {
         summary = hideToken(api.postResults(job.id, job.results, job.error), token);
     } catch (const NotPaired&) {
-        noteKeptCount();
-        return tokenRefused();
-    } catch (const ApiError& e) {
-        const std::string message = hideToken(e.message, token);
-        if (again && refusedForGood(e.httpStatus)) {
-            // Kept any longer, they would block every later job for nothing.
-            Logger::warn("Tessaline refused the results of job " + job.id +
-                         " for good; they are dropped: " + message);
-            kept_.remove(job.id);
+        if (!again) {
             noteKeptCount();
-            return std::nullopt;
+            return tokenRefused();
         }
-        Logger::warn("Could not report job " + job.id + ": " + message);
-        noteKeptCount();
-        setState(SyncState::ServerUnreachable, message);
-        return kRetrySeconds;
+        // This pass's heartbeat went through with the same token: the refusal is about these
+        // answers (a job of another organisation, say), not about the pairing.
+        if (!setAside(job, "Tessaline refused them with the token it accepts from this PC",
+                      AsideLine::Error)) {
+            return kRetrySeconds;
+        }
+        return std::nullopt;
+    } catch (const ApiError& e) {
+        return reportFailed(job, again, hideToken(e.message, token), e.httpStatus);
     }
     Logger::info("  Tessaline: " + summary);
     kept_.remove(job.id);
     updateStatus([&](SyncStatus& s) {
         s.lastJob = job.kind + ": " + summary;
         ++s.jobsThisSession;
-        s.resultsWaiting = kept_.size();
     });
+    noteKeptCount();
     return std::nullopt;
 }
 
+std::optional<int> SyncEngine::reportFailed(const KeptJob& job, bool again,
+                                            const std::string& message, std::uint32_t httpStatus) {
+    if (stopping()) {
+        // Not a trouble to show: the report goes out at the next start.
+        Logger::info("Job " + describeJob(job.id, job.kind) +
+                     ": the connector stopped before Tessaline took the results; they are kept");
+        noteKeptCount();
+        return 1;
+    }
+    if (!isConnectionProblem(message, httpStatus)) {
+        if (again && refusedForGood(httpStatus)) {
+            // Kept any longer, they would block every later job for nothing.
+            if (!setAside(job, message, AsideLine::Error)) return kRetrySeconds;
+            return std::nullopt;
+        }
+        kept_.countFailedAttempt(job.id);
+        const KeptJob* now = kept_.find(job.id);
+        if (now && now->attempts >= kSetAsideAfterAttempts &&
+            secondsNow() - now->keptAt >= kSetAsideAfterSeconds) {
+            const std::string reason = message + " (refused " + std::to_string(now->attempts) +
+                                       " times since it was kept)";
+            if (!setAside(job, reason, AsideLine::Error)) {
+                return kRetrySeconds;
+            }
+            return std::nullopt;
+        }
+    }
+    Logger::warn("Could not report job " + shown(job.id) + ": " + message);
+    noteKeptCount();
+    setState(SyncState::ServerUnreachable, message);
+    return kRetrySeconds;
+}
+
+bool SyncEngine::setAside(const KeptJob& job, const std::string& reason, AsideLine line) {
+    const std::string error = kept_.setAside(job.id, reason);
+    noteKeptCount();
+    const std::string results = "The results of job " + describeJob(job.id, job.kind);
+    if (!error.empty()) {
+        Logger::error(results + " could not be set aside (" + reason +
+                      "); they stay kept: " + error);
+        return false;
+    }
+    if (line == AsideLine::OtherPairing) {
+        // Nobody's fault: the PC was paired anew.
+        Logger::warn(results + " belong to another pairing (" + job.pairing.server + ", " +
+                     job.pairing.organisation + ") and were set aside in " + kSetAsideFileName);
+    } else {
+        Logger::error(results + " were set aside in " + kSetAsideFileName + ": " + reason);
+    }
+    return true;
+}
+
 void SyncEngine::noteKeptCount() {
-    updateStatus([&](SyncStatus& s) { s.resultsWaiting = kept_.size(); });
+    const std::size_t aside = kept_.setAsideCount();
+    updateStatus([&](SyncStatus& s) {
+        s.resultsWaiting = kept_.size();
+        s.resultsSetAside = aside;
+    });
 }
 
 std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& job,
@@ -209,9 +365,11 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
     for (const JobRequest& request : job.requests) {
         JobResult result;
         result.ref = request.ref;
+        if (tallyError.empty() && stopping()) tallyError = kNotSentStopped;
         if (!tallyError.empty()) {
-            // Tally already failed in this job: the rest is reported as failed, not sent.
-            result.error = tallyError;
+            // Tally already failed in this job, or the connector is closing: the rest is
+            // reported as failed, not sent.
+            result.error = tallyError == kStoppedInFlight ? kNotSentStopped : tallyError;
             results.push_back(std::move(result));
             continue;
         }
@@ -222,10 +380,12 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
         result.httpStatus = answer.status;
         result.body = std::move(answer.body);
         if (!answer.ok) {
-            result.error = "Tally stopped responding: " + answer.error;
+            // Cut short by the stop, it may still have been carried out: say so, not "failed".
+            result.error =
+                stopping() ? kStoppedInFlight : "Tally stopped responding: " + answer.error;
             tallyError = result.error;
         }
-        Logger::info("  " + result.ref + " -> " +
+        Logger::info("  " + shown(result.ref) + " -> " +
                      (result.ok ? "HTTP " + std::to_string(result.httpStatus) : result.error) +
                      ", " + std::to_string(result.body.size()) + " bytes in " +
                      std::to_string(elapsed) + " ms");

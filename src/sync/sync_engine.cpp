@@ -8,14 +8,17 @@
 
 #include "config/config.h"
 #include "support/logger.h"
+#include "sync/pass_lock.h"
 
 namespace tsl {
 
 SyncEngine::SyncEngine(Config& config, Listener listener)
     : config_(config),
       listener_(std::move(listener)),
-      kept_(config.iniPath().parent_path() / KeptResults::kFileName) {
-    status_.resultsWaiting = kept_.size();
+      kept_(config.stateFolder() / KeptResults::kFileName) {
+    // While another copy is in a pass the files are its own; then the first pass here reads them.
+    const PassLock lock(config_.stateFolder() / kLockFileName);
+    if (lock.taken()) takeUpKeptResults(config_.settings());
 }
 
 SyncEngine::~SyncEngine() {
@@ -50,7 +53,13 @@ void SyncEngine::settingsChanged() {
 
 bool SyncEngine::syncOnce() {
     for (int pass = 0; pass < kMaxOncePasses; ++pass) {
-        if (runCycle() > 1) break;
+        const int wait = runCycle();
+        if (anotherCopySyncing_) {
+            // Not a trouble of this PC's connection: the other copy is doing the work.
+            setState(SyncState::Syncing, kAnotherCopySyncing);
+            return false;
+        }
+        if (wait > 1) break;
     }
     const SyncState state = status().state;
     return state == SyncState::Syncing || state == SyncState::UpToDate;

@@ -24,7 +24,11 @@ struct Settings;
 // Runs sync passes: the worker thread of the tray program (start/stop), or passes on the
 // caller's thread for the console (syncOnce). Owns the live status; everybody else gets
 // copies. Keeps the answers of jobs that Tessaline has not taken yet (KeptResults, in the
-// settings folder) and reports them before asking for new jobs. Neither copyable nor movable.
+// state folder) and reports them, under the pairing that ran the job only, before asking for
+// new jobs; answers Tessaline will not take are set aside instead of holding up new jobs.
+// One pass at a time on this PC: a pass holds the sync lock of the state folder (kLockFileName)
+// and reads the kept answers afresh under it, so two processes neither lose nor double them.
+// A stop ends a pass in flight, the exchange under way included. Neither copyable nor movable.
 class SyncEngine {
   public:
     using Listener = std::function<void(const SyncStatus&)>;
@@ -38,14 +42,18 @@ class SyncEngine {
     void stop();             // stops and joins the worker; not from the worker itself
     void syncNow();          // ends the current wait (or the next one) early
     void settingsChanged();  // restarts the back-off and wakes the worker
-    bool syncOnce();         // passes on this thread; true when Syncing or UpToDate
+    // Passes on this thread; true when they end Syncing or UpToDate. False at once, with the
+    // state Syncing and kAnotherCopySyncing, when another copy holds the sync lock.
+    bool syncOnce();
 
     SyncStatus status() const;
     // The only way the state and its message change: logs a WARN line when a troubled
     // state or its message changes, then calls the listener (outside the lock) every time.
     void setState(SyncState state, const std::string& message);
 
-    // One pass; returns the seconds to wait before the next one.
+    // One pass; returns the seconds to wait before the next one. A pass that finds the sync
+    // lock held elsewhere does nothing else and changes no state (the worker simply tries
+    // again after kAnotherCopyWaitSeconds).
     int runCycle();
 
     // Limits and waits of a pass.
@@ -55,6 +63,20 @@ class SyncEngine {
     static constexpr int kMaxInterval = 3600;
     static constexpr int kMaxOncePasses = 200;
     static constexpr int kUnexpectedErrorWait = 60;
+    static constexpr int kAnotherCopyWaitSeconds = 5;
+    static constexpr const char* kLockFileName = "sync.lock";
+    static constexpr const char* kAnotherCopySyncing =
+        "Another copy of the connector is syncing on this PC";
+    static constexpr const char* kStoppedInFlight =
+        "The connector stopped before Tally answered; Tally may have carried out this request";
+    static constexpr const char* kNotSentStopped = "Not sent to Tally: the connector stopped";
+    // Answers Tessaline keeps refusing are set aside once both bounds are passed. Only reports
+    // that Tessaline answered count, and only after its heartbeat went through, so an outage
+    // (a weekend of it, say) adds nothing; the age keeps a day of server trouble from setting
+    // aside what it would take tomorrow; the count keeps a PC clock put forward from setting
+    // aside what was tried once or twice.
+    static constexpr std::uint32_t kSetAsideAfterAttempts = 10;
+    static constexpr std::int64_t kSetAsideAfterSeconds = 24 * 3600;
     // min(15 * 2^min(n, 5), 300) for the n-th consecutive heartbeat failure (from 0).
     static int backoffSeconds(int failuresBefore);
     // The worker's wait for a pass result, in milliseconds: at least 1 s, never overflowing.
@@ -62,12 +84,23 @@ class SyncEngine {
 
   private:
     void workerLoop();
+    bool stopping() const { return signals_.stopRequested(); }
+    // Under the sync lock: moves kept files from their old place once, then reads them afresh.
+    void takeUpKeptResults(const Settings& settings);
     int runJobs(ApiClient& api, TallyClient& tally, const std::string& company, int interval,
-                const std::string& token);
-    // Reports a kept job. Nothing when it left the store (taken; or refused for good when sent
-    // again); otherwise the wait that ends the pass, the job still kept.
+                const Settings& settings);
+    // Kept answers of earlier passes, oldest first; the wait that ends the pass, or nothing.
+    std::optional<int> deliverKept(ApiClient& api, const Settings& settings);
+    // Reports a kept job. Nothing when it left the store (taken, or set aside); otherwise the
+    // wait that ends the pass, the job still kept.
     std::optional<int> deliver(ApiClient& api, const KeptJob& job, bool again,
                                const std::string& token);
+    std::optional<int> reportFailed(const KeptJob& job, bool again, const std::string& message,
+                                    std::uint32_t httpStatus);
+    // Moves a kept job to the set-aside file with a line saying why; false (logged, still
+    // kept) when it cannot be written there.
+    enum class AsideLine { Error, OtherPairing };
+    bool setAside(const KeptJob& job, const std::string& reason, AsideLine line);
     void noteKeptCount();
     std::vector<JobResult> runRequests(TallyClient& tally, const Job& job, std::string& tallyError);
     int tokenRefused();
@@ -83,7 +116,11 @@ class SyncEngine {
     mutable std::mutex statusMutex_;
     SyncStatus status_;
     std::atomic<int> failureCount_{0};
-    KeptResults kept_;  // touched only by the thread that runs the passes
+    // Touched only by the thread that runs the passes (and the constructor before it).
+    KeptResults kept_;
+    bool keptFilesMoved_ = false;
+    bool keptAnnounced_ = false;
+    bool anotherCopySyncing_ = false;  // the last pass found the sync lock held elsewhere
 };
 
 }  // namespace tsl

@@ -32,7 +32,11 @@ struct SyncStatus {
     std::string lastJob;    // kind + ": " + the server's summary of the last reported job
     std::string lastSync;   // "DD-MM-YYYY hh:mm" of the last pass that found no further job
     std::uint64_t jobsThisSession = 0;
-    std::uint64_t resultsWaiting = 0;  // jobs whose results are kept until Tessaline takes them
+    std::uint64_t resultsWaiting = 0;   // jobs whose results are kept until Tessaline takes them
+    std::uint64_t resultsSetAside = 0;  // jobs whose results Tessaline did not take (see below)
 };
+
+// The file in the state folder that holds the results set aside, for a person to look at.
+inline constexpr char kSetAsideFileName[] = "kept-results.set-aside.json";
 
 }  // namespace tsl

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -8,6 +9,8 @@ namespace tsl {
 // The two requests that reach the sync worker from other threads without locks of the
 // caller's: "stop" (stays set until cleared) and "wake" (consumed by the wait it ends).
 // Windows: a manual-reset and an auto-reset event; elsewhere a mutex and a condition variable.
+// The stop is also a flag that the exchanges of a pass watch, so that a stop ends an exchange
+// in flight instead of waiting for Tally or the server to answer.
 class WorkerSignals {
   public:
     WorkerSignals();
@@ -18,6 +21,8 @@ class WorkerSignals {
     void requestStop();
     void clearStop();
     bool stopRequested() const;  // tests without waiting and without consuming
+    // Set by requestStop, cleared by clearStop; lives as long as this object.
+    const std::atomic<bool>& stopFlag() const { return stopFlag_; }
     void wake();
 
     // Waits until stop or wake is signalled or the time is up; a wake is consumed.
@@ -26,6 +31,7 @@ class WorkerSignals {
   private:
     struct State;
     std::unique_ptr<State> state_;
+    std::atomic<bool> stopFlag_{false};
 };
 
 }  // namespace tsl

@@ -17,6 +17,7 @@ WorkerSignals::WorkerSignals() : state_(std::make_unique<State>()) {}
 WorkerSignals::~WorkerSignals() = default;
 
 void WorkerSignals::requestStop() {
+    stopFlag_.store(true);
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
         state_->stop = true;
@@ -27,6 +28,7 @@ void WorkerSignals::requestStop() {
 void WorkerSignals::clearStop() {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->stop = false;
+    stopFlag_.store(false);
 }
 
 bool WorkerSignals::stopRequested() const {

@@ -24,10 +24,12 @@ WorkerSignals::WorkerSignals() : state_(std::make_unique<State>()) {}
 WorkerSignals::~WorkerSignals() = default;
 
 void WorkerSignals::requestStop() {
+    stopFlag_.store(true);
     SetEvent(state_->stop.get());
 }
 void WorkerSignals::clearStop() {
     ResetEvent(state_->stop.get());
+    stopFlag_.store(false);
 }
 
 bool WorkerSignals::stopRequested() const {

@@ -27,6 +27,10 @@ std::string statusText(const SyncStatus& status, const Settings& settings,
     if (status.resultsWaiting > 0) {
         line("Results waiting to be reported:  " + std::to_string(status.resultsWaiting));
     }
+    if (status.resultsSetAside > 0) {
+        line("Set aside:  " + std::to_string(status.resultsSetAside) +
+             " job(s) whose results Tessaline did not take (see " + kSetAsideFileName + ")");
+    }
     text += std::string("\r\nVersion ") + kVersion + " on " + escapeControls(machine) + "\r\n";
     return text;
 }

@@ -6,13 +6,21 @@
 
 #include "common/temp_dir.h"
 #include "support/logger.h"
+#include "sync/kept_location.h"
+#include "sync/pass_lock.h"
+#include "sync/sync_status.h"
 
 namespace {
 
 using tsl::Json;
 using tsl::KeptJob;
 using tsl::KeptResults;
+using tsl::Pairing;
 using tsl::testing::readFile;
+using tsl::testing::writeFile;
+
+const Pairing kPairingA{"https://a.example/api", "Org A"};
+const Pairing kPairingB{"https://b.example/api", "Org B"};
 
 Json resultsWith(const std::string& body) {
     Json item;
@@ -21,12 +29,22 @@ Json resultsWith(const std::string& body) {
     return Json(Json::Array{item});
 }
 
+KeptJob job(const std::string& id, const std::string& body = "a", const std::string& error = "") {
+    return KeptJob{id, "import", resultsWith(body), error, kPairingA, 0, 1767225600, 0};
+}
+
 class KeptResultsTest : public ::testing::Test {
   protected:
     void SetUp() override { tsl::Logger::startIn(dir.path() / "logs", false); }
     void TearDown() override { tsl::Logger::reset(); }
 
     std::filesystem::path file() const { return dir.path() / "kept-results.json"; }
+    std::filesystem::path asideFile() const { return dir.path() / tsl::kSetAsideFileName; }
+    KeptResults loaded(const Pairing& current = kPairingA) const {
+        KeptResults kept(file());
+        kept.reload(current);
+        return kept;
+    }
     std::string log() const { return readFile(dir.path() / "logs" / "connector.log"); }
 
     tsl::testing::TempDir dir;
@@ -35,32 +53,92 @@ class KeptResultsTest : public ::testing::Test {
 TEST_F(KeptResultsTest, EntriesComeBackAfterARestartOldestFirst) {
     const std::string awkward = "<A>Caf\xC3\xA9 \"q\" \\ \x01 \xE2\x82\xB9</A>\r\n";
     {
-        KeptResults kept(file());
+        KeptResults kept = loaded();
         EXPECT_EQ(kept.size(), 0u);
         EXPECT_FALSE(std::filesystem::exists(file()));
-        kept.keep({"j-1", "import", resultsWith(awkward), "Tally stopped responding: cut"});
-        kept.keep({"j/2?", "export", resultsWith(""), ""});
-        kept.keep(
-            {"", "", resultsWith("no id given"), ""});  // ids are kept as the server sent them
+        kept.keep(job("j-1", awkward, "Tally stopped responding: cut"));
+        KeptJob second = job("j/2?", "");
+        second.pairing = kPairingB;
+        second.attempts = 7;
+        second.keptAt = 4102444799;  // 2099-12-31 23:59:59, past 32 bits
+        kept.keep(second);
+        kept.keep(job(""));  // ids are kept as the server sent them
     }
-    KeptResults again(file());
+    KeptResults again = loaded(kPairingB);
     ASSERT_EQ(again.size(), 3u);
     ASSERT_NE(again.find(""), nullptr);
-    EXPECT_EQ(again.find("")->results, resultsWith("no id given"));
     again.remove("");
-    EXPECT_EQ(again.oldest().id, "j-1");
-    EXPECT_EQ(again.oldest().kind, "import");
-    EXPECT_EQ(again.oldest().error, "Tally stopped responding: cut");
-    EXPECT_EQ(again.oldest().results, resultsWith(awkward));
-    ASSERT_NE(again.find("j/2?"), nullptr);
-    EXPECT_EQ(again.find("j/2?")->error, "");
+    const KeptJob& first = again.oldest();
+    EXPECT_EQ(first.id, "j-1");
+    EXPECT_EQ(first.kind, "import");
+    EXPECT_EQ(first.error, "Tally stopped responding: cut");
+    EXPECT_EQ(first.results, resultsWith(awkward));
+    EXPECT_EQ(first.pairing, kPairingA);
+    EXPECT_EQ(first.keptAt, 1767225600);
+    const KeptJob* second = again.find("j/2?");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->pairing, kPairingB);
+    EXPECT_EQ(second->attempts, 7u);
+    EXPECT_EQ(second->keptAt, 4102444799);
+    again.countFailedAttempt("j/2?");
+    EXPECT_EQ(loaded().find("j/2?")->attempts, 8u);
     EXPECT_EQ(again.find("missing"), nullptr);
+    EXPECT_NE(readFile(file()).find("\"keptAt\":\"2026-01-01T00:00:00Z\""), std::string::npos);
 
     again.remove("j-1");
-    EXPECT_EQ(KeptResults(file()).oldest().id, "j/2?");
+    EXPECT_EQ(loaded().oldest().id, "j/2?");
     again.remove("j/2?");
     EXPECT_FALSE(std::filesystem::exists(file()));  // nothing kept: no file
     EXPECT_EQ(log().find("[ERROR]"), std::string::npos);
+}
+
+// Files of the first format recorded no pairing: they belong to the one current when first
+// read, and keep belonging to it after a new pairing.
+TEST_F(KeptResultsTest, FirstFormatEntriesTakeThePairingOfTheirFirstReading) {
+    writeFile(file(),
+              R"({"jobs":[{"error":null,"id":"old-1","kind":"import","results":[]}],"version":1})");
+    EXPECT_EQ(loaded(kPairingB).oldest().pairing, kPairingB);
+    const KeptResults later = loaded(kPairingA);
+    ASSERT_EQ(later.size(), 1u);
+    EXPECT_EQ(later.oldest().pairing, kPairingB);
+    EXPECT_EQ(later.oldest().attempts, 0u);
+    EXPECT_NE(readFile(file()).find("\"version\":2"), std::string::npos);
+}
+
+TEST_F(KeptResultsTest, SetAsideEntriesAreAddedNeverOverwritten) {
+    KeptResults kept = loaded();
+    kept.keep(job("j-1", "{\"x\":[1,{\"y\":\"}\"}]}"));  // braces in the answer do not count
+    kept.keep(job("j-2"));
+    kept.keep(job("j-3"));
+    EXPECT_EQ(kept.setAsideCount(), 0u);
+    EXPECT_EQ(kept.setAside("j-1", "Tessaline answered HTTP 404"), "");
+    EXPECT_EQ(kept.setAside("j-2", "another reason"), "");
+    EXPECT_EQ(kept.setAsideCount(), 2u);
+    EXPECT_EQ(loaded().size(), 1u);  // moved, not copied
+
+    const Json aside = Json::parse(readFile(asideFile()));
+    ASSERT_EQ(aside.get("jobs").items().size(), 2u);
+    EXPECT_EQ(aside.get("jobs").items()[0].get("id").stringOr(""), "j-1");
+    EXPECT_EQ(aside.get("jobs").items()[0].get("reason").stringOr(""),
+              "Tessaline answered HTTP 404");
+    EXPECT_EQ(aside.get("jobs").items()[0].get("results"),
+              resultsWith("{\"x\":[1,{\"y\":\"}\"}]}"));
+    EXPECT_EQ(aside.get("jobs").items()[1].get("organisation").stringOr(""), "Org A");
+
+    // A file there that this program did not write is renamed, not overwritten.
+    writeFile(asideFile(), "{\"notes\": \"a person's\"}");
+    EXPECT_EQ(kept.setAsideCount(), 0u);
+    EXPECT_EQ(kept.setAside("j-3", "r"), "");
+    EXPECT_EQ(kept.setAsideCount(), 1u);
+    int damaged = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename().string().rfind("kept-results.set-aside.json.damaged-", 0) == 0)
+            damaged += readFile(entry.path()) == "{\"notes\": \"a person's\"}" ? 1 : 0;
+    }
+    EXPECT_EQ(damaged, 1);
+    EXPECT_EQ(tsl::countSetAsideEntries(R"({"jobs":[],"version":2})"), 0);
+    EXPECT_EQ(tsl::countSetAsideEntries(R"({"jobs":[{"a":"]"}],"version":2})"), 1);
+    EXPECT_EQ(tsl::countSetAsideEntries(R"({"jobs":[{"a":"\"}],"version":2})"), -1);
 }
 
 TEST_F(KeptResultsTest, OldestAreDroppedBeyondTheBounds) {
@@ -70,7 +148,7 @@ TEST_F(KeptResultsTest, OldestAreDroppedBeyondTheBounds) {
         std::size_t left;
     } cases[] = {
         {{3, 1u << 20}, 10, 3},  // by count
-        {{100, 2500}, 1000, 2},  // by size
+        {{100, 2800}, 1000, 2},  // by size
         {{100, 500}, 1000, 1},   // the newest stays, however large
     };
     for (const Case& c : cases) {
@@ -78,21 +156,20 @@ TEST_F(KeptResultsTest, OldestAreDroppedBeyondTheBounds) {
         std::filesystem::remove(file());
         KeptResults kept(file(), c.limits);
         for (int i = 1; i <= 4; ++i)
-            kept.keep({"j-" + std::to_string(i), "import",
-                       resultsWith(std::string(c.bodyBytes, 'x')), ""});
+            kept.keep(job("j-" + std::to_string(i), std::string(c.bodyBytes, 'x')));
         EXPECT_EQ(kept.size(), c.left);
         EXPECT_EQ(kept.oldest().id, "j-" + std::to_string(5 - c.left));
         EXPECT_NE(log().find("[ERROR] Dropped the kept results of job j-1 (import): more than "),
                   std::string::npos);
-        EXPECT_EQ(KeptResults(file()).size(), c.left);  // the file agrees
+        EXPECT_EQ(loaded().size(), c.left);  // the file agrees
     }
 }
 
 TEST_F(KeptResultsTest, FileThatCannotBeWrittenKeepsThemInMemory) {
     const std::filesystem::path folder = dir.path() / "later";
     KeptResults kept(folder / "kept-results.json");
-    kept.keep({"j-1", "import", resultsWith("a"), ""});
-    kept.keep({"j-2", "import", resultsWith("b"), ""});
+    kept.keep(job("j-1"));
+    kept.keep(job("j-2"));
     EXPECT_EQ(kept.size(), 2u);
     EXPECT_NE(kept.find("j-1"), nullptr);
     const std::string lines = log();
@@ -101,16 +178,59 @@ TEST_F(KeptResultsTest, FileThatCannotBeWrittenKeepsThemInMemory) {
         "written: Could not create ";
     ASSERT_NE(lines.find(failing), std::string::npos) << lines;
     EXPECT_EQ(lines.find(failing, lines.find(failing) + 1), std::string::npos);  // once
+    EXPECT_NE(kept.setAside("j-1", "r"), "");  // nowhere to set it aside: it stays kept
+    EXPECT_NE(kept.find("j-1"), nullptr);
 
     std::filesystem::create_directory(folder);
-    kept.keep({"j-3", "import", resultsWith("c"), ""});
+    kept.keep(job("j-3"));
     EXPECT_NE(log().find("[INFO] The kept results file can be written again"), std::string::npos);
-    EXPECT_EQ(KeptResults(folder / "kept-results.json").size(), 3u);
+    KeptResults again(folder / "kept-results.json");
+    again.reload(kPairingA);
+    EXPECT_EQ(again.size(), 3u);
     // No temporary file is left behind, whatever happened.
     std::size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         files += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, 1u);
+}
+
+// Kept files beside connector.ini move to the state folder; one whose name is taken there
+// arrives under a free name.
+TEST_F(KeptResultsTest, KeptFilesMoveToTheStateFolderWithoutLosingOne) {
+    const std::filesystem::path from = dir.path() / "roaming", to = dir.path() / "local";
+    std::filesystem::create_directories(from);
+    std::filesystem::create_directories(to);
+    writeFile(from / "connector.ini", "ini");
+    writeFile(from / "kept-results.json", "old kept");
+    writeFile(from / "kept-results.set-aside.json", "old aside");
+    writeFile(from / "kept-results.json.damaged-20260101-000000", "damaged");
+    writeFile(to / "kept-results.json", "new kept");
+    tsl::moveKeptFiles(from, to);
+    tsl::moveKeptFiles(to, to);  // the same folder: nothing
+
+    EXPECT_EQ(readFile(to / "kept-results.json"), "new kept");
+    EXPECT_EQ(readFile(to / "kept-results.json.earlier"), "old kept");
+    EXPECT_EQ(readFile(to / "kept-results.set-aside.json"), "old aside");
+    EXPECT_EQ(readFile(to / "kept-results.json.damaged-20260101-000000"), "damaged");
+    std::size_t left = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(from))
+        left += entry.path().filename() == "connector.ini" ? 0 : 1;
+    EXPECT_EQ(left, 0u);
+    EXPECT_NE(log().find("[INFO] Moved 3 file(s) of kept results from "), std::string::npos);
+    EXPECT_NE(log().find("[WARN] Kept results kept-results.json from "), std::string::npos);
+}
+
+TEST(PassLock, OneHolderAtATime) {
+    tsl::testing::TempDir dir;
+    const std::filesystem::path file = dir.path() / "sync.lock";
+    {
+        const tsl::PassLock first(file);
+        EXPECT_TRUE(first.taken());
+        const tsl::PassLock second(file);
+        EXPECT_FALSE(second.taken());
+    }
+    EXPECT_TRUE(tsl::PassLock(file).taken());  // released with its holder
+    EXPECT_TRUE(tsl::PassLock(dir.path() / "missing" / "sync.lock").taken());
 }
 
 }  // namespace

@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <thread>
 
+#include "config/settings.h"
 #include "support/logger.h"
+#include "sync/kept_results.h"
+#include "sync/pass_lock.h"
 #include "sync/process_memory.h"
 #include "sync/sync_fixture.h"
 
@@ -197,14 +200,15 @@ TEST_F(SyncFaults, FailedReportIsKeptAndDeliveredOnce) {
     }
 }
 
-// A kept report refused for good (a 4xx that does not ask to come back) is dropped with a
-// warning and the pass goes on; one refused for now stays kept.
-TEST_F(SyncFaults, KeptReportRefusedForGoodIsDropped) {
+// A kept report refused for good (a 4xx that does not ask to come back) is set aside and the
+// pass goes on; one refused for now stays kept.
+TEST_F(SyncFaults, KeptReportRefusedForGoodIsSetAside) {
     pair();
     struct Case {
         int status;
-        bool dropped;
+        bool setAside;
     } cases[] = {{404, true}, {409, true}, {422, true}, {429, false}, {408, false}, {500, false}};
+    std::uint64_t aside = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
         const std::string id = queue(R"({"generate":1})");
@@ -214,14 +218,18 @@ TEST_F(SyncFaults, KeptReportRefusedForGoodIsDropped) {
                  R"(,"body":"{\"message\":\"No such job\"}"})");
         const std::string message =
             "Tessaline answered HTTP " + std::to_string(c.status) + ": No such job";
-        if (c.dropped) {
+        if (c.setAside) {
             EXPECT_EQ(engine->runCycle(), 30);
             EXPECT_EQ(engine->status().state, SyncState::UpToDate);
-            EXPECT_EQ(logCount("[WARN] Tessaline refused the results of job " + id +
-                               " for good; they are dropped: " + message),
-                      1);
+            EXPECT_EQ(
+                logCount("[ERROR] The results of job " + id +
+                         " (import) were set aside in kept-results.set-aside.json: " + message),
+                1);
             EXPECT_EQ(engine->status().resultsWaiting, 0u);
+            EXPECT_EQ(engine->status().resultsSetAside, ++aside);
             EXPECT_FALSE(std::filesystem::exists(keptFile()));
+            EXPECT_NE(tsl::testing::readFile(asideFile()).find("\"id\":\"" + id + "\""),
+                      std::string::npos);
             EXPECT_EQ(resultsFor(id), 0u);
         } else {
             EXPECT_EQ(engine->runCycle(), 30);
@@ -232,6 +240,129 @@ TEST_F(SyncFaults, KeptReportRefusedForGoodIsDropped) {
             EXPECT_EQ(resultsFor(id), 1u);
         }
     }
+    restartEngine();
+    EXPECT_EQ(engine->status().resultsSetAside, aside);  // counted from the file at start
+}
+
+// Kept answers that Tessaline keeps refusing hold up new jobs only until both bounds are
+// passed; answers it cannot be sent at all are set aside at once. Either way the jobs behind
+// them flow again in the same pass.
+TEST_F(SyncFaults, KeptAnswersNeverStallSync) {
+    pair();
+    const tsl::Settings settings = config->settings();
+    const tsl::Pairing pairing{tsl::normaliseServerUrl(settings.serverUrl), settings.organisation};
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    const std::string refused = R"({"endpoint":"result","status":500})";
+    const std::string cut = R"({"endpoint":"result","status":200,"body":"{}","cut":true})";
+    const std::string longId(3000, 'k');
+    struct Case {
+        std::string id;
+        std::uint32_t attempts;
+        int hoursAgo;
+        std::string failure;
+        std::string reason;  // "" = still kept
+    } cases[] = {
+        {"refused-long", 9, 25, refused,
+         "Tessaline answered HTTP 500 (refused 10 times since it was kept)"},
+        {"refused-recently", 9, 23, refused, ""},
+        {"refused-twice", 1, 1000, refused, ""},
+        {"unreachable-long", 50, 1000, cut, ""},  // no answer: not counted
+        {longId, 0, 0, "", "its id cannot be part of an address"},
+    };
+    std::uint64_t aside = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id.substr(0, 20));
+        std::filesystem::remove(keptFile());
+        {
+            tsl::KeptResults store(keptFile());
+            store.keep({c.id, "import", tsl::Json(tsl::Json::Array{}), "", pairing, c.attempts,
+                        now - c.hoursAgo * 3600, 0});
+        }
+        if (!c.failure.empty()) failNext(c.failure);
+        const std::string next = queue(R"({"generate":1})");
+        EXPECT_EQ(engine->runCycle(), 30);
+        if (c.reason.empty()) {
+            EXPECT_EQ(engine->status().state, SyncState::ServerUnreachable);
+            EXPECT_EQ(resultsFor(next), 0u);
+            tsl::KeptResults store(keptFile());
+            store.reload(pairing);
+            ASSERT_NE(store.find(c.id), nullptr);
+            EXPECT_EQ(store.find(c.id)->attempts, c.attempts + (c.failure == refused ? 1 : 0));
+            drainJobQueue();
+            continue;
+        }
+        EXPECT_EQ(engine->status().state, SyncState::UpToDate);
+        EXPECT_EQ(resultsFor(next), 1u);
+        EXPECT_EQ(resultsFor(c.id), 0u);
+        EXPECT_EQ(engine->status().resultsSetAside, ++aside);
+        const std::string shownId = c.id.size() > 100 ? c.id.substr(0, 100) + "..." : c.id;
+        EXPECT_EQ(logCount("[ERROR] The results of job " + shownId +
+                           " (import) were set aside in kept-results.set-aside.json: " + c.reason),
+                  1);
+    }
+}
+
+// Answers kept under one pairing are never sent under another: after pairing with another
+// organisation they are set aside, and the new pairing stays.
+TEST_F(SyncFaults, KeptAnswersBelongToTheirPairing) {
+    pair();
+    const std::string id = queue(R"({"generate":1})");
+    failNext(R"({"endpoint":"result","status":503})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    sandbox.call("POST", "/api/settings", R"({"organisation":"Other Books"})");
+    pair();
+    const std::string token = config->settings().token;
+    ASSERT_EQ(config->settings().organisation, "Other Books");
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(engine->status().state, SyncState::UpToDate);
+    EXPECT_EQ(resultsFor(id), 0u);
+    EXPECT_EQ(config->settings().token, token);
+    EXPECT_EQ(logCount("[WARN] The results of job " + id + " (import) belong to another pairing (" +
+                       sandbox.apiUrl() +
+                       ", Sandbox Organisation) and were set aside in kept-results.set-aside.json"),
+              1);
+    EXPECT_NE(tsl::testing::readFile(asideFile()).find(id), std::string::npos);
+
+    // A kept report refused with the token this pass's heartbeat accepted: the refusal is about
+    // the answers, so they are set aside and the PC stays paired.
+    const std::string next = queue(R"({"generate":1})");
+    failNext(R"({"endpoint":"result","status":503})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    failNext(R"({"endpoint":"result","status":401})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(engine->status().state, SyncState::UpToDate);
+    EXPECT_EQ(config->settings().token, token);
+    EXPECT_EQ(engine->status().resultsSetAside, 2u);
+    EXPECT_EQ(engine->status().resultsWaiting, 0u);
+    EXPECT_EQ(resultsFor(next), 0u);
+}
+
+// Ids in any shape reach their own report, each encoded into its own part of the address; an
+// id too long for any address is not run in Tally at all, and the pass goes on with the next.
+TEST_F(SyncFaults, JobIdsOfAnyShapeReachTheirOwnReport) {
+    pair();
+    const std::string longId(3000, 'L');
+    const std::string ids[] = {"with blank", "caf\xC3\xA9", "ctl\x01\x7F",
+                               "../../pair", "x#frag",      "a/b?c=1&d=%2F"};
+    std::string jobs;
+    for (const std::string& id : {ids[0], ids[1], ids[2], longId, ids[3], ids[4], ids[5]}) {
+        jobs += (jobs.empty() ? "[" : ",") + std::string(R"({"kind":"import","id":)") +
+                jsonText(id) + R"(,"requests":[{"ref":"r","xml":"<ENVELOPE/>"}]})";
+    }
+    sandbox.call("POST", "/api/jobs", jobs + "]");
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(engine->status().state, SyncState::UpToDate);
+    for (const std::string& id : ids) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(resultsFor(id), 1u);
+    }
+    EXPECT_EQ(resultsFor(longId), 0u);
+    EXPECT_EQ(tallyPosts(), std::size(ids));
+    EXPECT_EQ(logCount("[ERROR] Job " + longId.substr(0, 100) +
+                       "... (import) was not run in Tally: its id cannot be part of an address"),
+              1);
 }
 
 TEST_F(SyncFaults, RefusedTokenAtTheReportKeepsTheResultsUntilPairedAgain) {
@@ -494,39 +625,158 @@ TEST_F(SyncFaults, LogFolderThatCannotBeWrittenDropsLinesOnly) {
     EXPECT_EQ(tsl::testing::readFile(dir.path() / "not-a-folder"), "");
 }
 
-// A stop asked for while a job runs lets the job finish and be reported, or kept, first.
-TEST_F(SyncFaults, StopInTheMiddleOfAJobWaitsForItsReport) {
+// A stop while Tally works on a request ends the pass there: the request in flight is reported
+// as possibly carried out, the rest as not sent, nothing is shown as a trouble, and the answers
+// reach Tessaline once, now or at the next start. No request reaches Tally twice.
+TEST_F(SyncFaults, StopEndsAJobInFlight) {
     pair();
-    sandbox.call("POST", "/tally/config", R"({"delayMs":400})");
-    for (const bool reportFails : {false, true}) {
-        SCOPED_TRACE(reportFails);
-        sandbox.call("POST", "/tally/clear");
-        const std::string spec =
-            R"({"kind":"import","requests":[{"ref":"a","xml":"<A/>"},{"ref":"b","xml":"<B/>"},)"
-            R"({"ref":"c","xml":"<C/>"}]})";
-        const std::string id = queue(spec);
-        const std::string next = queue(spec);
-        if (reportFails) failNext(R"({"endpoint":"result","status":503})");
-        engine->start();
-        for (int i = 0; i < 500 && tallyPosts() == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_EQ(tallyPosts(), 1u);
-        engine->stop();
-        EXPECT_EQ(tallyPosts(), 3u);  // the whole job, not one request more
-        EXPECT_EQ(resultsFor(id), reportFails ? 0u : 1u);
-        EXPECT_EQ(engine->status().resultsWaiting, reportFails ? 1u : 0u);
-        EXPECT_EQ(std::filesystem::exists(keptFile()), reportFails);
-        const tsl::Json queued = sandbox.call("GET", "/api/state").get("queuedJobs");
-        ASSERT_EQ(queued.items().size(), 1u);
-        EXPECT_EQ(queued.items()[0].stringOr(""), next);
-        drainJobQueue();
-        if (reportFails) {
-            restartEngine();                    // the stop request stays until the next start
-            EXPECT_EQ(engine->runCycle(), 30);  // delivers the kept one
-        }
-        EXPECT_EQ(resultsFor(id), 1u);
+    const ScriptedPeer tally(sandbox);
+    tally.script(R"([{"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>"},)"
+                 R"({"body":"<ONE/>"},{"noAnswer":true,"holdMs":3000}])");
+    const auto useTally = [&](int port) {
+        tsl::Settings s = config->settings();
+        s.tallyPort = port;
+        config->save(s);
+    };
+    useTally(tally.port());
+    const std::string id =
+        queue(R"({"kind":"import","requests":[{"ref":"a","xml":"<A/>"},{"ref":"b","xml":"<B/>"},)"
+              R"({"ref":"c","xml":"<C/>"}]})");
+    engine->start();
+    for (int i = 0; i < 3000 && tally.requestCount() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(tally.requestCount(), 3u);  // the probe, "a" answered, "b" in flight
+    engine->stop();
+    EXPECT_EQ(tally.requestCount(), 3u);  // "c" was not sent
+    EXPECT_EQ(engine->status().state, SyncState::Syncing);
+    EXPECT_EQ(logCount("[WARN]"), 0);
+
+    useTally(sandbox.tallyPort());
+    restartEngine();
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(resultsFor(id), 1u);
+    EXPECT_EQ(tallyPosts(), 0u);
+    EXPECT_EQ(tally.requestCount(), 3u);
+    const char* inFlight = tsl::SyncEngine::kStoppedInFlight;
+    const char* notSent = tsl::SyncEngine::kNotSentStopped;
+    const tsl::Json reports = sandbox.call("GET", "/api/results");
+    for (const tsl::Json& report : reports.items()) {
+        if (report.get("jobId").stringOr("") != id) continue;
+        const tsl::Json& body = report.get("body");
+        EXPECT_EQ(body.get("error").stringOr(""), inFlight);
+        const auto& items = body.get("results").items();
+        ASSERT_EQ(items.size(), 3u);
+        EXPECT_TRUE(items[0].get("ok").boolOr(false));
+        EXPECT_EQ(items[0].get("body").stringOr(""), "<ONE/>");
+        EXPECT_FALSE(items[1].get("ok").boolOr(true));
+        EXPECT_EQ(items[1].get("error").stringOr(""), inFlight);
+        EXPECT_FALSE(items[2].get("ok").boolOr(true));
+        EXPECT_EQ(items[2].get("error").stringOr(""), notSent);
     }
-    sandbox.call("POST", "/tally/config", R"({"delayMs":0})");
+}
+
+// Another copy of the connector in a pass: this one does no network work at all; the console
+// says so and fails, the worker just tries again shortly without a warning.
+TEST_F(SyncFaults, AnotherCopyInAPassIsLeftAlone) {
+    pair();
+    const std::string id = queue(R"({"generate":1})");
+    sandbox.call("POST", "/api/clear");
+    {
+        const tsl::PassLock other(dir.path() / tsl::SyncEngine::kLockFileName);
+        ASSERT_TRUE(other.taken());
+        const std::size_t shown = seen.size();
+        EXPECT_EQ(engine->runCycle(), tsl::SyncEngine::kAnotherCopyWaitSeconds);
+        EXPECT_EQ(seen.size(), shown);
+        EXPECT_FALSE(engine->syncOnce());
+        EXPECT_EQ(engine->status().state, SyncState::Syncing);
+        EXPECT_EQ(engine->status().message, "Another copy of the connector is syncing on this PC");
+        EXPECT_EQ(sandbox.call("GET", "/api/requests").items().size(), 0u);
+        EXPECT_EQ(sandbox.call("GET", "/tally/requests").items().size(), 0u);
+    }
+    EXPECT_TRUE(engine->syncOnce());
+    EXPECT_EQ(resultsFor(id), 1u);
+    EXPECT_EQ(logCount("[WARN]"), 0);
+}
+
+// Two copies taking turns: what one kept, the other reports; neither reports it again from
+// what it remembers, nor writes back a file that forgets it.
+TEST_F(SyncFaults, TwoCopiesShareTheKeptAnswers) {
+    pair();
+    tsl::SyncEngine other(*config, nullptr);  // started before anything was kept
+    const std::string first = queue(R"({"generate":1})");
+    failNext(R"({"endpoint":"result","status":503})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    const std::string second = queue(R"({"generate":1})");
+    EXPECT_EQ(other.runCycle(), 30);
+    EXPECT_EQ(resultsFor(first), 1u);
+    EXPECT_EQ(resultsFor(second), 1u);
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(resultsFor(first), 1u);
+    EXPECT_EQ(tallyPosts(), 2u);
+    EXPECT_EQ(engine->status().resultsWaiting, 0u);
+}
+
+// Settings edited by hand are checked before anything carries the token: nothing is sent.
+TEST_F(SyncFaults, StoredAddressAndTokenAreCheckedBeforeAnyCall) {
+    pair();
+    const tsl::Settings paired = config->settings();
+    const std::string unusable = "The saved connector token cannot be used; pair this PC again";
+    struct Case {
+        std::string address, token, message;
+    } cases[] = {
+        {"http://192.0.2.1:1/x", paired.token,
+         "The server address must start with https:// (plain http only to this PC); the "
+         "connector token is not sent to http://192.0.2.1:1/x"},
+        {paired.serverUrl, "tc_abc\r\nX-Injected: 1", unusable},
+        {paired.serverUrl, std::string(5000, 't'), unusable},
+    };
+    sandbox.call("POST", "/api/clear");
+    sandbox.call("POST", "/tally/clear");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        tsl::Settings s = paired;
+        s.serverUrl = c.address;
+        s.token = c.token;
+        config->save(s);
+        EXPECT_EQ(engine->runCycle(), 30);
+        EXPECT_EQ(engine->status().state, SyncState::NotConnected);
+        EXPECT_EQ(engine->status().message, c.message);
+        EXPECT_TRUE(config->isPaired());
+    }
+    EXPECT_EQ(sandbox.call("GET", "/api/requests").items().size(), 0u);
+    EXPECT_EQ(sandbox.call("GET", "/tally/requests").items().size(), 0u);
+}
+
+// Only Tessaline's own refusal ends the pairing; a 403 page of a proxy or web filter is an
+// ordinary failure with its back-off.
+TEST_F(SyncFaults, HeartbeatRefusals) {
+    const std::string disconnected = "This PC was disconnected in Tessaline. Pair it again.";
+    struct Case {
+        std::string failure;
+        SyncState state;
+        std::string message;
+        int wait;
+        bool paired;
+    } cases[] = {
+        {R"({"endpoint":"heartbeat","status":403,"contentType":"text/html",)"
+         R"("body":"<html><body>Blocked by policy</body></html>"})",
+         SyncState::ServerUnreachable, "Tessaline answered HTTP 403", 15, true},
+        {R"({"endpoint":"heartbeat","status":403,"contentType":"application/json",)"
+         R"("body":"{\"message\":\"This connector was removed\"}"})",
+         SyncState::NotConnected, disconnected, 30, false},
+        {R"({"endpoint":"heartbeat","status":401})", SyncState::NotConnected, disconnected, 30,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failure);
+        pair();
+        engine->settingsChanged();
+        failNext(c.failure);
+        EXPECT_EQ(engine->runCycle(), c.wait);
+        EXPECT_EQ(engine->status().state, c.state);
+        EXPECT_EQ(engine->status().message, c.message);
+        EXPECT_EQ(config->isPaired(), c.paired);
+    }
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ class SyncFixture : public ::testing::Test {
         const PairingResult result = api.pair(code, machineName());
         Settings s = config->settings();
         s.token = result.token;
+        s.organisation = result.organisation;
         config->save(s);
     }
 
@@ -53,7 +54,8 @@ class SyncFixture : public ::testing::Test {
     void drainJobQueue() {
         sandbox.call(
             "POST", "/api/settings",
-            R"({"enabled":true,"pollSeconds":30,"syncError":"","companyName":"Sandbox Traders"})");
+            R"({"enabled":true,"pollSeconds":30,"syncError":"","companyName":"Sandbox Traders",)"
+            R"("organisation":"Sandbox Organisation"})");
         const std::string code = sandbox.call("POST", "/api/codes").get("code").stringOr("");
         ApiClient api(sandbox.apiUrl(), ApiClient(sandbox.apiUrl(), "").pair(code, "drain").token);
         while (api.nextJob(nullptr)) {
@@ -83,7 +85,9 @@ class SyncFixture : public ::testing::Test {
             count += r.get("method").stringOr("") == "POST" ? 1 : 0;
         return count;
     }
+    // The state folder is the settings folder here (Config(folder)).
     std::filesystem::path keptFile() const { return dir.path() / "kept-results.json"; }
+    std::filesystem::path asideFile() const { return dir.path() / kSetAsideFileName; }
     // Makes the engine again, as a restart of the program does.
     void restartEngine() {
         engine.reset();

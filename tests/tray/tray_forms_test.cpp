@@ -36,6 +36,7 @@ TEST(StatusText, EveryOptionalLine) {
     status.lastSync = "06-12-2026 17:45";
     status.jobsThisSession = 12;
     status.resultsWaiting = 2;
+    status.resultsSetAside = 1;
     Settings settings;
     settings.serverUrl = "http://127.0.0.1:8000/api";
     settings.organisation = "Acme";
@@ -54,6 +55,8 @@ TEST(StatusText, EveryOptionalLine) {
               "Jobs this session:  12\r\n"
               "Last job:  vouchers: 12 imported\r\n"
               "Results waiting to be reported:  2\r\n"
+              "Set aside:  1 job(s) whose results Tessaline did not take (see "
+              "kept-results.set-aside.json)\r\n"
               "\r\n"
               "Version 1.0.0 on M\r\n");
 }
