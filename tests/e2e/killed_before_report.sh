@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The program killed after Tally answered a job and before Tessaline took the answers: the next
-# start reports the kept answers and does not run the job in Tally again. Next to a sandbox
+# start reports the kept answers and does not run the job in Tally again, also when they were
+# kept where an earlier version kept them (beside connector.ini). Next to a sandbox
 # (with-sandbox.sh):
 #   killed_before_report.sh linux EXE
 #   killed_before_report.sh windows EXE WINE_RUN WINEPREFIX
@@ -13,7 +14,8 @@ if [ "$target" = windows ]; then
   wine_run=$3 prefix=$4
   users=$(wine_users "$wine_run" "$prefix")
   folder="$users/AppData/Roaming/Tessaline/Tally Connector"
-  logs="$users/AppData/Local/Tessaline/Tally Connector/logs"
+  state="$users/AppData/Local/Tessaline/Tally Connector"
+  logs="$state/logs"
   rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
   run() { "$wine_run" "$exe" "$@"; }
   # wine-run.sh and wine exec into the program: the job's process is the Windows process.
@@ -22,13 +24,14 @@ if [ "$target" = windows ]; then
 else
   home=$(mktemp -d)
   folder="$home/.config/Tessaline/Tally Connector"
-  logs="$home/.local/state/Tessaline/Tally Connector/logs"
+  state="$home/.local/state/Tessaline/Tally Connector"
+  logs="$state/logs"
   run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
   start() { env -i HOME="$home" PATH="$PATH" "$exe" "$@" & }
   cleanup() { rm -rf "$home"; }
 fi
 trap cleanup EXIT
-kept="$folder/kept-results.json"
+kept="$state/kept-results.json"
 
 run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
     --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null 2>&1; rc=$?
@@ -58,6 +61,8 @@ posts=$(ctl GET /tally/requests | count 'x["method"] == "POST"')
 check "Tally ran the job once" '[ "$posts" -eq 1 ]'
 check "Tessaline has no result yet" '[ "$(ctl GET /api/results/digest | count "True")" -eq 0 ]'
 
+# Where an earlier version kept them: beside connector.ini. The next start moves them first.
+mv "$kept" "$folder/kept-results.json"
 out=$(run --once); rc=$?; out=$(tr -d '\r' <<<"$out")
 check "next start: exit 0, the kept answers reported" \
   '[ $rc -eq 0 ] && grep -qx "Last job: import: Job $job: 1 of 1 requests carried out" <<<"$out"'
@@ -67,5 +72,8 @@ check "Tessaline took the answers exactly once" \
   '[ "$(ctl GET /api/results/digest | count "x[\"jobId\"] == \"$job\"")" -eq 1 ]'
 check "Tally did not run the job again" \
   '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -eq 1 ]'
-check "nothing is kept any more" '[ ! -e "$kept" ]'
+check "next start: the kept file was moved to the state folder, with a line" \
+  'grep -q "\[INFO\] Moved 1 file(s) of kept results from " <<<"$out"'
+check "nothing is kept any more, in either folder" \
+  '[ ! -e "$kept" ] && [ ! -e "$folder/kept-results.json" ]'
 exit $fail

@@ -66,7 +66,8 @@ check "a quoted token is hidden in the status line" \
 ctl POST /api/jobs '{"generate":1}' >/dev/null
 ctl POST /api/failures '{"endpoint":"result","status":503}' >/dev/null
 runlog --once
-kept="$(folder_of)/kept-results.json"
+state_of() { if [ "$target" = windows ]; then echo "${places[1]}/Tally Connector"; else echo "$home/.local/state/Tessaline/Tally Connector"; fi; }
+kept="$(state_of)/kept-results.json"
 check "a failed report keeps the answers in a file" '[ -s "$kept" ]'
 cp "$kept" "$work/kept-copy.json" 2>/dev/null
 runlog --once
