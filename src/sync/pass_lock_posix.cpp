@@ -2,27 +2,24 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
+
+#include "support/posix_files.h"
 
 namespace tsl {
 
 struct PassLock::Handle {
-    explicit Handle(int descriptor) : fd(descriptor) {}
-    ~Handle() { ::close(fd); }  // closing the last descriptor releases the lock
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    int fd;
+    FileDescriptor fd;  // closing the last descriptor releases the lock
 };
 
 PassLock::PassLock(const std::filesystem::path& file) {
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    FileDescriptor fd = openPrivateFile(file, O_RDWR);
+    if (!fd.valid()) {
         taken_ = true;
         return;
     }
-    handle_ = std::make_unique<Handle>(fd);
     // Each open file has its own flock, so a second claim in this process is refused too.
-    taken_ = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    taken_ = ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+    handle_ = std::make_unique<Handle>(Handle{std::move(fd)});
 }
 
 PassLock::~PassLock() = default;

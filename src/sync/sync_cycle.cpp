@@ -107,9 +107,7 @@ void SyncEngine::takeUpKeptResults(const Settings& settings) {
     noteKeptCount();
 }
 
-int SyncEngine::runCycle() {
-    anotherCopySyncing_ = false;
-    const Settings settings = config_.settings();
+std::optional<int> SyncEngine::refuseUnpaired(const Settings& settings) {
     if (settings.token.empty()) {
         setState(SyncState::NotConnected, "Pair this PC with Tessaline to start syncing");
         return kRetrySeconds;
@@ -127,6 +125,13 @@ int SyncEngine::runCycle() {
                  "The saved connector token cannot be used; pair this PC again");
         return kRetrySeconds;
     }
+    return std::nullopt;
+}
+
+int SyncEngine::runCycle() {
+    anotherCopySyncing_ = false;
+    const Settings settings = config_.settings();
+    if (const auto wait = refuseUnpaired(settings)) return *wait;
 
     const PassLock lock(config_.stateFolder() / kLockFileName);
     if (!lock.taken()) {

@@ -85,6 +85,8 @@ class SyncEngine {
   private:
     void workerLoop();
     bool stopping() const { return signals_.stopRequested(); }
+    // Not paired, or settings that may not carry the token: the state and the wait, or nothing.
+    std::optional<int> refuseUnpaired(const Settings& settings);
     // Under the sync lock: moves kept files from their old place once, then reads them afresh.
     void takeUpKeptResults(const Settings& settings);
     int runJobs(ApiClient& api, TallyClient& tally, const std::string& company, int interval,
