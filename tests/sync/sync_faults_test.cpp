@@ -627,14 +627,15 @@ TEST_F(SyncFaults, LogFolderThatCannotBeWrittenDropsLinesOnly) {
     EXPECT_EQ(tsl::testing::readFile(dir.path() / "not-a-folder"), "");
 }
 
-// A stop while Tally works on a request ends the pass there: the request in flight is reported
-// as possibly carried out, the rest as not sent, nothing is shown as a trouble, and the answers
-// reach Tessaline once, now or at the next start. No request reaches Tally twice.
+// A stop while Tally works on a request ends the exchange and the pass there: the request in
+// flight is reported as possibly carried out, the rest as not sent, nothing is shown as a
+// trouble, and the answers are kept and reach Tessaline once, at the next start. No request
+// reaches Tally twice.
 TEST_F(SyncFaults, StopEndsAJobInFlight) {
     pair();
     const ScriptedPeer tally(sandbox);
     tally.script(R"([{"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>"},)"
-                 R"({"body":"<ONE/>"},{"noAnswer":true,"holdMs":3000}])");
+                 R"({"body":"<ONE/>"},{"noAnswer":true,"holdMs":120000}])");
     const auto useTally = [&](int port) {
         tsl::Settings s = config->settings();
         s.tallyPort = port;
@@ -648,10 +649,18 @@ TEST_F(SyncFaults, StopEndsAJobInFlight) {
     for (int i = 0; i < 3000 && tally.requestCount() < 3; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(tally.requestCount(), 3u);  // the probe, "a" answered, "b" in flight
+    const auto stopping = Clock::now();
     engine->stop();
-    EXPECT_EQ(tally.requestCount(), 3u);  // "c" was not sent
+    EXPECT_LT(secondsSince(stopping), 60.0);  // ended, not waited out (Tally holds it 120 s)
+    EXPECT_EQ(tally.requestCount(), 3u);      // "c" was not sent
     EXPECT_EQ(engine->status().state, SyncState::Syncing);
     EXPECT_EQ(logCount("[WARN]"), 0);
+    EXPECT_EQ(resultsFor(id), 0u);  // the report could not go out either
+    EXPECT_EQ(engine->status().resultsWaiting, 1u);
+    EXPECT_EQ(logCount("[INFO] Job " + id +
+                       " (import): the connector stopped before Tessaline took the results; "
+                       "they are kept"),
+              1);
 
     useTally(sandbox.tallyPort());
     restartEngine();
@@ -662,9 +671,9 @@ TEST_F(SyncFaults, StopEndsAJobInFlight) {
     const char* inFlight = tsl::SyncEngine::kStoppedInFlight;
     const char* notSent = tsl::SyncEngine::kNotSentStopped;
     const tsl::Json reports = sandbox.call("GET", "/api/results");
-    for (const tsl::Json& report : reports.items()) {
-        if (report.get("jobId").stringOr("") != id) continue;
-        const tsl::Json& body = report.get("body");
+    ASSERT_EQ(reports.items().size(), 1u);
+    {
+        const tsl::Json& body = reports.items()[0].get("body");
         EXPECT_EQ(body.get("error").stringOr(""), inFlight);
         const auto& items = body.get("results").items();
         ASSERT_EQ(items.size(), 3u);
