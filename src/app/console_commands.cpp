@@ -4,6 +4,7 @@
 
 #include "api/api_client.h"
 #include "app/command_line.h"
+#include "app/single_instance.h"
 #include "config/config.h"
 #include "config/pairing_address.h"
 #include "config/start_with_windows.h"
@@ -32,6 +33,7 @@ int runConsolePairing(Config& config, const CommandLineOptions& options) {
         settings.company = result.companyName;
         config.save(settings);
         setStartWithWindows(true);
+        SingleInstance::tellRunningCopySettingsChanged();
         // What the server named is shown escaped: it must not move the cursor, clear the
         // screen or pass for another line of ours.
         const std::string suffix = result.organisation.empty()

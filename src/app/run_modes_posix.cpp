@@ -20,6 +20,8 @@ namespace {
 // SIGINT and SIGTERM, blocked in every thread so that only the main thread's sigwait takes
 // them; the worker inherits the mask when it starts. A signal ignored by the parent (a shell
 // starts background commands with SIGINT ignored) would be discarded, not kept for sigwait.
+// SIGUSR1 joins them: a console "--pair" sends it to say the settings changed. It is blocked
+// before the lock is claimed (and the process id written), since its default ends the process.
 sigset_t blockStopSignals() {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
@@ -27,6 +29,7 @@ sigset_t blockStopSignals() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return signals;
 }
@@ -40,12 +43,12 @@ std::string programName() {
 }
 
 int runResident(Config& config, const CommandLineOptions&) {
+    const sigset_t signals = blockStopSignals();
     SingleInstance instance;
     if (instance.anotherIsRunning()) {
         std::printf("%s is already running.\n", kDisplayName);
         return 0;
     }
-    const sigset_t stopSignals = blockStopSignals();
     Logger::info(std::string(kDisplayName) + " " + kVersion + " starting");
     {
         // The listener runs on the worker thread only.
@@ -55,10 +58,13 @@ int runResident(Config& config, const CommandLineOptions&) {
             if (const auto line = agentStateLine(previous, status.state)) Logger::info(*line);
         });
         engine.start();
-        int signal = 0;
-        while (sigwait(&stopSignals, &signal) != 0) {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) != 0) continue;
+            if (signal != SIGUSR1) break;
+            engine.settingsChanged();  // the pass it starts reads the settings file again
         }
-        engine.stop();  // a job in hand is finished and reported first
+        engine.stop();  // an exchange in flight is cut short; answers received are kept
     }
     Logger::info("Exiting");
     return 0;

@@ -16,6 +16,11 @@ class SingleInstance {
 
     bool anotherIsRunning() const { return anotherIsRunning_; }
 
+    // Tells the running copy, if there is one, that another process changed the settings
+    // (a console "--pair"): it reads them again and starts a pass. Windows: kSettingsChanged-
+    // Message to its tray window; elsewhere SIGUSR1 to the process that holds the lock file.
+    static void tellRunningCopySettingsChanged();
+
   private:
     struct Claim;
     std::unique_ptr<Claim> claim_;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/single_instance.h"
+#include "tray/tray_app.h"
 
 namespace tsl {
 
@@ -24,5 +25,11 @@ SingleInstance::SingleInstance() : claim_(std::make_unique<Claim>()) {
 }
 
 SingleInstance::~SingleInstance() = default;
+
+void SingleInstance::tellRunningCopySettingsChanged() {
+    if (HWND window = FindWindowW(kTrayWindowClass, nullptr)) {
+        PostMessageW(window, kSettingsChangedMessage, 0, 0);
+    }
+}
 
 }  // namespace tsl

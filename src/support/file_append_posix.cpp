@@ -10,7 +10,7 @@
 
 namespace tsl {
 
-bool appendToFile(const std::filesystem::path& file, const std::string& bytes) {
+bool appendToFile(const std::filesystem::path& file, const std::string& bytes, AppendMode mode) {
     // O_APPEND makes each write land at the end as one piece, also with other processes. The
     // log tells what the user's PC did: a new file is theirs alone (0600).
     const FileDescriptor fd = openPrivateFile(file, O_WRONLY | O_APPEND);
@@ -19,7 +19,8 @@ bool appendToFile(const std::filesystem::path& file, const std::string& bytes) {
     do {
         written = ::write(fd.get(), bytes.data(), bytes.size());
     } while (written < 0 && errno == EINTR);
-    return written == static_cast<ssize_t>(bytes.size());
+    if (written != static_cast<ssize_t>(bytes.size())) return false;
+    return mode == AppendMode::Buffered || ::fsync(fd.get()) == 0;
 }
 
 bool renameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -38,7 +38,7 @@ class AppendLock {
 
 }  // namespace
 
-bool appendToFile(const std::filesystem::path& file, const std::string& bytes) {
+bool appendToFile(const std::filesystem::path& file, const std::string& bytes, AppendMode mode) {
     if (bytes.size() > UINT_MAX) return false;
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every WriteFile lands at the end of the file.
     // FILE_READ_DATA is there because byte-range locks need read or write-data access.
@@ -51,7 +51,8 @@ bool appendToFile(const std::filesystem::path& file, const std::string& bytes) {
     DWORD written = 0;
     const BOOL ok =
         WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    return ok && written == bytes.size();
+    if (!ok || written != bytes.size()) return false;
+    return mode == AppendMode::Buffered || FlushFileBuffers(handle.get());
 }
 
 bool renameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {

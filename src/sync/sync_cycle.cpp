@@ -79,8 +79,10 @@ void SyncEngine::updateStatus(Update&& update) {
     update(status_);
 }
 
-int SyncEngine::tokenRefused() {
-    config_.clearToken();
+// Only the refused token is forgotten: a pairing made meanwhile by another process (a console
+// "--pair" while this copy runs) stays.
+int SyncEngine::tokenRefused(const std::string& token) {
+    config_.clearTokenIf(token);
     setState(SyncState::NotConnected, kDisconnected);
     return kRetrySeconds;
 }
@@ -99,6 +101,13 @@ void SyncEngine::takeUpKeptResults(const Settings& settings) {
         keptFilesMoved_ = true;
     }
     kept_.reload(pairingOf(settings));
+    // A job this program (or another copy) was running when it ended: what Tally answered is
+    // reported, and nothing of it goes to Tally again.
+    if (std::optional<KeptJob> cut = journal_.recover()) {
+        Logger::info("Job " + describeJob(cut->id, cut->kind) +
+                     ": the connector ended while Tally ran it; the answers it received are kept");
+        kept_.keep(std::move(*cut));
+    }
     if (!keptAnnounced_ && kept_.size() > 0) {
         Logger::info("Results of " + std::to_string(kept_.size()) +
                      " job(s) are waiting to be reported to Tessaline");
@@ -130,6 +139,9 @@ std::optional<int> SyncEngine::refuseUnpaired(const Settings& settings) {
 
 int SyncEngine::runCycle() {
     anotherCopySyncing_ = false;
+    // The settings file is shared: a pairing made by the console while this copy runs is taken
+    // up here, at the latest one pass later.
+    config_.reload();
     const Settings settings = config_.settings();
     if (const auto wait = refuseUnpaired(settings)) return *wait;
 
@@ -151,7 +163,7 @@ int SyncEngine::runCycle() {
         reply = api.heartbeat(machineName(), probe.running, probe.info);
     } catch (const NotPaired&) {
         Logger::warn("Tessaline rejected the connector token; pairing is required again");
-        return tokenRefused();
+        return tokenRefused(settings.token);
     } catch (const ApiError& e) {
         if (stopping()) return 1;
         const int failuresBefore = failureCount_.fetch_add(1);
@@ -220,7 +232,7 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         try {
             job = api.nextJob(&interval);
         } catch (const NotPaired&) {
-            return tokenRefused();
+            return tokenRefused(settings.token);
         } catch (const ApiError& e) {
             if (stopping()) return 1;
             setState(SyncState::ServerUnreachable, hideToken(e.message, settings.token));
@@ -248,6 +260,7 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         Logger::info("Job " + describeJob(job->id, job->kind) + ": " +
                      std::to_string(job->requests.size()) + " Tally request(s)");
         std::string tallyError;
+        journal_.begin(*job, pairingOf(settings), secondsNow());
         std::vector<JobResult> results = runRequests(tally, *job, tallyError);
 
         // Kept, in the file as well, before the report: whether the report fails or the program
@@ -262,6 +275,7 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
                      secondsNow(),
                      0};
         kept_.keep(kept);
+        journal_.finish();
         if (const auto wait = deliver(api, kept, false, settings.token)) return *wait;
 
         if (stopping()) return 1;
@@ -281,7 +295,7 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool 
     } catch (const NotPaired&) {
         if (!again) {
             noteKeptCount();
-            return tokenRefused();
+            return tokenRefused(token);
         }
         // This pass's heartbeat went through with the same token: the refusal is about these
         // answers (a job of another organisation, say), not about the pairing.
@@ -378,6 +392,8 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
             results.push_back(std::move(result));
             continue;
         }
+        const std::size_t index = results.size();
+        journal_.sending(index);
         const std::uint32_t started = tickMilliseconds();
         HttpResponse answer = tally.postXml(request.xml);
         const std::uint32_t elapsed = tickMilliseconds() - started;
@@ -394,6 +410,7 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
                      (result.ok ? "HTTP " + std::to_string(result.httpStatus) : result.error) +
                      ", " + std::to_string(result.body.size()) + " bytes in " +
                      std::to_string(elapsed) + " ms");
+        journal_.answered(index, result);
         results.push_back(std::move(result));
     }
     return results;

@@ -15,7 +15,8 @@ namespace tsl {
 SyncEngine::SyncEngine(Config& config, Listener listener)
     : config_(config),
       listener_(std::move(listener)),
-      kept_(config.stateFolder() / KeptResults::kFileName) {
+      kept_(config.stateFolder() / KeptResults::kFileName),
+      journal_(config.stateFolder() / JobJournal::kFileName) {
     // While another copy is in a pass the files are its own; then the first pass here reads them.
     const PassLock lock(config_.stateFolder() / kLockFileName);
     if (lock.taken()) takeUpKeptResults(config_.settings());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/api_records.h"
+#include "sync/job_journal.h"
 #include "sync/kept_results.h"
 #include "sync/sync_status.h"
 #include "sync/worker_signals.h"
@@ -105,7 +106,7 @@ class SyncEngine {
     bool setAside(const KeptJob& job, const std::string& reason, AsideLine line);
     void noteKeptCount();
     std::vector<JobResult> runRequests(TallyClient& tally, const Job& job, std::string& tallyError);
-    int tokenRefused();
+    int tokenRefused(const std::string& token);
     void saveCompany(const std::string& company);
     template <typename Update>
     void updateStatus(Update&& update);
@@ -120,6 +121,7 @@ class SyncEngine {
     std::atomic<int> failureCount_{0};
     // Touched only by the thread that runs the passes (and the constructor before it).
     KeptResults kept_;
+    JobJournal journal_;  // the job in Tally right now, answer by answer
     bool keptFilesMoved_ = false;
     bool keptAnnounced_ = false;
     bool anotherCopySyncing_ = false;  // the last pass found the sync lock held elsewhere

@@ -27,6 +27,8 @@ inline constexpr UINT kTrayCallbackMessage = WM_APP + 1;
 inline constexpr UINT kActivateMessage = WM_APP + 2;
 inline constexpr UINT kStatusChangedMessage = WM_APP + 3;
 inline constexpr UINT kNetworkChangedMessage = WM_APP + 4;
+// From a console "--pair": the settings file changed under us.
+inline constexpr UINT kSettingsChangedMessage = WM_APP + 5;
 
 // One state icon drawn in `colour` (a COLORREF), `size` pixels square; the system's application
 // icon when drawing fails.

@@ -245,6 +245,13 @@ LRESULT TrayApp::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case kNetworkChangedMessage:
             syncSoon();
             return 0;
+        case kSettingsChangedMessage:
+            // Another process paired or changed the settings: show and use what it saved.
+            config_.reload();
+            engine_.settingsChanged();
+            if (connectionDialog_) fillConnectionDialog(connectionDialog_);
+            refreshStatusDialog();
+            return 0;
         case WM_TIMER:
             if (wParam == kSyncSoonTimer) {
                 KillTimer(window_, kSyncSoonTimer);

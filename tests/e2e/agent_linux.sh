@@ -38,4 +38,20 @@ for signal in TERM INT; do
   : >"$log"
 done
 check "every job reported exactly once" '[ "$(results)" = 3 ]'
+
+# A console pairing while the agent runs is taken up at once, without a restart: the old token
+# is revoked, so a heartbeat recorded from here on carries the new one.
+heartbeats() { ctl GET /api/heartbeats | python3 -c 'import json,sys; print(len(json.load(sys.stdin)))'; }
+ctl POST /api/settings '{"pollSeconds":3600}' >/dev/null
+env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" "$exe" --background >"$home/out" 2>&1 &
+agent=$!
+wait_for 'grep -q "Sync state: Up to date" "$log"'
+ctl POST /api/revoke '{}' >/dev/null
+code=$(ctl POST /api/codes '{}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["code"])')
+before=$(heartbeats)
+run --pair "$code" --server "$TSL_SANDBOX_API" >/dev/null; rc=$?
+check "a console --pair beside the agent: exit 0, the agent syncs with the new token at once" \
+  '[ $rc -eq 0 ] && wait_for "[ \$(heartbeats) -gt $before ]" 100'
+check "the agent still runs after the console's signal" 'kill -0 $agent'
+kill -TERM "$agent"; wait "$agent"
 exit $fail

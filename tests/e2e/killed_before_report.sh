@@ -76,4 +76,34 @@ check "next start: the kept file was moved to the state folder, with a line" \
   'grep -q "\[INFO\] Moved 1 file(s) of kept results from " <<<"$out"'
 check "nothing is kept any more, in either folder" \
   '[ ! -e "$kept" ] && [ ! -e "$folder/kept-results.json" ]'
+
+# Killed in the middle of a job (a power cut, a log-off that does not wait): the answer that
+# arrived is not lost, and at the next start no request of the job goes to Tally again.
+ctl POST /tally/clear '{}' >/dev/null
+ctl POST /api/clear '{}' >/dev/null
+job=$(ctl POST /api/jobs '{"kind":"import","requests":[{"ref":"a","xml":"<ENVELOPE/>"},{"ref":"b","xml":"<ENVELOPE/>"},{"ref":"c","xml":"<ENVELOPE/>"}]}' |
+      python3 -c 'import json,sys; print(json.load(sys.stdin)["queued"][0])')
+ctl POST /tally/config '{"delayMs":2000}' >/dev/null
+start --once >/dev/null 2>&1
+pid=$!
+wait_for '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -ge 2 ]' 600
+kill -KILL "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+ctl POST /tally/config '{"delayMs":0}' >/dev/null
+check "killed while Tally held the second request" \
+  '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -eq 2 ]'
+out=$(run --once); out=$(tr -d '\r' <<<"$out")
+results=$(ctl GET /api/results/digest | python3 -c "import json,sys
+for r in json.load(sys.stdin):
+    if r['jobId'] == '$job':
+        print(r['error']); [print(x['ref'], x['ok'], x['error']) for x in r['results']]")
+expected="The connector ended before Tally answered; Tally may have carried out this request
+a True None
+b False The connector ended before Tally answered; Tally may have carried out this request
+c False Not sent to Tally: the connector ended"
+check "next start: the answer received and what became of the rest reached Tessaline once" \
+  '[ "$results" = "$expected" ] && grep -q "the connector ended while Tally ran it" <<<"$out"'
+[ "$results" = "$expected" ] || echo "$results"
+check "next start: no request of the job went to Tally again" \
+  '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -eq 2 ]'
 exit $fail

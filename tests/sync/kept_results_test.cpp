@@ -5,7 +5,9 @@
 #include <string>
 
 #include "common/temp_dir.h"
+#include "support/file_append.h"
 #include "support/logger.h"
+#include "sync/job_journal.h"
 #include "sync/kept_location.h"
 #include "sync/pass_lock.h"
 #include "sync/sync_status.h"
@@ -231,6 +233,47 @@ TEST(PassLock, OneHolderAtATime) {
     }
     EXPECT_TRUE(tsl::PassLock(file).taken());  // released with its holder
     EXPECT_TRUE(tsl::PassLock(dir.path() / "missing" / "sync.lock").taken());
+}
+
+// A process ended in the middle of a job: its journal becomes the job to report, with the answer
+// that arrived, the request that was on its way and the one never sent told apart.
+TEST_F(KeptResultsTest, JournalOfAJobCutShortBecomesAKeptJob) {
+    const auto file = dir.path() / tsl::JobJournal::kFileName;
+    tsl::Job running{"job-7", "import", {{"a", "<A/>"}, {"b", "<B/>"}, {"c", "<C/>"}}};
+    {
+        tsl::JobJournal journal(file);
+        ASSERT_TRUE(journal.begin(running, kPairingB, 1767225600));
+        journal.sending(0);
+        journal.answered(0, tsl::JobResult{"a", true, 200, "<A/>\n\"q\"", ""});
+        journal.sending(1);
+    }  // the process ends here, half through writing a line
+    tsl::appendToFile(file, "{\"answered\":1,\"res");
+
+    const std::optional<KeptJob> cut = tsl::JobJournal(file).recover();
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_EQ(cut->id, "job-7");
+    EXPECT_EQ(cut->kind, "import");
+    EXPECT_EQ(cut->pairing, kPairingB);
+    EXPECT_EQ(cut->keptAt, 1767225600);
+    EXPECT_EQ(cut->error, tsl::JobJournal::kStoppedInFlight);
+    EXPECT_EQ(cut->results.dump(),
+              R"([{"body":"<A/>\n\"q\"","error":null,"httpStatus":200,"ok":true,"ref":"a"},)"
+              R"({"body":"","error":")" +
+                  std::string(tsl::JobJournal::kStoppedInFlight) +
+                  R"(","httpStatus":0,"ok":false,"ref":"b"},)"
+                  R"({"body":"","error":"Not sent to Tally: the connector ended","httpStatus":0,)"
+                  R"("ok":false,"ref":"c"}])");
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(tsl::JobJournal(file).recover().has_value());
+
+    // A finished job leaves nothing to recover; a file that is no journal is set aside.
+    tsl::JobJournal done(file);
+    done.begin(running, kPairingA, 1);
+    done.finish();
+    EXPECT_FALSE(std::filesystem::exists(file));
+    writeFile(file, "not a journal\n");
+    EXPECT_FALSE(tsl::JobJournal(file).recover().has_value());
+    EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 }  // namespace

@@ -424,6 +424,16 @@ for row in "0x0218 0x12 resume from sleep (PBT_APMRESUMEAUTOMATIC)" \
     '[ "$(heartbeats)" -gt "$before" ] && [ "$took" -le 10000 ]'
 done
 
+# ---- a pairing made from the console while the tray runs is taken up at once ----
+# The old token is revoked first: a heartbeat recorded from here on carries the new one.
+ctl POST /api/revoke '{}' >/dev/null
+code=$(ctl POST /api/codes '{}' | json 'v["code"]')
+before=$(heartbeats) start=$(now_ms)
+timeout 60 "$wine_run" "$exe" --pair "$code" --server "$TSL_SANDBOX_API" >/dev/null 2>&1; rc=$?
+until [ "$(heartbeats)" -gt "$before" ] || [ $(($(now_ms) - start)) -gt 15000 ]; do sleep 0.2; done
+check "a console --pair beside the tray: exit 0, the tray syncs with the new token at once" \
+  '[ $rc -eq 0 ] && [ "$(heartbeats)" -gt "$before" ]'
+
 # ---- Explorer restarts: the new notification area has no icons until "TaskbarCreated" ----
 say notify-icon TessalineTallyConnectorTray '*' 1 delete
 say notify-icon TessalineTallyConnectorTray '*' 1 exists
