@@ -49,6 +49,20 @@ for tls in tls11 untrusted; do
   ctl DELETE "/peers/$id" >/dev/null
 done
 
+# A server that redirects the pairing call to another origin (port) gets the code only for
+# itself: the other server sees nothing and nothing is saved.
+other=$(ctl POST /peers '{"tls":"none"}'); other_id=$(field '["id"]' <<<"$other")
+other_port=$(field '["port"]' <<<"$other")
+ctl POST "/peers/$other_id/replies" '{"body":"{\"token\":\"stolen-token-123\"}","repeat":true}' >/dev/null
+redirector=$(ctl POST /peers '{"tls":"none"}'); redirector_id=$(field '["id"]' <<<"$redirector")
+ctl POST "/peers/$redirector_id/replies" "{\"status\":307,\"headers\":[[\"Location\",\"http://127.0.0.1:$other_port/api/v1/tally/agent/pair\"]],\"repeat\":true}" >/dev/null
+runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "http://127.0.0.1:$(field '["port"]' <<<"$redirector")/api"
+check "a pairing redirected to another server fails, naming the status and that server" \
+  '[ "$(cat "$work/rc.$n")" = 2 ] && grep -q "^Pairing failed: Cannot reach Tessaline: Refused the redirect (HTTP 307) from 127.0.0.1 to another server, http://127.0.0.1:$other_port" <<<"$(last err)"'
+check "the other server never saw the code, and nothing was saved" \
+  '[ "$(ctl GET "/peers/$other_id/requests" | field "[\"count\"]")" = 0 ] && [ ! -e "$ini" ]'
+ctl DELETE "/peers/$other_id" >/dev/null; ctl DELETE "/peers/$redirector_id" >/dev/null
+
 runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
        --tally-port "$TSL_SANDBOX_TALLY_PORT"
 check "paired over http with 127.0.0.1" '[ "$(cat "$work/rc.$n")" = 0 ]'
