@@ -89,6 +89,10 @@ TEST_F(SyncFaults, HeartbeatFaultsOfTheServer) {
     pair();
     const std::string token = config->settings().token;
     const std::string unexpected = "Unexpected response from Tessaline (Invalid JSON at offset ";
+    // Another server, to which nothing may travel: a redirect there is refused, not followed.
+    const ScriptedPeer elsewhere(sandbox);
+    elsewhere.script(R"({"body":"{\"enabled\":true}","repeat":true})");
+    const std::string away = "http://127.0.0.1:" + std::to_string(elsewhere.port());
     struct Case {
         std::string reply;
         std::string message;  // the whole message, or its start when prefix is set
@@ -106,6 +110,14 @@ TEST_F(SyncFaults, HeartbeatFaultsOfTheServer) {
          unexpected + "0: unexpected character) - check the server address", false},
         {R"({"body":")" + kDeepJson + R"("})",
          unexpected + "65: nested too deeply) - check the server address", false},
+        {R"({"status":307,"headers":[["Location",")" + away + R"(/tessaline/api/x"]]})",
+         "Cannot reach Tessaline: Refused the redirect (HTTP 307) from 127.0.0.1 to another "
+         "server, " +
+             away + ": ",
+         true},
+        // An answer that never ends is cut off at the limit, not taken in whole.
+        {R"({"size":100000000,"chunked":true})",
+         "Cannot reach Tessaline: The answer from 127.0.0.1 is larger than 1 MB: ", true},
         {R"({"status":500,"body":"{\"message\":\"Maintenance until 10:00\"}"})",
          "Tessaline answered HTTP 500: Maintenance until 10:00", false},
         // A server quoting the request back: the token is not passed on.
@@ -138,6 +150,7 @@ TEST_F(SyncFaults, HeartbeatFaultsOfTheServer) {
     }
     EXPECT_EQ(tallyPosts(), 0u);
     EXPECT_EQ(logCount(token), 0);
+    EXPECT_EQ(elsewhere.requestCount(), 0u);
 }
 
 // A report that fails in any way but a refused token: the answers stay kept (in the file too)
@@ -145,6 +158,10 @@ TEST_F(SyncFaults, HeartbeatFaultsOfTheServer) {
 TEST_F(SyncFaults, FailedReportIsKeptAndDeliveredOnce) {
     pair();
     const std::string unexpected = "Unexpected response from Tessaline (Invalid JSON at offset ";
+    // Another server, to which nothing may travel: a redirect there is refused, not followed.
+    const ScriptedPeer elsewhere(sandbox);
+    elsewhere.script(R"({"body":"{\"enabled\":true}","repeat":true})");
+    const std::string away = "http://127.0.0.1:" + std::to_string(elsewhere.port());
     struct Case {
         std::string failure;
         std::string message;
