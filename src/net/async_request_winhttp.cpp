@@ -1,6 +1,7 @@
 #include "net/async_request_winhttp.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -19,8 +20,10 @@ struct AsyncRequest::Context {
     DWORD status = 0;
     DWORD error = 0;
     DWORD count = 0;
-    bool closed = false;     // WinHTTP's last callback for the handle came
-    bool abandoned = false;  // the owner has gone: that last callback frees the context
+    // The owner and, once the callback is set, WinHTTP: whoever lets go last frees the
+    // context. Only this count is touched on the way out, never the mutex, which the other
+    // side could otherwise be destroying while this one still unlocks it.
+    std::atomic<int> holders{1};
     std::wstring headers;
     std::vector<char> buffer = std::vector<char>(kBufferSize);
 };
@@ -31,13 +34,8 @@ void CALLBACK AsyncRequest::onStatus(HINTERNET, DWORD_PTR user, DWORD status, LP
     auto* context = reinterpret_cast<Context*>(user);
     if (!context) return;
     if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-        bool mine = false;
-        {
-            std::lock_guard lock(context->mutex);
-            context->closed = true;
-            mine = context->abandoned;
-        }
-        if (mine) delete context;
+        // WinHTTP's last word for the handle.
+        if (context->holders.fetch_sub(1) == 1) delete context;
         return;
     }
     DWORD error = 0;
@@ -74,16 +72,9 @@ void CALLBACK AsyncRequest::onStatus(HINTERNET, DWORD_PTR user, DWORD status, LP
 AsyncRequest::AsyncRequest() = default;
 
 AsyncRequest::~AsyncRequest() {
-    if (!request_) return;
     request_.reset();  // cancels what is pending; the callbacks that follow still find it
-    if (!callbackSet_) return;
-    bool closed = false;
-    {
-        std::lock_guard lock(context_->mutex);
-        closed = context_->closed;
-        context_->abandoned = !closed;
-    }
-    if (!closed) static_cast<void>(context_.release());  // the last callback frees it
+    Context* context = context_.release();
+    if (context && context->holders.fetch_sub(1) == 1) delete context;
 }
 
 bool AsyncRequest::open(HINTERNET connection, const wchar_t* method, const wchar_t* path,
@@ -108,7 +99,7 @@ bool AsyncRequest::open(HINTERNET connection, const wchar_t* method, const wchar
         WINHTTP_INVALID_STATUS_CALLBACK) {
         return false;
     }
-    callbackSet_ = true;
+    context_->holders.store(2);  // WinHTTP now holds it too, until HANDLE_CLOSING
     return true;
 }
 

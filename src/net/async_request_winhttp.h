@@ -27,8 +27,8 @@ struct Completion {
 // either ends a wait within a slice.
 // Whatever WinHTTP may still touch after the owner has gone (the context, the header block,
 // the buffer that every byte of the body passes through) lives in the context, which is freed
-// only after WinHTTP's last callback for the handle (HANDLE_CLOSING): by the destructor when
-// that came first, else by the callback. So an abandoned request never blocks its owner
+// by whichever lets go of it last: the owner's destructor or WinHTTP's last callback for the
+// handle (HANDLE_CLOSING). So an abandoned request never blocks its owner
 // (closing a handle does not cut a pending receive short everywhere) and never writes into
 // freed memory.
 class AsyncRequest {
@@ -63,7 +63,6 @@ class AsyncRequest {
 
     std::unique_ptr<Context> context_;
     InternetHandle request_;
-    bool callbackSet_ = false;
 };
 
 }  // namespace tsl

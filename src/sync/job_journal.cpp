@@ -56,7 +56,11 @@ std::optional<std::size_t> indexIn(const Json& value, std::size_t count) {
 
 bool JobJournal::append(const Json& line) {
     if (!writing_) return false;
-    if (appendToFile(file_, line.dump() + "\n", AppendMode::Flushed)) return true;
+    // Written as it is (a large answer is not copied once more to add the line's end), then
+    // the end, with which everything goes to the disk.
+    if (appendToFile(file_, line.dump()) && appendToFile(file_, "\n", AppendMode::Flushed)) {
+        return true;
+    }
     // Without its journal the job still runs and is kept whole at its end, as it always was.
     Logger::error("The answers of the job in progress cannot be written down as they arrive (" +
                   file_.filename().string() + "); they are kept when the job is done");
@@ -85,13 +89,15 @@ void JobJournal::sending(std::size_t index) {
     append(line);
 }
 
-void JobJournal::answered(std::size_t index, const JobResult& result) {
+void JobJournal::answered(std::size_t index, JobResult& result) {
     if (!writing_) return;
+    // The body (tens of MB, perhaps) goes into the line and back out again, never copied.
     Json line;
     line.set("answered", Json(static_cast<double>(index)));
-    line.set("result",
-             resultItem(result.ref, result.ok, result.httpStatus, result.body, result.error));
+    line.set("result", resultItem(result.ref, result.ok, result.httpStatus, std::move(result.body),
+                                  result.error));
     append(line);
+    result.body = line.find("result")->find("body")->takeStringOr("");
 }
 
 void JobJournal::finish() {

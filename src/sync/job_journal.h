@@ -28,7 +28,8 @@ class JobJournal {
     // written, in which case the job is run all the same, as before journals existed.
     bool begin(const Job& job, const Pairing& pairing, std::int64_t keptAt);
     void sending(std::size_t index);
-    void answered(std::size_t index, const JobResult& result);
+    // Writes the answer down; the result is given back as it was (its body is lent, not copied).
+    void answered(std::size_t index, JobResult& result);
     void finish();  // the job is kept whole elsewhere: the journal goes
 
     // A journal left by a process that ended during a job, as the job to keep and report;

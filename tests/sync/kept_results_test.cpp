@@ -244,7 +244,9 @@ TEST_F(KeptResultsTest, JournalOfAJobCutShortBecomesAKeptJob) {
         tsl::JobJournal journal(file);
         ASSERT_TRUE(journal.begin(running, kPairingB, 1767225600));
         journal.sending(0);
-        journal.answered(0, tsl::JobResult{"a", true, 200, "<A/>\n\"q\"", ""});
+        tsl::JobResult answer{"a", true, 200, "<A/>\n\"q\"", ""};
+        journal.answered(0, answer);
+        EXPECT_EQ(answer.body, "<A/>\n\"q\"");  // lent to the journal, given back
         journal.sending(1);
     }  // the process ends here, half through writing a line
     tsl::appendToFile(file, "{\"answered\":1,\"res");
