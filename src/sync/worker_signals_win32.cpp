@@ -21,6 +21,8 @@ struct WorkerSignals::State {
 };
 
 WorkerSignals::WorkerSignals() : state_(std::make_unique<State>()) {}
+WorkerSignals::WorkerSignals(SleepReading slept)
+    : state_(std::make_unique<State>()), slept_(slept) {}
 WorkerSignals::~WorkerSignals() = default;
 
 void WorkerSignals::requestStop() {
