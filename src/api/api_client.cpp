@@ -75,8 +75,9 @@ std::string encodePathSegment(std::string_view value) {
 ApiClient::ApiClient(std::string serverUrl, std::string token, const std::atomic<bool>* stop)
     : baseUrl_(normaliseServerUrl(serverUrl) + kApiPath),
       token_(std::move(token)),
-      small_(false, kServerTimeoutMs, HttpLimits{kSmallAnswerLimit, kSmallDeadlineMs, stop}),
-      jobs_(false, kServerTimeoutMs, HttpLimits{kJobAnswerLimit, kJobDeadlineMs, stop}) {}
+      small_(false, kServerTimeoutMs, HttpLimits{kSmallAnswerLimit, kSmallDeadlineMs, stop, 0}),
+      jobs_(false, kServerTimeoutMs,
+            HttpLimits{kJobAnswerLimit, kJobDeadlineMs, stop, kJobStopGraceMs}) {}
 
 Json ApiClient::post(const std::string& path, const Json& body, bool withToken) {
     return call(jobs_, path, body, withToken);

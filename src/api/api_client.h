@@ -35,6 +35,9 @@ class ApiClient {
     static constexpr std::uint64_t kJobAnswerLimit = std::uint64_t{64} << 20;
     static constexpr std::uint32_t kSmallDeadlineMs = 60000;
     static constexpr std::uint32_t kJobDeadlineMs = 900000;
+    // A job handed out or a report under way when the connector stops gets this long to finish:
+    // cut off, the job would be lost to us or the report made twice.
+    static constexpr std::uint32_t kJobStopGraceMs = 1000;
 
     ApiClient(std::string serverUrl, std::string token, const std::atomic<bool>* stop = nullptr);
 

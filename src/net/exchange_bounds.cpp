@@ -10,8 +10,16 @@ ExchangeBounds::ExchangeBounds(const HttpLimits& limits) : limits_(limits) {
     }
 }
 
-bool ExchangeBounds::stopRequested() const {
+bool ExchangeBounds::stopSet() const {
     return limits_.stop && limits_.stop->load();
+}
+
+bool ExchangeBounds::stopRequested() const {
+    if (!stopSet()) return false;
+    if (limits_.stopGraceMs == 0) return true;
+    const auto now = Clock::now();
+    if (!stopSeen_) stopSeen_ = now;
+    return now - *stopSeen_ >= std::chrono::milliseconds(limits_.stopGraceMs);
 }
 
 bool ExchangeBounds::pastDeadline() const {

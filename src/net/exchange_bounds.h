@@ -19,7 +19,11 @@ class ExchangeBounds {
     // The deadline counts from here. The stop flag is read, not kept beyond the limits' own.
     explicit ExchangeBounds(const HttpLimits& limits);
 
+    // The stop as an exchange under way sees it: set, and its grace (if any) spent since this
+    // object first saw it.
     bool stopRequested() const;
+    // The stop as it stands, for an exchange (or a hop of one) not begun yet: no grace.
+    bool stopSet() const;
     bool pastDeadline() const;
     // Whole milliseconds left, rounded up so that waiting them always reaches the deadline;
     // no value without a deadline, 0 once it has passed.
@@ -43,6 +47,7 @@ class ExchangeBounds {
   private:
     HttpLimits limits_;
     std::optional<Clock::time_point> deadline_;
+    mutable std::optional<Clock::time_point> stopSeen_;
 };
 
 // A byte count for a sentence: whole MB (MiB) from 1 MiB on, else whole KB, else bytes.

@@ -32,6 +32,10 @@ struct HttpLimits {
     // When another thread sets it, an exchange in flight is aborted within about a second and
     // one not yet begun fails at once. Not owned; must outlive the client.
     const std::atomic<bool>* stop = nullptr;
+    // How long an exchange already under way may go on after the stop to finish by itself: for
+    // an answer that hands out work, or a report the peer may already be storing, cutting it
+    // off would leave the peer believing what we never took. 0: ended at once.
+    std::uint32_t stopGraceMs = 0;
 };
 
 // Synchronous HTTP/HTTPS over the platform's client (WinHTTP on Windows, libcurl elsewhere).

@@ -367,7 +367,7 @@ HttpResponse failedTransfer(CURLcode code, const Exchange& ex, const std::string
 HopAnswer sendHop(const HopSettings& settings, const std::string& method, const UrlParts& target,
                   const std::string& body) {
     const std::string& host = target.host;
-    if (settings.bounds.stopRequested()) {
+    if (settings.bounds.stopSet()) {
         return {failure(ExchangeBounds::stoppedSentence(host), CURLE_ABORTED_BY_CALLBACK), {}};
     }
     if (settings.bounds.pastDeadline()) {

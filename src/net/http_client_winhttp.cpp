@@ -251,7 +251,7 @@ HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const
     }
     const std::string host = toUtf8(cracked.host);
     const ExchangeBounds& bounds = settings.bounds;
-    if (bounds.stopRequested()) {
+    if (bounds.stopSet()) {
         return {failure(ExchangeBounds::stoppedSentence(host), ERROR_WINHTTP_OPERATION_CANCELLED),
                 std::nullopt};
     }

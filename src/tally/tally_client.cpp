@@ -38,8 +38,9 @@ std::string stripTags(const std::string& text) {
 
 TallyClient::TallyClient(const std::string& host, int port, const std::atomic<bool>* stop)
     : baseUrl_(makeBaseUrl(host, port)),
-      probeClient_(true, kProbeTimeoutMs, HttpLimits{kProbeAnswerLimit, kProbeTimeoutMs, stop}),
-      requestClient_(true, kRequestTimeoutMs, HttpLimits{kAnswerLimit, kRequestDeadlineMs, stop}) {}
+      probeClient_(true, kProbeTimeoutMs, HttpLimits{kProbeAnswerLimit, kProbeTimeoutMs, stop, 0}),
+      requestClient_(true, kRequestTimeoutMs,
+                     HttpLimits{kAnswerLimit, kRequestDeadlineMs, stop, 0}) {}
 
 TallyProbe TallyClient::probe() const {
     TallyProbe result;

@@ -491,7 +491,7 @@ TEST(HttpClient, StopEndsTheExchange) {
     const ScriptedPeer peer(sandbox());
     peer.script(R"({"noAnswer":true,"repeat":true})");
     std::atomic<bool> stop{true};
-    const HttpClient client(true, 10000, HttpLimits{0, 0, &stop});
+    const HttpClient client(true, 10000, HttpLimits{0, 0, &stop, 0});
     expectFailure(client.request(L"GET", peer.url("/", "localhost"), {}, ""), sentence);
     EXPECT_EQ(peer.connectionCount(), 0u);
 
@@ -507,6 +507,22 @@ TEST(HttpClient, StopEndsTheExchange) {
     stopper.join();
     expectFailure(response, sentence);
     EXPECT_LT(returnedAt - stoppedAt, std::chrono::seconds(2));
+
+    // With a grace, an answer on its way when the stop comes still arrives (a job handed out);
+    // an exchange not begun yet still fails at once.
+    const HttpClient graceful(true, 10000, HttpLimits{0, 0, &stop, 3000});
+    expectFailure(graceful.request(L"GET", peer.url("/", "localhost"), {}, ""), sentence);
+    const ScriptedPeer slow(sandbox());
+    slow.script(R"({"body":"the job","delayMs":400})");
+    stop = false;
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    const HttpResponse answered = graceful.request(L"GET", slow.url("/", "localhost"), {}, "");
+    late.join();
+    EXPECT_TRUE(answered.ok) << answered.error;
+    EXPECT_EQ(answered.body, "the job");
 }
 
 TEST(HttpClient, RefusesRequestsThatWouldSmuggleLines) {
