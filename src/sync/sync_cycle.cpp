@@ -10,6 +10,7 @@
 #include "support/local_time.h"
 #include "support/logger.h"
 #include "support/machine_name.h"
+#include "support/text.h"
 #include "sync/kept_location.h"
 #include "sync/pass_lock.h"
 #include "sync/sync_engine.h"
@@ -34,11 +35,7 @@ std::string hideToken(std::string text, const std::string& token) {
 }
 
 std::string shown(const std::string& text) {
-    if (text.size() <= kShownBytes) return text;
-    std::size_t cut = kShownBytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut;  // not inside a UTF-8 sequence
-    return text.substr(0, cut) + "...";
+    return text.size() <= kShownBytes ? text : utf8Prefix(text, kShownBytes) + "...";
 }
 
 std::string describeJob(const std::string& id, const std::string& kind) {
