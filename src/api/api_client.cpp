@@ -99,7 +99,7 @@ Json ApiClient::call(const HttpClient& http, const std::string& path, const Json
 
     const std::string status = std::to_string(response.status);
     if (response.status == 401 || response.status == 403) {
-        if (withToken && isTessalineRefusal(response)) throw NotPaired{};
+        if (withToken && isTessalineRefusal(response)) throw NotPaired{response.status};
         std::string message = serverMessage(response.body);
         if (withToken) {
             throw ApiError{"Tessaline answered HTTP " + status +

@@ -13,8 +13,10 @@ struct ApiError {
     std::uint32_t httpStatus = 0;  // the server's status when it answered one, else 0
 };
 
-// The server no longer accepts this PC's connector token.
-struct NotPaired {};
+// Tessaline itself refused the connector token: 401, or 403 with its own JSON answer.
+struct NotPaired {
+    std::uint32_t httpStatus = 401;
+};
 
 struct PairingResult {
     std::string token;

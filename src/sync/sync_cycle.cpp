@@ -289,13 +289,15 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool 
     std::string summary;
     try {
         summary = hideToken(api.postResults(job.id, job.results, job.error), token);
-    } catch (const NotPaired&) {
-        if (!again) {
+    } catch (const NotPaired& refusal) {
+        // A 401 says the token itself is no longer valid (the PC was disconnected since this
+        // pass's heartbeat, say): the answers wait for the next pairing. A 403 for kept answers
+        // whose pass's heartbeat went through with the same token is about these answers (a
+        // job of another organisation), not the pairing: kept, they would block every later job.
+        if (!again || refusal.httpStatus != 403) {
             noteKeptCount();
             return tokenRefused(token);
         }
-        // This pass's heartbeat went through with the same token: the refusal is about these
-        // answers (a job of another organisation, say), not about the pairing.
         if (!setAside(job, "Tessaline refused them with the token it accepts from this PC",
                       AsideLine::Error)) {
             return kRetrySeconds;

@@ -156,6 +156,23 @@ class Soak : public ::testing::Test {
         tsl::testing::writeFile(logs() / "connector.log", text);
     }
 
+    // Every line of the log (both files) that names the job, for the message of a failure.
+    std::string logLinesNaming(const std::string& id) const {
+        std::string found;
+        for (const char* name : {"connector.1.log", "connector.log"}) {
+            const std::string text = readFile(logs() / name);
+            for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+                 start = end + 1) {
+                const std::string line = text.substr(start, end + 1 - start);
+                if (line.find(id + " ") != std::string::npos ||
+                    line.find(id + ")") != std::string::npos ||
+                    line.find(id + ":") != std::string::npos)
+                    found += line;
+            }
+        }
+        return found;
+    }
+
     void pair() {
         const std::string code = sandbox.call("POST", "/api/codes").get("code").stringOr("");
         tsl::Settings s = config->settings();
@@ -320,10 +337,13 @@ TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
     std::size_t lost = 0, twice = 0;
     for (const auto& [id, refs] : jobs) {
         const int n = reports.count(id) ? reports[id] : 0;
-        lost += n == 0 ? 1 : 0;
+        if (n == 0) {
+            ++lost;
+            ADD_FAILURE() << "no report of " << id << "; its lines in the log:\n"
+                          << logLinesNaming(id);
+        }
         twice += n > 1 ? 1 : 0;
     }
-    EXPECT_EQ(lost, 0u);
     EXPECT_EQ(twice, 0u);
     EXPECT_EQ(wrong, 0u);
     EXPECT_EQ(engine->status().resultsWaiting, 0u);

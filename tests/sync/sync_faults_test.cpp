@@ -342,18 +342,31 @@ TEST_F(SyncFaults, KeptAnswersBelongToTheirPairing) {
               1);
     EXPECT_NE(tsl::testing::readFile(asideFile()).find(id), std::string::npos);
 
-    // A kept report refused with the token this pass's heartbeat accepted: the refusal is about
-    // the answers, so they are set aside and the PC stays paired.
+    // Kept answers refused with the token this pass's heartbeat accepted. Tessaline's 403 is
+    // about the answers: they are set aside and the PC stays paired. A 401 says the token
+    // itself was withdrawn since the heartbeat: the answers wait for the next pairing.
     const std::string next = queue(R"({"generate":1})");
     failNext(R"({"endpoint":"result","status":503})");
     EXPECT_EQ(engine->runCycle(), 30);
-    failNext(R"({"endpoint":"result","status":401})");
+    failNext(R"({"endpoint":"result","status":403,"body":"{\"message\":\"Not yours\"}"})");
     EXPECT_EQ(engine->runCycle(), 30);
     EXPECT_EQ(engine->status().state, SyncState::UpToDate);
     EXPECT_EQ(config->settings().token, token);
     EXPECT_EQ(engine->status().resultsSetAside, 2u);
     EXPECT_EQ(engine->status().resultsWaiting, 0u);
     EXPECT_EQ(resultsFor(next), 0u);
+
+    const std::string last = queue(R"({"generate":1})");
+    failNext(R"({"endpoint":"result","status":503})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    failNext(R"({"endpoint":"result","status":401})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(engine->status().state, SyncState::NotConnected);
+    EXPECT_EQ(engine->status().resultsWaiting, 1u);
+    pair();
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(engine->status().resultsSetAside, 2u);
+    EXPECT_EQ(resultsFor(last), 1u);
 }
 
 // Ids in any shape reach their own report, each encoded into its own part of the address; an
