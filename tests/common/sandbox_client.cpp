@@ -43,7 +43,11 @@ HttpResponse exchange(const std::string& method, const std::string& url, const s
 SandboxControl::SandboxControl()
     : control_(variable("TSL_SANDBOX_CONTROL")),
       api_(variable("TSL_SANDBOX_API")),
-      tallyPort_(std::atoi(variable("TSL_SANDBOX_TALLY_PORT").c_str())) {}
+      tallyPort_(std::atoi(variable("TSL_SANDBOX_TALLY_PORT").c_str())) {
+    // Whatever an earlier test left behind (queued jobs, failures, a stopped Tally, tokens) is
+    // gone: each fixture starts from a sandbox as it was at its start.
+    call("POST", "/reset");
+}
 
 Json SandboxControl::call(const std::string& method, const std::string& path,
                           const std::string& jsonBody) const {

@@ -12,7 +12,7 @@ namespace tsl::testing {
 // program was not started that way or the control port refuses a call.
 class SandboxControl {
   public:
-    SandboxControl();  // reads the TSL_SANDBOX_* variables
+    SandboxControl();  // reads the TSL_SANDBOX_* variables and resets the sandbox
 
     const std::string& apiUrl() const { return api_; }  // http://127.0.0.1:P/tessaline/api
     int tallyPort() const { return tallyPort_; }

@@ -365,6 +365,23 @@ json ConnectorApi::resultDigests() const {
     return out;
 }
 
+void ConnectorApi::reset() {
+    clearRecords();
+    std::lock_guard lock(mutex_);
+    organisation_ = "Sandbox Organisation";
+    company_ = "Sandbox Traders";
+    enabled_ = true;
+    pollSeconds_ = 30;
+    syncError_.clear();
+    codes_.clear();
+    tokens_.clear();
+    revoked_.clear();
+    queue_.clear();
+    handedOut_.clear();
+    nextJobNumber_ = 1;
+    failures_.clear();
+}
+
 void ConnectorApi::clearRecords() {
     std::lock_guard lock(mutex_);
     requests_ = json::array();

@@ -33,6 +33,7 @@ class ConnectorApi {
     nlohmann::json results() const;
     nlohmann::json resultDigests() const;  // results with each body as its size and FNV-1a hash
     void clearRecords();
+    void reset();  // back to the state of a fresh start: no codes, tokens, jobs or failures
 
   private:
     struct JobRequest {

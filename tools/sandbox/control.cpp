@@ -228,6 +228,13 @@ void addControlRoutes(httplib::Server& server, Sandbox& sandbox) {
         sandbox.shutdownRequested = true;
         sendJson(r, json::object());
     });
+    server.Post("/reset", guarded([&](const httplib::Request&, httplib::Response& r) {
+                    sandbox.api.reset();
+                    sandbox.tally->reset();
+                    std::lock_guard lock(sandbox.peersMutex);
+                    sandbox.peers.clear();
+                    sendJson(r, json::object());
+                }));
     addPeerRoutes(server, sandbox);
     addApiRoutes(server, sandbox);
     addTallyRoutes(server, sandbox);

@@ -95,6 +95,15 @@ json TallyServer::requests() const {
     return requests_;
 }
 
+void TallyServer::reset() {
+    {
+        std::lock_guard lock(mutex_);
+        config_ = TallyConfig{};
+        requests_ = json::array();
+    }
+    start();
+}
+
 void TallyServer::clearRequests() {
     std::lock_guard lock(mutex_);
     requests_ = json::array();

@@ -42,6 +42,7 @@ class TallyServer {
     void configure(const nlohmann::json& changes);  // throws on an unknown encoding
     nlohmann::json requests() const;
     void clearRequests();
+    void reset();  // the default configuration, listening, no requests recorded
 
   private:
     void start();
