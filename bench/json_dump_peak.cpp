@@ -1,18 +1,15 @@
 // Peak memory of dumping a result whose body is 64 MB, as a multiple of the body size.
 // Run alone (one process per measurement): ru_maxrss is a high-water mark.
-#include <sys/resource.h>
-
 #include <cstdio>
 
 #include "bench/bench_data.h"
+#include "common/process_memory.h"
 #include "json/json.h"
 
 namespace {
 
 long peakKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    return static_cast<long>(tsl::testing::peakMemoryBytes() / 1024);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "api/api_client.h"
+#include "common/process_memory.h"
 #include "common/sandbox_client.h"
 #include "common/temp_dir.h"
 #include "config/config.h"
@@ -27,9 +28,7 @@ double cpuSeconds() {
 }
 
 long peakKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    return static_cast<long>(tsl::testing::peakMemoryBytes() / 1024);
 }
 
 void pairInto(tsl::Config& config, const tsl::testing::SandboxControl& sandbox, int tallyPort) {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/process_memory.h"
 #include "net/http_client.h"
-#include "net/peak_memory.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

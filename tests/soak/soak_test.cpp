@@ -24,12 +24,12 @@
 #include <vector>
 
 #include "api/api_client.h"
+#include "common/process_memory.h"
 #include "common/sandbox_client.h"
 #include "common/temp_dir.h"
 #include "config/config.h"
 #include "support/logger.h"
 #include "support/machine_name.h"
-#include "sync/process_memory.h"
 #include "sync/sync_engine.h"
 
 namespace {

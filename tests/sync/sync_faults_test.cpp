@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <thread>
 
+#include "common/process_memory.h"
 #include "config/settings.h"
 #include "support/logger.h"
 #include "sync/kept_results.h"
 #include "sync/pass_lock.h"
-#include "sync/process_memory.h"
 #include "sync/sync_fixture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "sync/process_memory.h"
+#include "common/process_memory.h"
 
 namespace tsl::testing {
 
@@ -63,6 +63,10 @@ std::size_t currentMemoryBytes() {
 // The commit charge: the private bytes on Windows; Wine keeps PrivateUsage at 0 but counts this.
 std::size_t heapBytes() {
     return counters().PagefileUsage;
+}
+
+std::size_t peakMemoryBytes() {
+    return counters().PeakWorkingSetSize;
 }
 
 std::size_t openHandleCount() {

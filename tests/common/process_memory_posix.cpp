@@ -1,9 +1,10 @@
-#include "sync/process_memory.h"
+#include "common/process_memory.h"
 
 #include <malloc.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <string>
 
 #if defined(__SANITIZE_ADDRESS__)
 // From AddressSanitizer's run-time (its header does not come with every compiler package).
@@ -17,6 +18,15 @@ std::size_t currentMemoryBytes() {
     std::size_t pages = 0, resident = 0;
     if (!(statm >> pages >> resident)) return 0;
     return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+std::size_t peakMemoryBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+    }
+    return 0;
 }
 
 std::size_t openHandleCount() {
