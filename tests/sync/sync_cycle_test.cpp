@@ -82,36 +82,6 @@ TEST_F(SyncCycle, TokenRefusedAtEachCallClearsIt) {
     EXPECT_EQ(logCount("Tessaline rejected the connector token; pairing is required again"), 1);
 }
 
-TEST_F(SyncCycle, HeartbeatFailuresBackOffAndSuccessResets) {
-    pair();
-    sandbox.call(
-        "POST", "/api/failures",
-        R"({"endpoint":"heartbeat","status":500,"body":"{\"error\":\"Maintenance\"}","count":7})");
-    std::vector<int> waits;
-    for (int i = 0; i < 7; ++i)
-        waits.push_back(engine->runCycle());
-    EXPECT_EQ(waits, (std::vector<int>{15, 30, 60, 120, 240, 300, 300}));
-    EXPECT_EQ(engine->status().state, SyncState::ServerUnreachable);
-    EXPECT_EQ(engine->status().message, "Tessaline answered HTTP 500: Maintenance");
-    // The same failure seven times is one warning.
-    EXPECT_EQ(logCount("[WARN] Cannot reach Tessaline: Tessaline answered HTTP 500: Maintenance"),
-              1);
-    EXPECT_EQ(engine->runCycle(), 30);
-    sandbox.call("POST", "/api/failures", R"({"endpoint":"heartbeat","status":503})");
-    EXPECT_EQ(engine->runCycle(), 15);
-}
-
-TEST_F(SyncCycle, UnreachableServerKeepsTheTransportSentence) {
-    pair();
-    tsl::Settings s = config->settings();
-    s.serverUrl = "http://127.0.0.1:1";
-    config->save(s);
-    EXPECT_EQ(engine->runCycle(), 15);
-    const std::string message = engine->status().message;
-    EXPECT_EQ(message.rfind("Cannot reach Tessaline: Could not send request to 127.0.0.1: ", 0), 0u)
-        << message;
-}
-
 TEST_F(SyncCycle, ServerSideStates) {
     pair();
     sandbox.call("POST", "/api/settings", R"({"enabled":false,"pollSeconds":5})");
@@ -178,25 +148,6 @@ TEST_F(SyncCycle, TallyFailingInTheMiddleOfAJob) {
     EXPECT_EQ(body.get("error").stringOr(""), error);
     EXPECT_EQ(engine->status().message, error);
     EXPECT_EQ(engine->status().jobsThisSession, 1u);
-}
-
-TEST_F(SyncCycle, RefusedReportIsNotCounted) {
-    pair();
-    const std::string id = sandbox.call("POST", "/api/jobs", R"({"generate":1})")
-                               .get("queued")
-                               .items()[0]
-                               .stringOr("");
-    sandbox.call("POST", "/api/failures",
-                 R"({"endpoint":"result","status":500,"body":"{\"message\":\"Database busy\"}"})");
-    EXPECT_EQ(engine->runCycle(), 30);
-    const tsl::SyncStatus s = engine->status();
-    EXPECT_EQ(s.state, SyncState::ServerUnreachable);
-    EXPECT_EQ(s.message, "Tessaline answered HTTP 500: Database busy");
-    EXPECT_EQ(s.jobsThisSession, 0u);
-    EXPECT_EQ(s.lastJob, "");
-    EXPECT_EQ(logCount("[WARN] Could not report job " + id +
-                       ": Tessaline answered HTTP 500: Database busy"),
-              1);
 }
 
 TEST_F(SyncCycle, FiftyJobsPerPass) {

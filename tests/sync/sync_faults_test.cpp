@@ -64,9 +64,9 @@ TEST_F(SyncFaults, NothingListeningThenTheServerComesBack) {
     const std::string address = config->settings().serverUrl;
     serveFrom(gone);
     std::vector<int> waits;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 7; ++i)
         waits.push_back(engine->runCycle());
-    EXPECT_EQ(waits, (std::vector<int>{15, 30, 60, 120}));
+    EXPECT_EQ(waits, (std::vector<int>{15, 30, 60, 120, 240, 300, 300}));
     const tsl::SyncStatus down = engine->status();
     EXPECT_EQ(down.state, SyncState::ServerUnreachable);
     EXPECT_TRUE(
@@ -158,10 +158,6 @@ TEST_F(SyncFaults, HeartbeatFaultsOfTheServer) {
 TEST_F(SyncFaults, FailedReportIsKeptAndDeliveredOnce) {
     pair();
     const std::string unexpected = "Unexpected response from Tessaline (Invalid JSON at offset ";
-    // Another server, to which nothing may travel: a redirect there is refused, not followed.
-    const ScriptedPeer elsewhere(sandbox);
-    elsewhere.script(R"({"body":"{\"enabled\":true}","repeat":true})");
-    const std::string away = "http://127.0.0.1:" + std::to_string(elsewhere.port());
     struct Case {
         std::string failure;
         std::string message;
@@ -805,8 +801,6 @@ TEST_F(SyncFaults, HeartbeatRefusals) {
         {R"({"endpoint":"heartbeat","status":403,"contentType":"application/json",)"
          R"("body":"{\"message\":\"This connector was removed\"}"})",
          SyncState::NotConnected, disconnected, 30, false},
-        {R"({"endpoint":"heartbeat","status":401})", SyncState::NotConnected, disconnected, 30,
-         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failure);
