@@ -471,19 +471,21 @@ TEST(HttpClient, LimitsEndTheExchange) {
         const ScriptedPeer peer(sandbox());
         peer.script(c.reply);
         const HttpClient client(true, 5000, c.limits);
-        const auto start = Clock::now();
         const HttpResponse response = client.request(L"GET", peer.url("/", "localhost"), {}, "");
         if (c.sentence.empty()) {
             ASSERT_TRUE(response.ok) << response.error;
             EXPECT_EQ(response.body.size(), c.limits.maxBodyBytes);
             continue;
         }
+        // Each sentence is its bound's own: the idle time-out would say "No response".
         expectFailure(response, c.sentence);
-        // A mechanism, not luck, ends it: the peer alone would take 10 s or forever.
-        if (c.limits.deadlineMs > 0) {
-            EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
-        }
     }
+}
+
+// Until the peer has the request (at most a minute, however slow the machine).
+void waitForRequest(const ScriptedPeer& peer) {
+    for (int i = 0; i < 6000 && peer.requestCount() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 TEST(HttpClient, StopEndsTheExchange) {
@@ -495,28 +497,25 @@ TEST(HttpClient, StopEndsTheExchange) {
     expectFailure(client.request(L"GET", peer.url("/", "localhost"), {}, ""), sentence);
     EXPECT_EQ(peer.connectionCount(), 0u);
 
+    // The stop, not the 10 s time-out ("No response"), ends an exchange the peer never answers.
     stop = false;
-    Clock::time_point stoppedAt;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        stoppedAt = Clock::now();
+        waitForRequest(peer);
         stop = true;
     });
     const HttpResponse response = client.request(L"POST", peer.url("/", "localhost"), {}, "x");
-    const auto returnedAt = Clock::now();
     stopper.join();
     expectFailure(response, sentence);
-    EXPECT_LT(returnedAt - stoppedAt, std::chrono::seconds(2));
 
     // With a grace, an answer on its way when the stop comes still arrives (a job handed out);
     // an exchange not begun yet still fails at once.
-    const HttpClient graceful(true, 10000, HttpLimits{0, 0, &stop, 3000});
+    const HttpClient graceful(true, 60000, HttpLimits{0, 0, &stop, 30000});
     expectFailure(graceful.request(L"GET", peer.url("/", "localhost"), {}, ""), sentence);
     const ScriptedPeer slow(sandbox());
-    slow.script(R"({"body":"the job","delayMs":400})");
+    slow.script(R"({"body":"the job","delayMs":1500})");
     stop = false;
     std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        waitForRequest(slow);
         stop = true;
     });
     const HttpResponse answered = graceful.request(L"GET", slow.url("/", "localhost"), {}, "");
