@@ -257,7 +257,8 @@ class Soak : public ::testing::Test {
     void queueUnreportedAgain() {
         const Json state = sandbox.call("GET", "/api/state");
         std::set<std::string> reported;
-        for (const Json& report : sandbox.call("GET", "/api/results/digest").items())
+        const Json digest = sandbox.call("GET", "/api/results/digest");
+        for (const Json& report : digest.items())
             reported.insert(report.get("jobId").stringOr(""));
         std::string batch;
         for (const Json& handed : state.get("handedOutJobs").items()) {
