@@ -117,15 +117,4 @@ TEST_F(LoggerTest, UnwritableFolderDropsLinesButStillEchoes) {
     EXPECT_EQ(readFile(dir.path() / "file"), "x");
 }
 
-#ifndef _WIN32
-TEST_F(LoggerTest, StartLogsUnderTheStateFolder) {
-    tsl::testing::ScopedEnv state("XDG_STATE_HOME", (dir.path() / "state").string());
-    tsl::Logger::start(false);
-    const auto folder = dir.path() / "state" / "Tessaline" / "Tally Connector" / "logs";
-    EXPECT_EQ(tsl::Logger::folder(), folder);
-    tsl::Logger::info("first line");
-    EXPECT_NE(readFile(folder / "connector.log").find("first line"), std::string::npos);
-}
-#endif
-
 }  // namespace

@@ -146,29 +146,6 @@ TEST(Text, DecodeTextByMark) {
     }
 }
 
-#ifndef _WIN32
-// Windows-1252 stands in for the ANSI code page; the five bytes it leaves undefined are U+FFFD.
-TEST(Text, AnsiOffWindowsIsWindows1252) {
-    EXPECT_EQ(tsl::ansiToUtf8(bytes({0x80, 0x9F, 0xA0, 0xFF})),
-              bytes({0xE2, 0x82, 0xAC, 0xC5, 0xB8, 0xC2, 0xA0, 0xC3, 0xBF}));
-    for (int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
-        EXPECT_EQ(tsl::ansiToUtf8(bytes({undefined})), bytes({0xEF, 0xBF, 0xBD})) << undefined;
-}
-#endif
-
-TEST(Text, DecodeTextMovesPlainUtf8WithoutCopying) {
-    std::string body(1 << 20, 'x');
-    const char* storage = body.data();
-    const std::string out = tsl::decodeText(std::move(body));
-    EXPECT_EQ(out.data(), storage);
-
-    std::string marked = bytes({0xEF, 0xBB, 0xBF}) + std::string(1 << 20, 'y');
-    storage = marked.data();
-    const std::string unmarked = tsl::decodeText(std::move(marked));
-    EXPECT_EQ(unmarked.data(), storage);  // the mark is cut in place
-    EXPECT_EQ(unmarked, std::string(1 << 20, 'y'));
-}
-
 // Random code points (some of them lone surrogates) encoded by a plain reference encoder, then
 // decoded from UTF-16 in both byte orders, with and without a trailing odd byte.
 TEST(Text, DecodeUtf16MatchesAReferenceEncoder) {

@@ -1,0 +1,35 @@
+// What the support layer does only off Windows: a stand-in for the ANSI code page, and the log
+// under the XDG state folder.
+#include <gtest/gtest.h>
+
+#include "common/temp_dir.h"
+#include "support/logger.h"
+#include "support/text.h"
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+    return std::string(values.begin(), values.end());
+}
+
+// Windows-1252 stands in for the ANSI code page; the five bytes it leaves undefined are U+FFFD.
+TEST(TextPosix, AnsiIsWindows1252) {
+    EXPECT_EQ(tsl::ansiToUtf8(bytes({0x80, 0x9F, 0xA0, 0xFF})),
+              bytes({0xE2, 0x82, 0xAC, 0xC5, 0xB8, 0xC2, 0xA0, 0xC3, 0xBF}));
+    for (int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+        EXPECT_EQ(tsl::ansiToUtf8(bytes({undefined})), bytes({0xEF, 0xBF, 0xBD})) << undefined;
+}
+
+TEST(LoggerPosix, StartLogsUnderTheStateFolder) {
+    tsl::testing::TempDir dir;
+    tsl::testing::ScopedEnv state("XDG_STATE_HOME", (dir.path() / "state").string());
+    tsl::Logger::start(false);
+    const auto folder = dir.path() / "state" / "Tessaline" / "Tally Connector" / "logs";
+    EXPECT_EQ(tsl::Logger::folder(), folder);
+    tsl::Logger::info("first line");
+    tsl::Logger::reset();
+    EXPECT_NE(tsl::testing::readFile(folder / "connector.log").find("first line"),
+              std::string::npos);
+}
+
+}  // namespace
