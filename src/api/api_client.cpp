@@ -193,7 +193,7 @@ std::optional<Job> ApiClient::nextJob(int* pollSeconds) {
 
 namespace {
 
-// One element of "results"; the body is taken over when the caller gives it up.
+// One element of "results", the body taken over.
 Json resultItem(const JobResult& r, std::string body) {
     Json item;
     item.set("ref", Json(r.ref)).set("ok", Json(r.ok));
@@ -203,19 +203,6 @@ Json resultItem(const JobResult& r, std::string body) {
 }
 
 }  // namespace
-
-std::string ApiClient::postResult(const std::string& jobId, const std::vector<JobResult>& results,
-                                  const std::string& error) {
-    Json list(std::vector<Json>{});
-    for (const JobResult& r : results)
-        list.push(resultItem(r, r.body));
-    return postResults(jobId, list, error);
-}
-
-std::string ApiClient::postResult(const std::string& jobId, std::vector<JobResult>&& results,
-                                  const std::string& error) {
-    return postResults(jobId, resultsArray(std::move(results)), error);
-}
 
 Json ApiClient::resultsArray(std::vector<JobResult>&& results) {
     Json list(std::vector<Json>{});

@@ -55,16 +55,10 @@ class ApiClient {
     // pollSeconds, when given, receives the answer's "pollSeconds" (or 60); it is left
     // unchanged when the call fails.
     std::optional<Job> nextJob(int* pollSeconds);
-    // Returns the server's summary, or "".
-    std::string postResult(const std::string& jobId, const std::vector<JobResult>& results,
-                           const std::string& error);
-    // The same, taking the results' bodies over instead of copying them (large Tally answers);
-    // the vector is left empty.
-    std::string postResult(const std::string& jobId, std::vector<JobResult>&& results,
-                           const std::string& error);
-    // The same in two steps, so the array can be kept and sent again unchanged: the "results"
-    // array as it goes on the wire (the bodies are taken over, the vector is left empty), and
-    // the report of such an array (shared with the caller, not copied).
+    // A job's report in two steps, so the array can be kept and sent again unchanged: the
+    // "results" array as it goes on the wire (the bodies are taken over, the vector is left
+    // empty), and the report of such an array (shared with the caller, not copied), which
+    // returns the server's summary, or "".
     static Json resultsArray(std::vector<JobResult>&& results);
     std::string postResults(const std::string& jobId, const Json& results,
                             const std::string& error);

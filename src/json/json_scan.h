@@ -4,11 +4,12 @@
 #include <array>
 #include <bit>
 #include <cstddef>
-#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+// Both programs are built for x86-64, where SSE2 is always there.
+#if !defined(__SSE2__)
+#error "the JSON block scanner needs SSE2"
 #endif
+#include <emmintrin.h>
 
 // Block scanning for the JSON reader and writer: both spend their time in long runs of plain
 // text (a Tally answer is tens of megabytes of XML inside one string), so they look at sixteen
@@ -17,7 +18,6 @@ namespace tsl::jsonscan {
 
 inline constexpr std::size_t kBlock = 16;
 
-#if defined(__SSE2__)
 // Bit i is set when p[i] is '"' or '\\', or (with controls) below 0x20.
 inline unsigned stops16(const char* p, bool controls) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -42,28 +42,6 @@ inline void copy16(char* to, const char* from) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
 }
-#else
-inline unsigned stops16(const char* p, bool controls) {
-    unsigned mask = 0;
-    for (unsigned i = 0; i < kBlock; ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (c == '"' || c == '\\' || (controls && c < 0x20)) mask |= 1u << i;
-    }
-    return mask;
-}
-
-inline unsigned equal16(const char* p, char b) {
-    unsigned mask = 0;
-    for (unsigned i = 0; i < kBlock; ++i) {
-        if (p[i] == b) mask |= 1u << i;
-    }
-    return mask;
-}
-
-inline void copy16(char* to, const char* from) {
-    std::memcpy(to, from, kBlock);
-}
-#endif
 
 // How many bytes the writer adds for each byte: 1 for a two-character escape, 5 for \u00XX.
 inline constexpr std::array<unsigned char, 256> kEscapeExtra = [] {
@@ -79,7 +57,6 @@ inline constexpr std::array<unsigned char, 256> kEscapeExtra = [] {
 inline std::size_t escapedSize(const char* p, std::size_t n) {
     std::size_t size = n;
     std::size_t i = 0;
-#if defined(__SSE2__)
     // Per byte lane: 1 for each stop, 4 more for a control byte without a two-character escape
     // (all but \b \t \n \f \r: 0x08 to 0x0D less 0x0B), which only blocks holding a control
     // byte look for. No branch per stop; lanes are summed every 48 blocks, before one can
@@ -107,7 +84,6 @@ inline std::size_t escapedSize(const char* p, std::size_t n) {
         const __m128i sums = _mm_sad_epu8(lanes, zero);
         size += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
     }
-#endif
     for (; i < n; ++i)
         size += kEscapeExtra[static_cast<unsigned char>(p[i])];
     return size;

@@ -106,7 +106,9 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
     EXPECT_EQ(reply.pollSeconds, 60);
     std::vector<tsl::JobResult> results = {{"r1", true, 200, "<A/>", ""},
                                            {"r2", false, 0, "", "Tally stopped responding: x"}};
-    EXPECT_EQ(paired.postResult("../id/with?odd#x", results, ""), "done");
+    EXPECT_EQ(paired.postResults("../id/with?odd#x",
+                                 tsl::ApiClient::resultsArray(std::move(results)), ""),
+              "done");
 
     const std::string first = peer.request(0);
     EXPECT_EQ(first.rfind("POST /api/v1/tally/agent/pair HTTP/1.1\r\n", 0), 0u) << first;
@@ -166,7 +168,7 @@ TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
     const auto empty = paired.nextJob(nullptr);
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->requests.empty());
-    EXPECT_EQ(paired.postResult("j", {}, "job failed"), "");
+    EXPECT_EQ(paired.postResults("j", tsl::ApiClient::resultsArray({}), "job failed"), "");
     EXPECT_EQ(requestBody(6), R"({"error":"job failed","results":[]})");
 }
 
