@@ -250,25 +250,6 @@ class Soak : public ::testing::Test {
         }
         return R"({"id":")" + id + R"(","kind":"import","requests":[)" + list + "]}";
     }
-    // What Tessaline does with a job handed out long ago and never reported: it hands it out
-    // again. A restart may cut the worker off while the server's answer carrying a job is on
-    // its way; such a job never reached the connector and must then run once. One the
-    // connector did see must not run in Tally again, which the count of Tally runs checks.
-    void queueUnreportedAgain() {
-        const Json state = sandbox.call("GET", "/api/state");
-        std::set<std::string> reported;
-        const Json digest = sandbox.call("GET", "/api/results/digest");
-        for (const Json& report : digest.items())
-            reported.insert(report.get("jobId").stringOr(""));
-        std::string batch;
-        for (const Json& handed : state.get("handedOutJobs").items()) {
-            const std::string id = handed.stringOr("");
-            if (!jobs.count(id) || reported.count(id)) continue;
-            batch += (batch.empty() ? "[" : ",") + jobText(id);
-            ++handedAgain;
-        }
-        if (!batch.empty()) sandbox.call("POST", "/api/jobs", batch + "]");
-    }
     std::size_t queued() const {
         return sandbox.call("GET", "/api/state").get("queuedJobs").items().size();
     }
@@ -290,6 +271,146 @@ class Soak : public ::testing::Test {
                            tsl::testing::openHandleCount()});
     }
 
+    // Random faults of the matrix while jobs keep coming; a memory sample a second.
+    void faultPhase() {
+        const std::vector<Fault> matrix = faults();
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        bool tallyFault = false;
+        for (int t = 0; Clock::now() < end; ++t) {
+            if (t % 4 == 0) {
+                if (queued() < 15) queueJobs(15);
+                if (tallyFault) calmTally();
+                const Fault& fault = matrix[rng() % matrix.size()];
+                watchdog.phase(fault.name);
+                fault.begin();
+                watchdog.phase("the fault phase");
+                tallyFault = fault.lasts;
+                ++injected[fault.name];
+            }
+            if (t % 10 == 0) sample();
+            tick();
+        }
+        std::string list;
+        for (const auto& [name, n] : injected)
+            list += std::string(list.empty() ? "" : ", ") + name + " " + std::to_string(n);
+        std::printf("soak: %d s of faults: %s\n", seconds, list.c_str());
+    }
+
+    // Calm: no more faults or jobs; everything queued or kept must arrive (a minute at most).
+    void drain() {
+        watchdog.phase("draining");
+        calmTally();
+        const auto drainEnd = Clock::now() + 60s;
+        for (int t = 0; Clock::now() < drainEnd; ++t) {
+            tick();
+            if (t % 5 != 0) continue;
+            const std::size_t delivered = sandbox.call("GET", "/api/results/digest").items().size();
+            if (queued() > 0 || engine->status().resultsWaiting > 0) continue;
+            if (delivered >= jobs.size()) break;
+            // Tessaline gives up waiting for reports that are overdue. A restart may have cut
+            // the worker off while the answer carrying a job was on its way: such a job never
+            // reached the connector and must run now, once; one the connector did see must not
+            // run in Tally again, which the count of Tally runs checks.
+            if (handedAgain == 0) {
+                handedAgain = static_cast<int>(
+                    sandbox.call("POST", "/api/jobs/unreported").get("queued").items().size());
+            }
+        }
+        watchdog.phase("stopping the worker after the drain");
+        engine->stop();
+    }
+
+    // Every job's answers arrived once, for the right job and in the order of its requests.
+    void checkEveryJobReportedOnce(const Json& digest) {
+        std::map<std::string, int> reports;
+        for (const Json& report : digest.items()) {
+            const std::string id = report.get("jobId").stringOr("");
+            ++reports[id];
+            std::vector<std::string> refs;
+            for (const Json& item : report.get("results").items())
+                refs.push_back(item.get("ref").stringOr(""));
+            EXPECT_TRUE(jobs.count(id) && jobs[id] == refs) << "the report of " << id;
+        }
+        for (const auto& [id, refs] : jobs) {
+            EXPECT_NE(reports[id], 0) << id << " was never reported; its lines in the log:\n"
+                                      << logLinesNaming(id);
+            EXPECT_LE(reports[id], 1) << id << " was reported " << reports[id] << " times";
+        }
+        EXPECT_EQ(engine->status().resultsWaiting, 0u);
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "settings" / "kept-results.json"));
+        std::printf("  jobs %zu, reports %zu\n", jobs.size(), digest.items().size());
+    }
+
+    void checkNoRequestRanTwice() {
+        std::map<std::string, int> runs;
+        const Json requests = sandbox.call("GET", "/tally/requests");
+        const std::regex named(R"(LEDGER NAME="(soak-\d+-\d+)\")");
+        for (const Json& request : requests.items()) {
+            std::smatch m;
+            const std::string body = request.get("body").stringOr("");
+            if (std::regex_search(body, m, named)) ++runs[m[1]];
+        }
+        for (const auto& [ref, n] : runs)
+            EXPECT_EQ(n, 1) << ref << " reached Tally " << n << " times";
+        std::printf("  Tally requests run %zu\n", runs.size());
+    }
+
+    // Flat after the warm-up: the middle third against the last third of the samples.
+    void checkMemoryStaysFlat() {
+        ASSERT_GE(samples.size(), 6u);
+        const std::size_t third = samples.size() / 3;
+        auto figure = [&](bool last, std::size_t Sample::*field) {
+            std::vector<std::size_t> values;
+            for (std::size_t i = last ? 2 * third : third; i < (last ? samples.size() : 2 * third);
+                 ++i)
+                values.push_back(samples[i].*field);
+            return median(values);
+        };
+        const std::size_t memory = figure(false, &Sample::memory);
+        const std::size_t heap = figure(false, &Sample::heap);
+        const std::size_t handles = figure(false, &Sample::handles);
+        EXPECT_LE(figure(true, &Sample::memory),
+                  memory + std::max<std::size_t>(8u << 20, memory / 8));
+        EXPECT_LE(figure(true, &Sample::heap), heap + std::max<std::size_t>(1u << 20, heap / 10));
+        EXPECT_LE(figure(true, &Sample::handles), handles + 8);
+        std::printf(
+            "  after warm-up (median, middle vs last third): memory %.1f -> %.1f MB, heap "
+            "%.1f -> %.1f MB, handles %zu -> %zu\n",
+            megabytes(memory), megabytes(figure(true, &Sample::memory)), megabytes(heap),
+            megabytes(figure(true, &Sample::heap)), handles, figure(true, &Sample::handles));
+    }
+
+    // The log rotated (once in a run of the usual length: the earlier lines are then in
+    // connector.1.log and every report line is in one of the two files); no line is torn.
+    void checkLog(std::size_t reports) {
+        const std::string current = readFile(logs() / "connector.log");
+        const std::string rotated = readFile(logs() / "connector.1.log");
+        const bool rotatedOnce = rotated.find("earlier line of a long run") != std::string::npos;
+        EXPECT_FALSE(rotated.empty());
+        EXPECT_LE(rotated.size(), tsl::Logger::kRotateBytes + 4096);
+        EXPECT_LE(current.size(), tsl::Logger::kRotateBytes + 4096);
+        EXPECT_EQ(current.find("earlier line of a long run"), std::string::npos);
+        const std::regex form(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(INFO|WARN|ERROR)\] .*)");
+        std::size_t lines = 0, torn = 0, reported = 0;
+        for (const std::string* file : {&rotated, &current}) {
+            std::size_t start = 0;
+            for (std::size_t end; (end = file->find("\r\n", start)) != std::string::npos;
+                 start = end + 2) {
+                const std::string line = file->substr(start, end - start);
+                ++lines;
+                torn += std::regex_match(line, form) ? 0 : 1;
+                reported += line.find("]   Tessaline: Job ") != std::string::npos ? 1 : 0;
+            }
+            EXPECT_EQ(start, file->size()) << "a line without its end";
+        }
+        EXPECT_EQ(torn, 0u);
+        if (rotatedOnce) {
+            EXPECT_EQ(reported, reports);
+        }
+        std::printf("  log: rotated %s, %zu lines checked, %zu torn\n",
+                    rotatedOnce ? "once" : "more than once", lines, torn);
+    }
+
     // The fault phase, the drain (at most a minute) and a minute for everything else.
     // At least 20 s: the memory check compares thirds of one sample a second after warm-up.
     const int seconds = std::max(20, envNumber("TSL_SOAK_SECONDS", 50));
@@ -307,157 +428,16 @@ class Soak : public ::testing::Test {
 };
 
 TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
-    const std::vector<Fault> matrix = faults();
     engine->start();
-
-    // Fault phase.
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    bool tallyFault = false;
-    for (int t = 0; Clock::now() < end; ++t) {
-        if (t % 4 == 0) {
-            if (queued() < 15) queueJobs(15);
-            if (tallyFault) calmTally();
-            const Fault& fault = matrix[rng() % matrix.size()];
-            watchdog.phase(fault.name);
-            fault.begin();
-            watchdog.phase("the fault phase");
-            tallyFault = fault.lasts;
-            ++injected[fault.name];
-        }
-        if (t % 10 == 0) sample();
-        tick();
-    }
-
-    // Calm: no more faults or jobs; everything queued or kept must arrive.
-    watchdog.phase("draining");
-    calmTally();
-    const auto drainEnd = Clock::now() + 60s;
-    std::size_t delivered = 0;
-    bool leaseOver = false;
-    for (int t = 0; Clock::now() < drainEnd; ++t) {
-        tick();
-        if (t % 5 != 0) continue;
-        delivered = sandbox.call("GET", "/api/results/digest").items().size();
-        if (queued() > 0 || engine->status().resultsWaiting > 0) continue;
-        if (delivered >= jobs.size()) break;
-        if (!leaseOver) queueUnreportedAgain();
-        leaseOver = true;
-    }
-    watchdog.phase("stopping the worker after the drain");
-    engine->stop();
+    faultPhase();
+    drain();
     watchdog.phase("checking");
-
-    // Every job's answers arrived once, for the right job and in the order of its requests.
     const Json digest = sandbox.call("GET", "/api/results/digest");
-    std::map<std::string, int> reports;
-    std::size_t wrong = 0;
-    for (const Json& report : digest.items()) {
-        const std::string id = report.get("jobId").stringOr("");
-        ++reports[id];
-        std::vector<std::string> refs;
-        for (const Json& item : report.get("results").items())
-            refs.push_back(item.get("ref").stringOr(""));
-        if (!jobs.count(id) || jobs[id] != refs) ++wrong;
-    }
-    std::size_t lost = 0, twice = 0;
-    for (const auto& [id, refs] : jobs) {
-        const int n = reports.count(id) ? reports[id] : 0;
-        if (n == 0) {
-            ++lost;
-            ADD_FAILURE() << "no report of " << id << "; its lines in the log:\n"
-                          << logLinesNaming(id);
-        }
-        twice += n > 1 ? 1 : 0;
-    }
-    EXPECT_EQ(twice, 0u);
-    EXPECT_EQ(wrong, 0u);
-    EXPECT_EQ(engine->status().resultsWaiting, 0u);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "settings" / "kept-results.json"));
-
-    // No request reached Tally twice.
-    std::map<std::string, int> runs;
-    const Json tallyRequests = sandbox.call("GET", "/tally/requests");
-    const std::regex named(R"(LEDGER NAME="(soak-\d+-\d+)\")");
-    for (const Json& request : tallyRequests.items()) {
-        std::smatch m;
-        const std::string body = request.get("body").stringOr("");
-        if (std::regex_search(body, m, named)) ++runs[m[1]];
-    }
-    std::size_t ranTwice = 0, requests = 0;
-    for (const auto& [ref, n] : runs)
-        ranTwice += n > 1 ? 1 : 0;
-    for (const auto& [id, refs] : jobs)
-        requests += refs.size();
-    EXPECT_EQ(ranTwice, 0u);
-
-    // Flat after the warm-up: the middle third against the last third of the samples.
-    ASSERT_GE(samples.size(), 6u);
-    const std::size_t third = samples.size() / 3;
-    auto figure = [&](std::size_t from, std::size_t to, std::size_t Sample::*field) {
-        std::vector<std::size_t> values;
-        for (std::size_t i = from; i < to; ++i)
-            values.push_back(samples[i].*field);
-        return median(values);
-    };
-    const std::size_t memoryBefore = figure(third, 2 * third, &Sample::memory);
-    const std::size_t memoryAfter = figure(2 * third, samples.size(), &Sample::memory);
-    const std::size_t heapBefore = figure(third, 2 * third, &Sample::heap);
-    const std::size_t heapAfter = figure(2 * third, samples.size(), &Sample::heap);
-    const std::size_t handlesBefore = figure(third, 2 * third, &Sample::handles);
-    const std::size_t handlesAfter = figure(2 * third, samples.size(), &Sample::handles);
-    EXPECT_LE(memoryAfter, memoryBefore + std::max<std::size_t>(8u << 20, memoryBefore / 8));
-    EXPECT_LE(heapAfter, heapBefore + std::max<std::size_t>(1u << 20, heapBefore / 10));
-    EXPECT_LE(handlesAfter, handlesBefore + 8);
-
-    // The log rotated (once in a run of the usual length: the earlier lines are then in
-    // connector.1.log and every report line is in one of the two files); no line is torn.
-    const std::string current = readFile(logs() / "connector.log");
-    const std::string rotated = readFile(logs() / "connector.1.log");
-    const bool rotatedOnce = rotated.find("earlier line of a long run") != std::string::npos;
-    EXPECT_FALSE(rotated.empty());
-    EXPECT_LE(rotated.size(), tsl::Logger::kRotateBytes + 4096);
-    EXPECT_LE(current.size(), tsl::Logger::kRotateBytes + 4096);
-    EXPECT_EQ(current.find("earlier line of a long run"), std::string::npos);
-    const std::regex lineForm(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(INFO|WARN|ERROR)\] .*)");
-    std::size_t lines = 0, torn = 0, reported = 0;
-    std::set<std::string> keptJobs;
-    for (const std::string* file : {&rotated, &current}) {
-        std::size_t start = 0;
-        for (std::size_t endLine; (endLine = file->find("\r\n", start)) != std::string::npos;
-             start = endLine + 2) {
-            const std::string line = file->substr(start, endLine - start);
-            ++lines;
-            if (!std::regex_match(line, lineForm)) ++torn;
-            if (line.find("]   Tessaline: Job ") != std::string::npos) ++reported;
-            const std::size_t kept = line.find(": reporting the results kept from before");
-            if (kept != std::string::npos) keptJobs.insert(line.substr(31, kept - 31));
-        }
-        EXPECT_EQ(start, file->size()) << "a line without its end";
-    }
-    EXPECT_EQ(torn, 0u);
-    if (rotatedOnce) {
-        EXPECT_EQ(reported, digest.items().size());
-    }
-
-    int faultCount = 0;
-    std::string faultList;
-    for (const auto& [name, n] : injected) {
-        faultCount += n;
-        faultList += std::string(faultList.empty() ? "" : ", ") + name + " " + std::to_string(n);
-    }
-    std::printf(
-        "soak: %d s of faults; jobs %zu (Tally requests %zu), results delivered %zu, results lost "
-        "%zu, reported twice %zu, Tally requests run twice %zu\n"
-        "  faults injected %d: %s\n"
-        "  re-pairings %d; jobs whose answers were kept and delivered later %zu; handed out "
-        "again %d\n"
-        "  after warm-up (median, middle vs last third): memory %.1f -> %.1f MB, heap %.1f -> "
-        "%.1f MB, handles %zu -> %zu\n"
-        "  log: rotated %s, %zu lines checked, %zu torn\n",
-        seconds, jobs.size(), requests, digest.items().size(), lost, twice, ranTwice, faultCount,
-        faultList.c_str(), repairings, keptJobs.size(), handedAgain, megabytes(memoryBefore),
-        megabytes(memoryAfter), megabytes(heapBefore), megabytes(heapAfter), handlesBefore,
-        handlesAfter, rotatedOnce ? "once" : "more than once", lines, torn);
+    checkEveryJobReportedOnce(digest);
+    checkNoRequestRanTwice();
+    checkMemoryStaysFlat();
+    checkLog(digest.items().size());
+    std::printf("  re-pairings %d; handed out again at the end %d\n", repairings, handedAgain);
 }
 
 }  // namespace

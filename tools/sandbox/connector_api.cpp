@@ -365,6 +365,22 @@ json ConnectorApi::resultDigests() const {
     return out;
 }
 
+json ConnectorApi::queueUnreportedAgain() {
+    std::lock_guard lock(mutex_);
+    json ids = json::array();
+    for (const Job& job : handedOut_) {
+        const auto reported = [&](const json& r) { return r["jobId"] == job.id; };
+        const auto queued = [&](const Job& q) { return q.id == job.id; };
+        if (std::any_of(results_.begin(), results_.end(), reported) ||
+            std::any_of(queue_.begin(), queue_.end(), queued)) {
+            continue;
+        }
+        queue_.push_back(job);
+        ids.push_back(job.id);
+    }
+    return {{"queued", ids}};
+}
+
 void ConnectorApi::reset() {
     clearRecords();
     std::lock_guard lock(mutex_);

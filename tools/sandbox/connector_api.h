@@ -25,6 +25,9 @@ class ConnectorApi {
     nlohmann::json state() const;
     void updateSettings(const nlohmann::json& changes);
     nlohmann::json enqueueJobs(const nlohmann::json& spec);
+    // What Tessaline does when a job's report is long overdue: every job handed out and not
+    // reported yet is queued again. Answers {"queued": [ids]}.
+    nlohmann::json queueUnreportedAgain();
     void loadJobFolder(const std::string& folder);
     void revoke(const std::string& token);  // "" revokes every token
     void addFailures(const nlohmann::json& list);

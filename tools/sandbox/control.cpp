@@ -144,6 +144,9 @@ void addApiRoutes(httplib::Server& server, Sandbox& sandbox) {
     server.Post("/api/jobs", guarded([&](const httplib::Request& q, httplib::Response& r) {
                     sendJson(r, api.enqueueJobs(bodyOf(q)));
                 }));
+    server.Post("/api/jobs/unreported", guarded([&](const httplib::Request&, httplib::Response& r) {
+                    sendJson(r, api.queueUnreportedAgain());
+                }));
     server.Post("/api/revoke", guarded([&](const httplib::Request& q, httplib::Response& r) {
                     api.revoke(bodyOf(q).value("token", ""));
                     sendJson(r, api.state());
