@@ -34,19 +34,13 @@ Module loadAsData() {
                   &FreeLibrary);
 }
 
-const void* resource(HMODULE module, int id, LPCWSTR type, DWORD* size = nullptr) {
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
-    if (size) *size = found ? SizeofResource(module, found) : 0;
-    return found ? LockResource(LoadResource(module, found)) : nullptr;
-}
-
 TEST(Executable, ManifestAsWindowsReadsIt) {
     const Module module = loadAsData();
     ASSERT_TRUE(module) << "cannot load " << tsl::toUtf8(exePath());
-    DWORD size = 0;
-    const auto* bytes = static_cast<const char*>(resource(module.get(), 1, RT_MANIFEST, &size));
-    ASSERT_TRUE(bytes) << "no RT_MANIFEST resource 1";
-    const std::string xml(bytes, size);
+    HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_TRUE(found) << "no RT_MANIFEST resource 1";
+    const std::string xml(static_cast<const char*>(LockResource(LoadResource(module.get(), found))),
+                          SizeofResource(module.get(), found));
 
     // Windows refuses to start a program whose manifest it cannot read.
     const std::wstring path = exePath();

@@ -3,9 +3,8 @@
 # virtual desktop with a task bar (so the notification area can be seen), next to a fresh
 # sandbox, driven by ui_driver.exe; and through the PC's day: resume, a network that comes back,
 # Explorer restarting, the end of the session, an installer closing it, 96 and 144 DPI.
+#   tray_scenario.sh EXE DRIVER WINE_RUN WINEPREFIX SANDBOX_PROGRAM SHOTS_DIR  (ctest -R e2e_tray_ui)
 # Screenshots of the X display (ImageMagick's import) go to SHOTS_DIR.
-#   tray_scenario.sh EXE DRIVER WINE_RUN WINEPREFIX SANDBOX_PROGRAM SHOTS_DIR
-# (registered as the CTest test e2e_tray_ui of the Windows build: ctest -R e2e_tray_ui).
 # It runs in a private network namespace with only the loopback interface when the system
 # allows one: then nothing the program does can leave this machine, and port 9000 is free.
 set -u
@@ -28,10 +27,7 @@ export WINEPREFIX=$prefix
 run_key='Software\Microsoft\Windows\CurrentVersion\Run' run_key_path="HKEY_CURRENT_USER\\$run_key"
 fail=0 tmp=$(mktemp -d) xpid= conn= driver_pid= reply= users=
 check() {  # check WHAT CONDITION; a failure also prints what the screen shows
-  if eval "$2"; then
-    echo "ok: $1"
-    return 0
-  fi
+  eval "$2" && echo "ok: $1" && return 0
   echo "FAIL: $1${reply:+ (last driver answer: $reply)}"
   fail=1
   local kept=$reply
@@ -58,11 +54,19 @@ reg_import() {  # reg_import LINE...: these lines of a .reg file imported into t
   printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "$@" >"$tmp/in.reg"
   "$wine_run" regedit /s "$(winpath "$tmp/in.reg")" >/dev/null 2>&1
 }
+start_driver() {
+  coproc DRIVER { "$wine_run" "$driver" 2>/dev/null; }
+  driver_pid=$DRIVER_PID
+  expect "Wine shows a desktop with a task bar" ok wait shown Shell_TrayWnd '*' 30000
+}
+stop_driver() {  # the driver ends at the end of its input; then the Wine session
+  [ -n "$driver_pid" ] && eval "exec ${DRIVER[1]}>&-" && wait "$driver_pid" 2>/dev/null
+  driver_pid=
+  timeout 60 wineserver -w
+}
 cleanup() {
   [ -n "$conn" ] && kill "$conn" 2>/dev/null
-  [ -n "${DRIVER[1]:-}" ] && eval "exec ${DRIVER[1]}>&-"  # the driver ends at end of input
-  [ -n "$driver_pid" ] && wait "$driver_pid" 2>/dev/null
-  timeout 60 wineserver -w
+  stop_driver
   [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
   # Leave the shared prefix as other tests expect it: no virtual desktop, no Run entry, 96 DPI.
   TSL_WINE_DISPLAY= reg_import '[HKEY_CURRENT_USER\Control Panel\Desktop]' \
@@ -100,18 +104,8 @@ until_true '[ -s "$tmp/display" ]' 10 || { echo "FAIL: Xvfb did not start"; exit
 export TSL_WINE_DISPLAY=":$(head -1 "$tmp/display")"
 rm -rf "$shots" && mkdir -p "$shots"
 
-start_driver() {
-  coproc DRIVER { "$wine_run" "$driver" 2>/dev/null; }
-  driver_pid=$DRIVER_PID
-  expect "Wine shows a desktop with a task bar" ok wait shown Shell_TrayWnd '*' 30000
-}
 say() {  # say COMMAND ARGS...: one driver command, its answer in $reply
-  local line="" word
-  for word in "$@"; do
-    word=${word//\\/\\\\} word=${word//$'\t'/\\t} word=${word//$'\n'/\\n} word=${word//$'\r'/\\r}
-    line+=$'\t'$word
-  done
-  printf '%s\n' "${line#$'\t'}" >&"${DRIVER[1]}"
+  { printf '=%s\0' "$@" && printf '\0'; } >&"${DRIVER[1]}"
   IFS= read -r -t 90 reply <&"${DRIVER[0]}" || reply="error: the driver did not answer"
   reply=${reply%$'\r'}
 }
@@ -145,9 +139,8 @@ dialog_ok() {  # dialog_ok TITLE WHEN: every control as the program's template h
     '[[ $reply == "ok "*" controls" ]]'
 }
 box_says() {  # box_says WHAT TEXT BUTTONS [ANSWER]: the message box over the connection dialog
-  say msgbox "$CONN" 30000
-  same "$1" "$reply" "ok $STATUS$(esc $'\t')$(esc "$2")$(esc $'\t')$3"
-  [ -z "${4:-}" ] || say answer "$CONN" "$4"
+  say msgbox "$CONN" ${4:+"$4"}
+  same "$1" "$reply" "ok $STATUS\\t$(esc "$2")\\t$3"
 }
 TRAY=(TessalineTallyConnectorTray '*')  # the program's hidden window in the driver's commands
 menu() { say post "${TRAY[@]}" 0x0111 "$1" 0; }  # menu COMMAND-ID: a tray menu command chosen
@@ -168,7 +161,7 @@ conn=$!
 expect "first start unpaired opens the connection dialog" ok wait-dialog "$CONN" 30000
 expect "not-paired status line" "ok $NOT_PAIRED" text "$CONN" 1005
 expect "\"Unpair this PC\" disabled" "ok 0" enabled "$CONN" 1004
-expect "Tally host and port show the defaults" "ok localhost$(esc $'\t')9000" text "$CONN" 1006 1007
+expect "Tally host and port show the defaults" "ok localhost\\t9000" text "$CONN" 1006 1007
 expect "the pairing code takes at most 12 characters" "ok 12" send-item "$CONN" 1002 0xD5 0 0
 dialog_ok "$CONN" "at 96 DPI, unpaired"
 caption_at_96=$(pixels '#32770' "$CONN" "$GREEN")
@@ -181,19 +174,15 @@ shot connection-unpaired-96dpi
 # ---- refused pairings: nothing reaches any server ----
 # Plain http to another host, and https in capitals. Outside a private namespace only addresses
 # of this machine are tried, in case the program sent something after all.
-refused=("HTTPS://127.0.0.1:9/tessaline/api")
-if [ "$TSL_UI_NETWORK" = loopback ]; then
-  refused+=(http://192.168.1.10 http://localhost.example.com/tessaline/api)
-else
-  refused+=(http://127.0.0.2:9/tessaline/api)
-fi
+refused=("HTTPS://127.0.0.1:9/tessaline/api" http://127.0.0.2:9/tessaline/api)
+[ "$TSL_UI_NETWORK" = loopback ] && refused+=(http://192.168.1.10 http://localhost.example.com/x)
 for address in "${refused[@]}"; do
   say set-text "$CONN" 1001 "$address" 1002 "ABCD-2345"
   say click "$CONN" 1003
   box_says "pairing with $address is refused" "The server address must start with https://" 1 1
 done
 expect "after the refusal the input stays and the status line is unchanged" \
-  "ok ${refused[-1]}$(esc $'\t')$NOT_PAIRED" text "$CONN" 1001 1005
+  "ok ${refused[-1]}\\t$NOT_PAIRED" text "$CONN" 1001 1005
 say set-text "$CONN" 1001 "$TSL_SANDBOX_API" 1002 "   "
 say click "$CONN" 1003
 box_says "a blank code is refused" "Enter the pairing code shown in Tessaline." 1 1
@@ -206,8 +195,8 @@ box_says "pairing succeeds with the organisation's name" "This PC is now connect
 
 Keep Tally open with your company loaded. Choose the company and switch sync on in Tessaline under Accounting > Tally Sync." 1
 shot paired-message
-say answer "$CONN" 1
-expect "paired status line, the code field emptied" "ok $PAIRED$(esc $'\t')" text "$CONN" 1005 1002
+say msgbox "$CONN" 1
+expect "paired status line, the code field emptied" "ok $PAIRED\\t" text "$CONN" 1005 1002
 expect "\"Unpair this PC\" enabled" "ok 1" enabled "$CONN" 1004
 check "the log says whom it paired with" \
   'tr -d "\r" <"$log" | grep -q "\[INFO\] Paired with Tessaline ($ORG)$"'
@@ -292,7 +281,7 @@ again() {  # again WHAT DIALOG ARGS...: a second copy exits 0, the first shows i
 }
 lines=$(wc -l <"$log")
 again "a second start exits 0 and the first copy opens its status dialog" "$STATUS"
-expect "the status dialog is in front" "ok #32770$(esc $'\t')$STATUS" foreground
+expect "the status dialog is in front" "ok #32770\\t$STATUS" foreground
 again "a third start while it is open: exit 0, still one status dialog" "$STATUS" --background
 check "the later copies wrote no log line" '[ "$(wc -l <"$log")" = "$lines" ]'
 say click "$STATUS" 2
@@ -357,10 +346,10 @@ start_tray() {  # started in the background and running: its worker has begun
   conn=$!
   until_true '[ "$(grep -c "Sync loop started" "$log")" -gt "$started" ]' 30
 }
-reap() {  # the program has ended, or is ended now
+reap() {  # the program has ended, or is ended now; its exit code in rc
   kill -0 "$conn" 2>/dev/null && kill "$conn"
   wait "$conn" 2>/dev/null
-  conn=
+  rc=$? conn=
 }
 ends() {  # ends WHAT REPLY-PATTERN DRIVER-COMMAND...
   local what=$1 pattern=$2 e
@@ -416,7 +405,7 @@ box_says "Unpair asks first" "Stop syncing this PC with Tessaline?
 The pairing is removed from this PC. To pair again you will need a new pairing code from Tessaline." 6,7 7
 expect "No keeps the pairing" "ok $PAIRED" text "$CONN" 1005
 say click "$CONN" 1004
-say answer "$CONN" 6
+say msgbox "$CONN" 6
 expect "Yes unpairs" "ok $NOT_PAIRED" text "$CONN" 1005
 expect "\"Unpair this PC\" disabled again" "ok 0" enabled "$CONN" 1004
 check "the log says so" 'tr -d "\r" <"$log" | grep -q "\[INFO\] Unpaired by the user$"'
@@ -439,10 +428,7 @@ check "a right-click on the icon opens its menu once ($menus open)" '[ "$menus" 
 shot right-click-menu
 say key '#32768' '*' 0x58  # X: the mnemonic of "E&xit"
 until_true '! kill -0 "$conn" 2>/dev/null' 15
-kill -0 "$conn" 2>/dev/null && kill "$conn"
-wait "$conn"
-rc=$?
-conn=
+reap
 check "E&xit ends the program with exit code 0 ($rc)" '[ $rc -eq 0 ]'
 same "\"Exiting\" is the last log line" "$(last_line)" "[INFO] Exiting"
 expect "the tray window is gone" ok wait gone "${TRAY[@]}" 5000
@@ -450,10 +436,7 @@ expect "the tray window is gone" ok wait gone "${TRAY[@]}" 5000
 # ---- at 144 DPI (150 %): dialogs scaled with their font, nothing clipped, larger icons ----
 # (Wine's notification area draws every icon into a 16-pixel slot whatever the DPI, so the
 # icons' size shows in a dialog's caption.)
-eval "exec ${DRIVER[1]}>&-"
-wait "$driver_pid" 2>/dev/null
-driver_pid=
-timeout 60 wineserver -w  # a new session reads the new DPI
+stop_driver  # a new session reads the new DPI
 set_dpi 144
 start_driver
 "$wine_run" "$exe" >/dev/null 2>&1 &

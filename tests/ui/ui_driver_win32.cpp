@@ -4,11 +4,10 @@
 // the program's own template. It also plays the system's part: ends a session, restarts the
 // shell's notification area.
 //
-// One command per line on standard input, its words separated by tabs; a backslash escapes
-// itself and writes tab, line feed and carriage return as \t, \n and \r within a word. Every
-// command prints exactly one line: "ok", "ok VALUE" or "error MESSAGE"; control characters in it
-// are shown as \r, \n, \t, \xHH, and fields within a value are separated by a tab. A class or title
-// given as * matches any.
+// Commands come on standard input: each word as "=WORD" ended by a NUL byte, each command ended
+// by one more NUL. Every command prints exactly one line: "ok", "ok VALUE" or "error MESSAGE",
+// control characters shown as \r, \n, \t, \xHH; fields of a value are separated by a tab. A
+// class or title given as * matches any.
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -48,16 +47,9 @@ using OwnWindow = std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&Destroy
 constexpr DWORD kDefaultWaitMs = 10000;
 constexpr UINT kSendTimeoutMs = 5000;
 
-// A whole number (decimal or 0x hex); anything else fails the command.
+// A whole number, decimal or 0x hex.
 long long number(const std::wstring& text) {
-    size_t used = 0;
-    const long long value = std::stoll(text, &used, 0);
-    if (used != text.size()) fail(L"not a number");
-    return value;
-}
-
-std::wstring decimal(long long value) {
-    return std::to_wstring(value);
+    return std::stoll(text, nullptr, 0);
 }
 
 DWORD waitMs(const Args& args, size_t index) {
@@ -95,16 +87,17 @@ struct Query {
     HWND owner = nullptr;  // only windows owned by this one, when set
 };
 
+std::vector<HWND> children(HWND parent) {
+    std::vector<HWND> list;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        list.push_back(child);
+    return list;
+}
+
 // Top-level windows of the desktop that match, front to back.
 std::vector<HWND> findWindows(const Query& query) {
-    std::vector<HWND> all, found;
-    EnumWindows(
-        [](HWND window, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&all));
-    for (HWND w : all) {
+    std::vector<HWND> found;
+    for (HWND w : children(GetDesktopWindow())) {
         if (query.visibleOnly && !IsWindowVisible(w)) continue;
         if ((query.unowned || query.owner) && GetWindow(w, GW_OWNER) != query.owner) continue;
         if (query.cls != L"*" && windowClass(w) != query.cls) continue;
@@ -123,8 +116,8 @@ Query dialogQuery(const std::wstring& title) {
 HWND findOne(const Query& query) {
     const auto found = findWindows(query);
     if (found.size() != 1)
-        fail(decimal(long(found.size())) + L" windows of class " + query.cls + L" titled \"" +
-             query.title + L"\"");
+        fail(std::to_wstring(long(found.size())) + L" windows of class " + query.cls +
+             L" titled \"" + query.title + L"\"");
     return found.front();
 }
 
@@ -139,20 +132,11 @@ HWND frontWindow(const Args& a) {
     return found.front();
 }
 
-// A control of a dialog by id; id 0 is the dialog itself (its title).
+// A control of a dialog by id.
 HWND findControl(const Args& a) {
-    HWND dialog = findOne(dialogQuery(a.at(0)));
-    const long long id = number(a.at(1));
-    HWND control = id == 0 ? dialog : GetDlgItem(dialog, int(id));
+    HWND control = GetDlgItem(findOne(dialogQuery(a.at(0))), int(number(a.at(1))));
     if (!control) fail(L"no control " + a[1]);
     return control;
-}
-
-std::vector<HWND> children(HWND parent) {
-    std::vector<HWND> list;
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        list.push_back(child);
-    return list;
 }
 
 // ---- talking to another process's windows ----
@@ -186,7 +170,7 @@ Reply press(HWND button) {
     return {};
 }
 
-HWND findMessageBox(const std::wstring& ownerTitle, DWORD ms) {
+HWND findMessageBox(const std::wstring& ownerTitle) {
     HWND box = nullptr;
     waitUntil(
         [&] {
@@ -196,7 +180,7 @@ HWND findMessageBox(const std::wstring& ownerTitle, DWORD ms) {
             box = boxes.empty() ? nullptr : boxes.front();
             return box != nullptr;
         },
-        ms);
+        30000);
     if (!box) fail(L"no message box");
     return box;
 }
@@ -213,10 +197,10 @@ KernelHandle openProcess(HWND window) {
 // Waits up to ms for the process to end: "EXIT-CODE MS", how long it took since start.
 Reply awaitExit(HANDLE process, ULONGLONG start, DWORD ms) {
     if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0)
-        fail(L"still running after " + decimal(ms) + L" ms");
+        fail(L"still running after " + std::to_wstring(ms) + L" ms");
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
-    return decimal(code) + L" " + decimal((long long)(GetTickCount64() - start));
+    return std::to_wstring(code) + L" " + std::to_wstring((long long)(GetTickCount64() - start));
 }
 
 // ---- a dialog beside its template ----
@@ -281,8 +265,9 @@ std::wstring clipped(HDC dc, HWND control) {
     RECT need{0, 0, room.right, 0};
     DrawTextW(dc, text.c_str(), int(text.size()), &need, format);
     if (need.right <= room.right && need.bottom <= room.bottom) return {};
-    return L" \"" + text + L"\" needs " + decimal(need.right) + L"x" + decimal(need.bottom) +
-           L" in " + decimal(room.right) + L"x" + decimal(room.bottom) + L";";
+    return L" \"" + text + L"\" needs " + std::to_wstring(need.right) + L"x" +
+           std::to_wstring(need.bottom) + L" in " + std::to_wstring(room.right) + L"x" +
+           std::to_wstring(room.bottom) + L";";
 }
 
 // Every control of the template is in the live dialog, in order, with its id, class, place,
@@ -301,7 +286,7 @@ Reply checkDialog(const Args& a) {
     SelectObject(dc.get(), HFONT(SendMessageW(model.get(), WM_GETFONT, 0, 0)));
     for (size_t i = 0; i < std::min(want.size(), got.size()); ++i) {
         const RECT w = rectIn(want[i], model.get()), g = rectIn(got[i], live);
-        const std::wstring id = L" control " + decimal(GetDlgCtrlID(want[i]));
+        const std::wstring id = L" control " + std::to_wstring(GetDlgCtrlID(want[i]));
         const LONG visible =
             (GetWindowLongW(got[i], GWL_STYLE) ^ GetWindowLongW(want[i], GWL_STYLE)) & WS_VISIBLE;
         if (GetDlgCtrlID(got[i]) != GetDlgCtrlID(want[i]) ||
@@ -311,7 +296,7 @@ Reply checkDialog(const Args& a) {
         if (!cut.empty()) problems += id + cut;
     }
     if (!problems.empty()) fail(problems);
-    return decimal(long(want.size())) + L" controls";
+    return std::to_wstring(long(want.size())) + L" controls";
 }
 
 // ---- commands ----
@@ -327,24 +312,21 @@ Reply wait(const Args& a) {
     return {};
 }
 
-// The box's title, text (the static with id 0xFFFF) and button ids, tab-separated.
+// The box's title, text (the static with id 0xFFFF) and button ids, tab-separated; with a button
+// id, that button is then pressed and the box must close.
 Reply messageBox(const Args& a) {
-    HWND box = findMessageBox(a.at(0), waitMs(a, 1));
+    HWND box = findMessageBox(a.at(0));
     std::wstring buttons;
     for (HWND child : children(box))
         if (IsWindowVisible(child) && _wcsicmp(windowClass(child).c_str(), L"Button") == 0)
-            buttons += (buttons.empty() ? L"" : L",") + decimal(GetDlgCtrlID(child));
-    return windowTitle(box) + L"\t" + controlText(GetDlgItem(box, 0xFFFF)) + L"\t" + buttons;
-}
-
-Reply answer(const Args& a) {
-    HWND box = findMessageBox(a.at(0), kDefaultWaitMs);
-    HWND button = GetDlgItem(box, int(number(a.at(1))));
-    if (!button) fail(L"no such button");
-    press(button);
+            buttons += (buttons.empty() ? L"" : L",") + std::to_wstring(GetDlgCtrlID(child));
+    const Reply seen =
+        windowTitle(box) + L"\t" + controlText(GetDlgItem(box, 0xFFFF)) + L"\t" + buttons;
+    if (a.size() < 2) return seen;
+    press(GetDlgItem(box, int(number(a[1]))));
     if (!waitUntil([&] { return !IsWindow(box); }, kDefaultWaitMs))
         fail(L"the message box stays open");
-    return {};
+    return seen;
 }
 
 // A key pressed and released, posted to the frontmost matching window the way the keyboard
@@ -372,8 +354,8 @@ Reply listWindows(const Args&) {
 Reply rect(const Args& a) {
     RECT r{};
     GetWindowRect(frontWindow(a), &r);
-    return decimal(r.left) + L" " + decimal(r.top) + L" " + decimal(r.right - r.left) + L" " +
-           decimal(r.bottom - r.top);
+    return std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+           std::to_wstring(r.right - r.left) + L" " + std::to_wstring(r.bottom - r.top);
 }
 
 // The mouse moved to a point of the screen and, with "right", right-clicked there through the
@@ -458,15 +440,14 @@ const std::map<std::wstring, Command> kCommands = {
     {L"send-item",  // TITLE ID MESSAGE WPARAM LPARAM
      [](const Args& a) {
          const auto [m, w, l] = message(a, 2);
-         return decimal(sendTo(findControl(a), m, w, l));
+         return std::to_wstring(sendTo(findControl(a), m, w, l));
      }},
-    {L"msgbox", messageBox},  // OWNER-TITLE [ms]
-    {L"answer", answer},      // OWNER-TITLE BUTTON-ID
+    {L"msgbox", messageBox},  // OWNER-TITLE [BUTTON-ID]
     {L"post", post},          // CLASS TITLE MESSAGE WPARAM LPARAM [ms]
     {L"send",  // CLASS TITLE MESSAGE WPARAM LPARAM, as the system sends WM_POWERBROADCAST
      [](const Args& a) {
          const auto [m, w, l] = message(a, 2);
-         return decimal(sendTo(findWindow(a), m, w, l));
+         return std::to_wstring(sendTo(findWindow(a), m, w, l));
      }},
     {L"key", key},  // CLASS TITLE VIRTUAL-KEY
     {L"windows", listWindows},
@@ -486,34 +467,19 @@ const std::map<std::wstring, Command> kCommands = {
      }},
 };
 
-// The words of a command line: tab-separated, with \t, \n, \r and \\ escaped.
-Args splitWords(const std::string& line) {
-    Args words;
-    std::string word;
-    for (size_t i = 0; i <= line.size(); ++i) {
-        if (i == line.size() || line[i] == '\t') {
-            words.push_back(tsl::fromUtf8(word));
-            word.clear();
-        } else if (line[i] == '\\' && i + 1 < line.size()) {
-            const char e = line[++i];
-            word += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
-        } else {
-            word += line[i];
-        }
-    }
-    return words;
-}
-
 }  // namespace
 
 int main() {
     // Pixels as the screen has them, whatever the DPI: what the program under test draws.
     SetProcessDPIAware();
-    std::string line;
-    while (std::getline(std::cin, line)) {
+    Args words;
+    for (std::string word; std::getline(std::cin, word, '\0');) {
+        if (!word.empty()) {
+            words.push_back(tsl::fromUtf8(word.substr(1)));
+            continue;
+        }
         std::string out = "ok";
         try {  // one failed command ends only itself
-            const Args words = splitWords(line);
             const auto found = kCommands.find(words.at(0));
             if (found == kCommands.end()) fail(L"unknown command " + words[0]);
             const Reply reply = found->second(Args(words.begin() + 1, words.end()));
@@ -523,6 +489,7 @@ int main() {
         }
         std::printf("%s\n", tsl::escapeControls(out).c_str());
         std::fflush(stdout);
+        words.clear();
     }
     return 0;
 }
