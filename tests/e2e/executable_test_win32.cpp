@@ -1,6 +1,5 @@
-// The shipped program file read back as Windows and Explorer read it: the application manifest,
-// the version information, the icons and the PE header. The dialogs are checked against their
-// templates on the running program (tests/ui).
+// The shipped program file as Windows and Explorer read it: manifest, version information, icons
+// and PE header. The dialogs are checked against their templates in the running program (tests/ui).
 
 #include <windows.h>
 
@@ -106,21 +105,8 @@ TEST(Executable, VersionInformationAsExplorerShowsIt) {
     EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
 }
 
-// The icons are drawn at run time; the file carries none.
-TEST(Executable, CarriesNoIcon) {
-    const Module module = loadAsData();
-    ASSERT_TRUE(module);
-    bool any = false;
-    EnumResourceNamesW(
-        module.get(), RT_GROUP_ICON,
-        [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
-            return *reinterpret_cast<bool*>(found) = true, FALSE;
-        },
-        reinterpret_cast<LONG_PTR>(&any));
-    EXPECT_FALSE(any);
-}
-
-TEST(Executable, IsA64BitGuiProgram) {
+// No console window; the icons are drawn at run time, the file carries none.
+TEST(Executable, IsA64BitGuiProgramWithoutIcons) {
     const Module module = loadAsData();
     ASSERT_TRUE(module);
     const auto* base = reinterpret_cast<const BYTE*>(ULONG_PTR(module.get()) & ~ULONG_PTR(3));
@@ -128,7 +114,15 @@ TEST(Executable, IsA64BitGuiProgram) {
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
     ASSERT_EQ(nt->Signature, IMAGE_NT_SIGNATURE);
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);  // no console window
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    bool icons = false;
+    EnumResourceNamesW(
+        module.get(), RT_GROUP_ICON,
+        [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
+            return *reinterpret_cast<bool*>(found) = true, FALSE;
+        },
+        reinterpret_cast<LONG_PTR>(&icons));
+    EXPECT_FALSE(icons);
 }
 
 }  // namespace

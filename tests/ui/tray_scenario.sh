@@ -114,8 +114,7 @@ shot() {  # shot NAME: the whole X display as NAME.png
   import -display "$TSL_WINE_DISPLAY" -window root "$file" 2>/dev/null
   check "screenshot $1" '[ -s "$file" ]'
 }
-# Icon colours; the notification area is the only part of the task bar that shows them.
-RED="207 34 46" GREEN="46 160 67"
+RED="207 34 46" GREEN="46 160 67"  # the icons' colours; in the task bar only the tray has them
 # pixels CLASS TITLE "R G B" [at]: how many pixels of the frontmost such window the screen shows
 # in that colour; with "at", the middle of them on the screen (where a person would point)
 pixels() {
@@ -158,10 +157,10 @@ run_entry() { "$wine_run" reg query "HKCU\\$run_key" /v "Tessaline Tally Connect
 # ---- first start, not paired ----
 "$wine_run" "$exe" >/dev/null 2>&1 &
 conn=$!
-expect "first start unpaired opens the connection dialog" ok wait-dialog "$CONN" 30000
-expect "not-paired status line" "ok $NOT_PAIRED" text "$CONN" 1005
+expect "first start unpaired opens the connection dialog" ok wait dialog '#32770' "$CONN" 30000
+expect "not-paired status line, Tally's host and port as by default" \
+  "ok $NOT_PAIRED\\tlocalhost\\t9000" text "$CONN" 1005 1006 1007
 expect "\"Unpair this PC\" disabled" "ok 0" enabled "$CONN" 1004
-expect "Tally host and port show the defaults" "ok localhost\\t9000" text "$CONN" 1006 1007
 expect "the pairing code takes at most 12 characters" "ok 12" send-item "$CONN" 1002 0xD5 0 0
 dialog_ok "$CONN" "at 96 DPI, unpaired"
 caption_at_96=$(pixels '#32770' "$CONN" "$GREEN")
@@ -233,7 +232,7 @@ for port in 0 65536 ""; do
   say click "$CONN" 1
   box_says "Save with the port \"$port\" is refused" "Enter a valid Tally port (usually 9000)." 1 1
 done
-say wait-dialog "$CONN" 0
+say wait dialog '#32770' "$CONN" 0
 check "after a refused save the dialog stays open and nothing is saved" \
   '[ "$reply" = ok ] && [ "$(od -c "$ini")" = "$before" ]'
 say set-text "$CONN" 1007 "$TSL_SANDBOX_TALLY_PORT"
@@ -243,7 +242,7 @@ expect "Save with a good port closes the dialog" ok wait gone '#32770' "$CONN"
 # ---- syncing, the status dialog and the green icon ----
 ctl POST /api/jobs '{"generate":2}' >/dev/null
 menu 2001
-expect "the Status command opens the status dialog" ok wait-dialog "$STATUS"
+expect "the Status command opens the status dialog" ok wait dialog '#32770' "$STATUS"
 say click "$STATUS" 1102
 machine=$("$wine_run" cmd /c echo %COMPUTERNAME% | tr -d '\r')
 until_true 'say text "$STATUS" 1101; [[ $reply == *"Up to date"*"Jobs this session:  2"* ]]' 30
@@ -259,7 +258,6 @@ same "the status dialog after \"Sync now\"" "$reply" "ok $(esc "$(printf '%s\r\n
 check "Tessaline received both results" '[ "$(ctl GET /api/results | json "len(v)")" = 2 ]'
 dialog_ok "$STATUS" "at 96 DPI"
 icon_is "synced" "$GREEN" "$RED"
-# shellcheck disable=SC2046
 say mouse $(pixels Shell_TrayWnd '*' "$GREEN" at)
 expect "pointing at the icon shows its tooltip" ok wait shown tooltips_class32 '*' 5000
 shot status-tray-tooltip-96dpi
@@ -276,7 +274,7 @@ expect "Enter closes the status dialog (Close is its default button)" ok \
 again() {  # again WHAT DIALOG ARGS...: a second copy exits 0, the first shows its one DIALOG
   timeout 60 "$wine_run" "$exe" "${@:3}" >/dev/null 2>&1
   local rc=$?
-  say wait-dialog "$2" 15000
+  say wait dialog '#32770' "$2" 15000
   check "$1" '[ $rc -eq 0 ] && [ "$reply" = ok ]'
 }
 lines=$(wc -l <"$log")
@@ -397,7 +395,7 @@ icon_is "started again, it syncs" "$GREEN"
 
 # ---- unpairing from the connection dialog ----
 menu 2003
-say wait-dialog "$CONN"
+say wait dialog '#32770' "$CONN"
 expect "no tooltip or balloon is shown before unpairing" ok wait hidden tooltips_class32 '*' 15000
 say click "$CONN" 1004
 box_says "Unpair asks first" "Stop syncing this PC with Tessaline?
@@ -418,7 +416,6 @@ again "unpaired, a second start opens the connection dialog instead" "$CONN"
 
 # ---- Exit from the icon's menu, opened with the mouse ----
 # A real right-click: the shell sends the icon's owner WM_RBUTTONUP and then WM_CONTEXTMENU.
-# shellcheck disable=SC2046
 say mouse $(pixels Shell_TrayWnd '*' "$RED" at) right
 say wait shown '#32768' '*' 5000
 sleep 0.5
@@ -441,14 +438,14 @@ set_dpi 144
 start_driver
 "$wine_run" "$exe" >/dev/null 2>&1 &
 conn=$!
-expect "at 144 DPI the connection dialog opens" ok wait-dialog "$CONN" 30000
+expect "at 144 DPI the connection dialog opens" ok wait dialog '#32770' "$CONN" 30000
 dialog_ok "$CONN" "at 144 DPI"
 shot connection-unpaired-144dpi
 caption=$(pixels '#32770' "$CONN" "$GREEN")
 check "the icons are drawn for 144 DPI: $caption green pixels in the caption, $caption_at_96 at 96" \
   '[ "$caption" -gt $((caption_at_96 * 2)) ] 2>/dev/null'
 menu 2001
-say wait-dialog "$STATUS"
+say wait dialog '#32770' "$STATUS"
 dialog_ok "$STATUS" "at 144 DPI"
 shot status-144dpi
 ends "E&xit at 144 DPI: exit code 0" '^ok 0 [0-9]+$' \

@@ -1,8 +1,7 @@
 // Drives a Windows program's user interface from a test script, the way a person would use it:
-// finds top-level windows by class and title, reads and types control texts, presses buttons,
-// answers message boxes, posts messages, tells where a window is and checks a dialog against
-// the program's own template. It also plays the system's part: ends a session, restarts the
-// shell's notification area.
+// finds windows, reads and types control texts, presses buttons, answers message boxes, posts
+// messages, checks a dialog against the program's own template; and plays the system's part:
+// ends a session, restarts the shell's notification area.
 //
 // Commands come on standard input: each word as "=WORD" ended by a NUL byte, each command ended
 // by one more NUL. Every command prints exactly one line: "ok", "ok VALUE" or "error MESSAGE",
@@ -14,7 +13,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cwchar>
 #include <functional>
@@ -31,8 +29,6 @@
 
 namespace {
 
-using tsl::KernelHandle;
-using tsl::WindowDc;
 using Args = std::vector<std::wstring>;
 
 using Reply = std::wstring;  // what "ok" is followed by; a failure is thrown
@@ -185,13 +181,21 @@ HWND findMessageBox(const std::wstring& ownerTitle) {
     return box;
 }
 
-KernelHandle openProcess(HWND window) {
+tsl::KernelHandle openProcess(HWND window) {
     DWORD id = 0;
     GetWindowThreadProcessId(window, &id);
-    KernelHandle process(OpenProcess(
+    tsl::KernelHandle process(OpenProcess(
         SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
     if (!process) fail(L"cannot open the window's process");
     return process;
+}
+
+std::wstring programFile(HWND window) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameW(openProcess(window).get(), 0, path, &size))
+        fail(L"no program file");
+    return path;
 }
 
 // Waits up to ms for the process to end: "EXIT-CODE MS", how long it took since start.
@@ -216,11 +220,8 @@ RECT rectIn(HWND control, HWND dialog) {
 // the program file of the dialog's process: the dialog manager gives it the font and layout the
 // template asks for at this DPI.
 OwnWindow templateDialog(HWND live) {
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    if (!QueryFullProcessImageNameW(openProcess(live).get(), 0, path, &size))
-        fail(L"no program file");
-    const Module module(LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE), &FreeLibrary);
+    const Module module(
+        LoadLibraryExW(programFile(live).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &FreeLibrary);
     struct Search {
         std::wstring title;
         OwnWindow dialog{nullptr, &DestroyWindow};
@@ -266,8 +267,7 @@ std::wstring clipped(HDC dc, HWND control) {
     DrawTextW(dc, text.c_str(), int(text.size()), &need, format);
     if (need.right <= room.right && need.bottom <= room.bottom) return {};
     return L" \"" + text + L"\" needs " + std::to_wstring(need.right) + L"x" +
-           std::to_wstring(need.bottom) + L" in " + std::to_wstring(room.right) + L"x" +
-           std::to_wstring(room.bottom) + L";";
+           std::to_wstring(need.bottom) + L" pixels;";
 }
 
 // Every control of the template is in the live dialog, in order, with its id, class, place,
@@ -282,7 +282,7 @@ Reply checkDialog(const Args& a) {
     std::wstring problems;
     if (!EqualRect(&modelArea, &liveArea)) problems += L" the client area differs;";
     if (want.empty() || want.size() != got.size()) problems += L" the controls differ in number;";
-    WindowDc dc(model.get());
+    tsl::WindowDc dc(model.get());
     SelectObject(dc.get(), HFONT(SendMessageW(model.get(), WM_GETFONT, 0, 0)));
     for (size_t i = 0; i < std::min(want.size(), got.size()); ++i) {
         const RECT w = rectIn(want[i], model.get()), g = rectIn(got[i], live);
@@ -301,13 +301,18 @@ Reply checkDialog(const Args& a) {
 
 // ---- commands ----
 
-// "wait shown|hidden|exists|gone CLASS TITLE [ms]": a visible window, none visible, a window
-// (hidden ones too), none at all.
+// "wait shown|hidden|exists|gone|dialog CLASS TITLE [ms]": a visible window, none visible, a
+// window (hidden ones too), none at all, exactly one dialog as findDialog sees it.
 Reply wait(const Args& a) {
     const std::wstring& mode = a.at(0);
-    const Query query{a.at(1), a.at(2), mode == L"shown" || mode == L"hidden"};
-    const bool present = mode == L"shown" || mode == L"exists";
-    if (!waitUntil([&] { return findWindows(query).empty() != present; }, waitMs(a, 3)))
+    const bool dialog = mode == L"dialog", present = mode == L"shown" || mode == L"exists";
+    const Query query = dialog ? dialogQuery(a.at(2))
+                               : Query{a.at(1), a.at(2), mode == L"shown" || mode == L"hidden"};
+    const auto done = [&] {
+        const size_t n = findWindows(query).size();
+        return dialog ? n == 1 : (n > 0) == present;
+    };
+    if (!waitUntil(done, waitMs(a, 3)))
         fail(L"not " + mode + L": class " + a[1] + L" titled \"" + a[2] + L"\"");
     return {};
 }
@@ -374,7 +379,7 @@ Reply mouse(const Args& a) {
 // A message posted to a window; with ms, then up to ms for its process to end: "EXIT-CODE MS".
 Reply post(const Args& a) {
     HWND window = findWindow(a);
-    const KernelHandle process = openProcess(window);
+    const tsl::KernelHandle process = openProcess(window);
     const ULONGLONG start = GetTickCount64();
     const auto [m, w, l] = message(a, 2);
     if (!PostMessageW(window, m, w, l)) fail(L"PostMessageW failed");
@@ -388,7 +393,7 @@ Reply post(const Args& a) {
 Reply endSession(const Args& a) {
     HWND window = findWindow(a);
     const auto lParam = LPARAM(number(a.at(2)));
-    const KernelHandle process = openProcess(window);
+    const tsl::KernelHandle process = openProcess(window);
     const DWORD ms = waitMs(a, 3);
     const ULONGLONG start = GetTickCount64();
     if (!sendTo(window, WM_QUERYENDSESSION, 0, lParam, ms)) return L"0";
@@ -412,12 +417,13 @@ Reply notifyIcon(const Args& a) {
 
 using Command = std::function<Reply(const Args&)>;
 const std::map<std::wstring, Command> kCommands = {
-    {L"wait", wait},  // shown|hidden|exists|gone CLASS TITLE [ms]
-    {L"wait-dialog",  // TITLE [ms]
+    {L"wait", wait},  // shown|hidden|exists|gone|dialog CLASS TITLE [ms]
+    {L"process",      // CLASS TITLE [ms]: "PID\tPROGRAM-FILE" once there is such a window
      [](const Args& a) {
-         waitUntil([&] { return findWindows(dialogQuery(a.at(0))).size() == 1; }, waitMs(a, 1));
-         findOne(dialogQuery(a[0]));
-         return Reply();
+         wait({L"exists", a.at(0), a.at(1), a.size() > 2 ? a[2] : L"10000"});
+         DWORD id = 0;
+         GetWindowThreadProcessId(findWindow(a), &id);
+         return std::to_wstring(id) + L"\t" + programFile(findWindow(a));
      }},
     {L"check-dialog", checkDialog},  // TITLE
     {L"text",                        // TITLE ID...: the texts, tab-separated
@@ -444,6 +450,7 @@ const std::map<std::wstring, Command> kCommands = {
      }},
     {L"msgbox", messageBox},  // OWNER-TITLE [BUTTON-ID]
     {L"post", post},          // CLASS TITLE MESSAGE WPARAM LPARAM [ms]
+    {L"quit", post},          // the same, waiting for the process to end
     {L"send",  // CLASS TITLE MESSAGE WPARAM LPARAM, as the system sends WM_POWERBROADCAST
      [](const Args& a) {
          const auto [m, w, l] = message(a, 2);
@@ -467,27 +474,36 @@ const std::map<std::wstring, Command> kCommands = {
      }},
 };
 
+// One command's line of output.
+std::string run(const Args& words) {
+    try {
+        const auto found = kCommands.find(words.at(0));
+        if (found == kCommands.end()) fail(L"unknown command " + words[0]);
+        const Reply reply = found->second(Args(words.begin() + 1, words.end()));
+        return tsl::escapeControls("ok" + (reply.empty() ? "" : " " + tsl::toUtf8(reply)));
+    } catch (const std::exception& error) {  // one failed command ends only itself
+        return tsl::escapeControls(std::string("error ") + error.what());
+    }
+}
+
 }  // namespace
 
-int main() {
+// One command from the arguments (the exit code tells how it went), or from standard input.
+int wmain(int argc, wchar_t** argv) {
     // Pixels as the screen has them, whatever the DPI: what the program under test draws.
     SetProcessDPIAware();
+    if (argc > 1) {
+        const std::string out = run(Args(argv + 1, argv + argc));
+        std::printf("%s\n", out.c_str());
+        return out.rfind("ok", 0) == 0 ? 0 : 1;
+    }
     Args words;
     for (std::string word; std::getline(std::cin, word, '\0');) {
         if (!word.empty()) {
             words.push_back(tsl::fromUtf8(word.substr(1)));
             continue;
         }
-        std::string out = "ok";
-        try {  // one failed command ends only itself
-            const auto found = kCommands.find(words.at(0));
-            if (found == kCommands.end()) fail(L"unknown command " + words[0]);
-            const Reply reply = found->second(Args(words.begin() + 1, words.end()));
-            if (!reply.empty()) out += " " + tsl::toUtf8(reply);
-        } catch (const std::exception& error) {
-            out = std::string("error ") + error.what();
-        }
-        std::printf("%s\n", tsl::escapeControls(out).c_str());
+        std::printf("%s\n", run(words).c_str());
         std::fflush(stdout);
         words.clear();
     }
