@@ -43,12 +43,10 @@ until_true() {  # until_true CONDITION SECONDS
   local end=$((SECONDS + $2))
   until eval "$1"; do [ $SECONDS -ge $end ] && return 1; sleep 0.1; done
 }
+soon() { until_true "$2" "${3:-10}"; check "$1" "$2"; }  # soon WHAT CONDITION [SECONDS]
 ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
 json() { python3 -c "import json,sys; v=json.load(sys.stdin); print($1)"; }
-esc() {  # the driver's form of a text: control characters shown as \r, \n, \t
-  local s=${1//$'\r'/\\r}
-  s=${s//$'\n'/\\n} && printf '%s' "${s//$'\t'/\\t}"
-}
+esc() { local s=${1//$'\r'/\\r}; s=${s//$'\n'/\\n}; printf '%s' "${s//$'\t'/\\t}"; }  # as the driver shows it
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 reg_import() {  # reg_import LINE...: these lines of a .reg file imported into the prefix
   printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "$@" >"$tmp/in.reg"
@@ -141,6 +139,7 @@ box_says() {  # box_says WHAT TEXT BUTTONS [ANSWER]: the message box over the co
   say msgbox "$CONN" ${4:+"$4"}
   same "$1" "$reply" "ok $STATUS\\t$(esc "$2")\\t$3"
 }
+launch() { "$wine_run" "$exe" "$@" >/dev/null 2>&1 & conn=$!; }  # launch ARGS...: started aside
 TRAY=(TessalineTallyConnectorTray '*')  # the program's hidden window in the driver's commands
 menu() { say post "${TRAY[@]}" 0x0111 "$1" 0; }  # menu COMMAND-ID: a tray menu command chosen
 start_driver
@@ -155,8 +154,7 @@ run_entry() { "$wine_run" reg query "HKCU\\$run_key" /v "Tessaline Tally Connect
   tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
 
 # ---- first start, not paired ----
-"$wine_run" "$exe" >/dev/null 2>&1 &
-conn=$!
+launch
 expect "first start unpaired opens the connection dialog" ok wait dialog '#32770' "$CONN" 30000
 expect "not-paired status line, Tally's host and port as by default" \
   "ok $NOT_PAIRED\\tlocalhost\\t9000" text "$CONN" 1005 1006 1007
@@ -171,8 +169,8 @@ expect "no balloon for the first \"not connected\" after start" \
 shot connection-unpaired-96dpi
 
 # ---- refused pairings: nothing reaches any server ----
-# Plain http to another host, and https in capitals. Outside a private namespace only addresses
-# of this machine are tried, in case the program sent something after all.
+# Plain http to another host, and https in capitals; outside a private namespace only addresses
+# of this machine, in case the program sent something after all.
 refused=("HTTPS://127.0.0.1:9/tessaline/api" http://127.0.0.2:9/tessaline/api)
 [ "$TSL_UI_NETWORK" = loopback ] && refused+=(http://192.168.1.10 http://localhost.example.com/x)
 for address in "${refused[@]}"; do
@@ -210,9 +208,10 @@ same "pairing turns on starting with Windows" "$(run_entry)" "$RUN_ENTRY"
 
 # ---- Tally test ----
 tally_test() {  # tally_test WHAT RESULT: the result line of "Test Tally"
+  local result="ok $2"
   say click "$CONN" 1008
-  until_true 'say text "$CONN" 1009; [ "$reply" = "ok $2" ]' 15
-  same "$1" "$reply" "ok $2"
+  until_true 'say text "$CONN" 1009; [ "$reply" = "$result" ]' 15
+  same "$1" "$reply" "$result"
 }
 tally_test "Test Tally against the sandbox's Tally" "OK: TallyPrime Server is Running"
 if [ "$TSL_UI_NETWORK" = loopback ] || ! (exec 3<>/dev/tcp/127.0.0.1/9000) 2>/dev/null; then
@@ -292,15 +291,13 @@ shot tray-menu
 say key '#32768' '*' 0x1B
 expect "Esc closes the menu" ok wait gone '#32768' '*' 5000
 menu 2004
-until_true '[ -s "$tmp/browser-urls" ]' 10
-same "\"Open Tally settings in Tessaline\" opens the page in the browser" \
-  "$(cat "$tmp/browser-urls" 2>/dev/null)" "${TSL_SANDBOX_API%/api}/web/accounting/tally"
+page="${TSL_SANDBOX_API%/api}/web/accounting/tally"
+soon "\"Open Tally settings in Tessaline\" opens $page" \
+  '[ "$(cat "$tmp/browser-urls" 2>/dev/null)" = "$page" ]'
 menu 2006
-until_true '[ -z "$(run_entry)" ]' 10
-same "\"Start with Windows\" turns the entry off" "$(run_entry)" ""
+soon "\"Start with Windows\" turns the entry off" '[ -z "$(run_entry)" ]'
 menu 2006
-until_true '[ "$(run_entry)" = "$RUN_ENTRY" ]' 10
-same "and on again" "$(run_entry)" "$RUN_ENTRY"
+soon "and on again" '[ "$(run_entry)" = "$RUN_ENTRY" ]'
 
 # ---- sleep, resume and a network that comes back: a pass soon, not at the next poll ----
 heartbeats() { ctl GET /api/heartbeats | json 'len(v)'; }
@@ -310,8 +307,7 @@ for row in "0x0218 0x12 resume from sleep (PBT_APMRESUMEAUTOMATIC)" \
   read -r message wparam what <<<"$row"
   before=$(heartbeats)
   say send "${TRAY[@]}" "$message" "$wparam" 0
-  until_true '[ "$(heartbeats)" -gt "$before" ]' 10
-  check "$what: a pass within 10 s, not an hour later" '[ "$(heartbeats)" -gt "$before" ]'
+  soon "$what: a pass within 10 s, not an hour later" '[ "$(heartbeats)" -gt "$before" ]'
 done
 
 # ---- a pairing made from the console while the tray runs is taken up at once ----
@@ -321,15 +317,13 @@ code=$(ctl POST /api/codes '{}' | json 'v["code"]')
 before=$(heartbeats)
 timeout 60 "$wine_run" "$exe" --pair "$code" --server "$TSL_SANDBOX_API" >/dev/null 2>&1
 rc=$?
-until_true '[ "$(heartbeats)" -gt "$before" ]' 15
-check "a console --pair beside the tray: exit 0, the tray syncs with the new token at once" \
-  '[ $rc -eq 0 ] && [ "$(heartbeats)" -gt "$before" ]'
+soon "a console --pair beside the tray: exit 0, the tray syncs with the new token at once" \
+  '[ $rc -eq 0 ] && [ "$(heartbeats)" -gt "$before" ]' 15
 
 # ---- Explorer restarts: the new notification area has no icons until "TaskbarCreated" ----
 say notify-icon "${TRAY[@]}" 1 delete
 expect "the shell forgot the icon" "ok 0" notify-icon "${TRAY[@]}" 1 exists
-until_true '[ "$(pixels Shell_TrayWnd "*" "$GREEN")" = 0 ]' 5
-check "and no longer shows it" '[ "$(pixels Shell_TrayWnd "*" "$GREEN")" = 0 ]'
+soon "and no longer shows it" '[ "$(pixels Shell_TrayWnd "*" "$GREEN")" = 0 ]' 5
 say broadcast TaskbarCreated
 expect "\"TaskbarCreated\" brings the icon back" "ok 1" notify-icon "${TRAY[@]}" 1 exists
 icon_is "back after \"TaskbarCreated\", in the state's colour" "$GREEN"
@@ -340,8 +334,7 @@ last_line() { tail -1 "$log" | tr -d '\r' | cut -c25-; }
 start_tray() {  # started in the background and running: its worker has begun
   local started
   started=$(grep -c "Sync loop started" "$log")
-  "$wine_run" "$exe" --background >/dev/null 2>&1 &
-  conn=$!
+  launch --background
   until_true '[ "$(grep -c "Sync loop started" "$log")" -gt "$started" ]' 30
 }
 reap() {  # the program has ended, or is ended now; its exit code in rc
@@ -436,8 +429,7 @@ expect "the tray window is gone" ok wait gone "${TRAY[@]}" 5000
 stop_driver  # a new session reads the new DPI
 set_dpi 144
 start_driver
-"$wine_run" "$exe" >/dev/null 2>&1 &
-conn=$!
+launch
 expect "at 144 DPI the connection dialog opens" ok wait dialog '#32770' "$CONN" 30000
 dialog_ok "$CONN" "at 144 DPI"
 shot connection-unpaired-144dpi

@@ -3,10 +3,10 @@
 // messages, checks a dialog against the program's own template; and plays the system's part:
 // ends a session, restarts the shell's notification area.
 //
-// Commands come on standard input: each word as "=WORD" ended by a NUL byte, each command ended
-// by one more NUL. Every command prints exactly one line: "ok", "ok VALUE" or "error MESSAGE",
-// control characters shown as \r, \n, \t, \xHH; fields of a value are separated by a tab. A
-// class or title given as * matches any.
+// One command from the arguments, or commands on standard input: each word as "=WORD" ended by
+// a NUL byte, each command by one more NUL. Each prints one line: "ok", "ok VALUE" or "error
+// MESSAGE", control characters shown as \r, \n, \t, \xHH; fields of a value are separated by a
+// tab. A class or title given as * matches any.
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -60,8 +60,6 @@ bool waitUntil(const std::function<bool()>& condition, DWORD ms) {
     }
     return true;
 }
-
-// ---- finding windows ----
 
 std::wstring windowClass(HWND window) {
     wchar_t name[256] = {};
@@ -135,8 +133,6 @@ HWND findControl(const Args& a) {
     return control;
 }
 
-// ---- talking to another process's windows ----
-
 LRESULT sendTo(HWND window, UINT message, WPARAM w, LPARAM l, UINT ms = kSendTimeoutMs) {
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutW(window, message, w, l, SMTO_NORMAL, ms, &result))
@@ -147,6 +143,13 @@ LRESULT sendTo(HWND window, UINT message, WPARAM w, LPARAM l, UINT ms = kSendTim
 // MESSAGE WPARAM LPARAM from the arguments at index.
 std::tuple<UINT, WPARAM, LPARAM> message(const Args& a, size_t at) {
     return {UINT(number(a.at(at))), WPARAM(number(a.at(at + 1))), LPARAM(number(a.at(at + 2)))};
+}
+
+// MESSAGE WPARAM LPARAM from the arguments after the window's two, sent as the system sends
+// WM_POWERBROADCAST: the answer.
+Reply sendArgs(HWND window, const Args& a) {
+    const auto [m, w, l] = message(a, 2);
+    return std::to_wstring(sendTo(window, m, w, l));
 }
 
 std::wstring controlText(HWND window) {
@@ -167,18 +170,14 @@ Reply press(HWND button) {
 }
 
 HWND findMessageBox(const std::wstring& ownerTitle) {
-    HWND box = nullptr;
-    waitUntil(
-        [&] {
-            const auto owners = findWindows(dialogQuery(ownerTitle));
-            if (owners.size() != 1) return false;
-            const auto boxes = findWindows({L"#32770", L"*", true, false, owners.front()});
-            box = boxes.empty() ? nullptr : boxes.front();
-            return box != nullptr;
-        },
-        30000);
-    if (!box) fail(L"no message box");
-    return box;
+    std::vector<HWND> boxes;
+    const auto found = [&] {
+        const auto owners = findWindows(dialogQuery(ownerTitle));
+        if (owners.size() == 1) boxes = findWindows({L"#32770", L"*", true, false, owners[0]});
+        return !boxes.empty();
+    };
+    if (!waitUntil(found, 30000)) fail(L"no message box");
+    return boxes.front();
 }
 
 tsl::KernelHandle openProcess(HWND window) {
@@ -206,8 +205,6 @@ Reply awaitExit(HANDLE process, ULONGLONG start, DWORD ms) {
     GetExitCodeProcess(process, &code);
     return std::to_wstring(code) + L" " + std::to_wstring((long long)(GetTickCount64() - start));
 }
-
-// ---- a dialog beside its template ----
 
 RECT rectIn(HWND control, HWND dialog) {
     RECT rect{};
@@ -299,8 +296,6 @@ Reply checkDialog(const Args& a) {
     return std::to_wstring(long(want.size())) + L" controls";
 }
 
-// ---- commands ----
-
 // "wait shown|hidden|exists|gone|dialog CLASS TITLE [ms]": a visible window, none visible, a
 // window (hidden ones too), none at all, exactly one dialog as findDialog sees it.
 Reply wait(const Args& a) {
@@ -341,9 +336,8 @@ Reply key(const Args& a) {
     HWND window = frontWindow(a);
     const auto virtualKey = UINT(number(a.at(2)));
     const LPARAM down = 1 | LPARAM(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
-    if (!PostMessageW(window, WM_KEYDOWN, virtualKey, down) ||
-        !PostMessageW(window, WM_KEYUP, virtualKey, down | 0xC0000000))
-        fail(L"PostMessageW failed");
+    PostMessageW(window, WM_KEYDOWN, virtualKey, down);
+    PostMessageW(window, WM_KEYUP, virtualKey, down | 0xC0000000);
     return {};
 }
 
@@ -443,20 +437,12 @@ const std::map<std::wstring, Command> kCommands = {
     {L"click", [](const Args& a) { return press(findControl(a)); }},  // TITLE ID
     {L"enabled",                                                      // TITLE ID
      [](const Args& a) { return Reply(IsWindowEnabled(findControl(a)) ? L"1" : L"0"); }},
-    {L"send-item",  // TITLE ID MESSAGE WPARAM LPARAM
-     [](const Args& a) {
-         const auto [m, w, l] = message(a, 2);
-         return std::to_wstring(sendTo(findControl(a), m, w, l));
-     }},
+    {L"send-item", [](const Args& a) { return sendArgs(findControl(a), a); }},  // TITLE ID M W L
     {L"msgbox", messageBox},  // OWNER-TITLE [BUTTON-ID]
     {L"post", post},          // CLASS TITLE MESSAGE WPARAM LPARAM [ms]
     {L"quit", post},          // the same, waiting for the process to end
-    {L"send",  // CLASS TITLE MESSAGE WPARAM LPARAM, as the system sends WM_POWERBROADCAST
-     [](const Args& a) {
-         const auto [m, w, l] = message(a, 2);
-         return std::to_wstring(sendTo(findWindow(a), m, w, l));
-     }},
-    {L"key", key},  // CLASS TITLE VIRTUAL-KEY
+    {L"send", [](const Args& a) { return sendArgs(findWindow(a), a); }},  // CLASS TITLE M W L
+    {L"key", key},                                                        // CLASS TITLE VIRTUAL-KEY
     {L"windows", listWindows},
     {L"foreground",
      [](const Args&) {
