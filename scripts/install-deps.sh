@@ -10,7 +10,7 @@ PACKAGES=(
   libcurl4-openssl-dev libssl-dev libcpp-httplib-dev openssl curl
   rapidjson-dev nlohmann-json3-dev locales-all python3
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth iproute2
+  wine wine64 xvfb xauth iproute2 imagemagick
   wixl msitools
 )
 

@@ -3,9 +3,8 @@
 # virtual desktop with a task bar (so the notification area can be seen), next to a fresh
 # sandbox, driven by ui_driver.exe; and through the PC's day: resume, a network that comes back,
 # Explorer restarting, the end of the session, an installer closing it, 96 and 144 DPI.
-# Screenshots go to SHOTS_DIR.
-#   tray_scenario.sh EXE DRIVER WINE_RUN WINEPREFIX SANDBOX_PROGRAM SHOTS_DIR
-# (registered as the CTest test e2e_tray_ui of the Windows build: ctest -R e2e_tray_ui).
+#   tray_scenario.sh EXE DRIVER WINE_RUN WINEPREFIX SANDBOX_PROGRAM SHOTS_DIR  (ctest -R e2e_tray_ui)
+# Screenshots of the X display (ImageMagick's import) go to SHOTS_DIR.
 # It runs in a private network namespace with only the loopback interface when the system
 # allows one: then nothing the program does can leave this machine, and port 9000 is free.
 set -u
@@ -25,65 +24,54 @@ if [ -z "${TSL_SANDBOX_CONTROL:-}" ]; then
 fi
 
 export WINEPREFIX=$prefix
-fail=0
-# What the screen shows, printed after a failed check (once the driver runs).
-on_screen() {
-  [ -n "${DRIVER[1]:-}" ] || return 0
+run_key='Software\Microsoft\Windows\CurrentVersion\Run' run_key_path="HKEY_CURRENT_USER\\$run_key"
+fail=0 tmp=$(mktemp -d) xpid= conn= driver_pid= reply= users=
+check() {  # check WHAT CONDITION; a failure also prints what the screen shows
+  eval "$2" && echo "ok: $1" && return 0
+  echo "FAIL: $1${reply:+ (last driver answer: $reply)}"
+  fail=1
   local kept=$reply
-  say windows
-  echo "  windows: ${reply#ok }"
-  reply=$kept
+  [ -n "${DRIVER[1]:-}" ] && say windows && echo "  windows: ${reply#ok }" && reply=$kept
+  return 1
 }
 same() {  # same WHAT ACTUAL EXPECTED
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1"
-  else
-    printf 'FAIL: %s\n  got:      %s\n  expected: %s\n' "$1" "$2" "$3"
-    on_screen
-    fail=1
-  fi
+  local got=$2 want=$3
+  check "$1" '[ "$got" = "$want" ]' || printf '  got:      %s\n  expected: %s\n' "$got" "$want"
 }
-check() {
-  if eval "$2"; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1${reply:+ (last driver answer: $reply)}"
-    on_screen
-    fail=1
-  fi
+expect() { say "${@:3}" && same "$1" "$reply" "$2"; }  # expect WHAT REPLY COMMAND...
+until_true() {  # until_true CONDITION SECONDS
+  local end=$((SECONDS + $2))
+  until eval "$1"; do [ $SECONDS -ge $end ] && return 1; sleep 0.1; done
 }
+soon() { until_true "$2" "${3:-10}"; check "$1" "$2"; }  # soon WHAT CONDITION [SECONDS]
 ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
 json() { python3 -c "import json,sys; v=json.load(sys.stdin); print($1)"; }
-esc() {  # the driver's escaped form of a text
-  local s=$1
-  s=${s//\\/\\\\} s=${s//$'\r'/\\r} s=${s//$'\n'/\\n} s=${s//$'\t'/\\t}
-  printf '%s' "$s"
-}
+esc() { local s=${1//$'\r'/\\r}; s=${s//$'\n'/\\n}; printf '%s' "${s//$'\t'/\\t}"; }  # as the driver shows it
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
-
-tmp=$(mktemp -d)
-xpid= conn= driver_pid= reply=
-users=
-dpi_before=-  # the prefix's own LogPixels ("-": none)
-restore_prefix() {
-  # Leave the shared prefix as other tests expect it: no virtual desktop, no Run entry, its DPI.
-  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-    '[HKEY_CURRENT_USER\Control Panel\Desktop]' "\"LogPixels\"=$dpi_before" '' \
-    '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"=-' '' \
-    '[-HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '' \
-    '[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run]' \
-    '"Tessaline Tally Connector"=-' '' '[-HKEY_CURRENT_USER\Software\Wine\WineBrowser]' \
-    >"$tmp/restore.reg"
-  TSL_WINE_DISPLAY= "$wine_run" regedit /s "$(winpath "$tmp/restore.reg")" >/dev/null 2>&1
+reg_import() {  # reg_import LINE...: these lines of a .reg file imported into the prefix
+  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "$@" >"$tmp/in.reg"
+  "$wine_run" regedit /s "$(winpath "$tmp/in.reg")" >/dev/null 2>&1
+}
+start_driver() {
+  coproc DRIVER { "$wine_run" "$driver" 2>/dev/null; }
+  driver_pid=$DRIVER_PID
+  expect "Wine shows a desktop with a task bar" ok wait shown Shell_TrayWnd '*' 30000
+}
+stop_driver() {  # the driver ends at the end of its input; then the Wine session
+  [ -n "$driver_pid" ] && eval "exec ${DRIVER[1]}>&-" && wait "$driver_pid" 2>/dev/null
+  driver_pid=
   timeout 60 wineserver -w
 }
 cleanup() {
   [ -n "$conn" ] && kill "$conn" 2>/dev/null
-  [ -n "${DRIVER[1]:-}" ] && eval "exec ${DRIVER[1]}>&-"  # the driver ends at end of input
-  [ -n "$driver_pid" ] && wait "$driver_pid" 2>/dev/null
-  timeout 60 wineserver -w
+  stop_driver
   [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-  restore_prefix
+  # Leave the shared prefix as other tests expect it: no virtual desktop, no Run entry, 96 DPI.
+  TSL_WINE_DISPLAY= reg_import '[HKEY_CURRENT_USER\Control Panel\Desktop]' \
+    '"LogPixels"=-' '' '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"=-' \
+    '' '[-HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '' "[$run_key_path]" \
+    '"Tessaline Tally Connector"=-' '' '[-HKEY_CURRENT_USER\Software\Wine\WineBrowser]'
+  timeout 60 wineserver -w
   [ -n "$users" ] && rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
   rm -rf "$tmp"
 }
@@ -94,176 +82,119 @@ trap cleanup EXIT
 users="$prefix/drive_c/users/${USER:-$(id -un)}"
 [ -d "$users" ] || users=$(ls -d "$prefix"/drive_c/users/*/ | grep -v Public | head -1)
 rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
-dpi=$("$wine_run" reg query 'HKCU\Control Panel\Desktop' /v LogPixels 2>/dev/null | tr -d '\r' |
-  awk '$1 == "LogPixels" { print $3 }')
-[ -n "$dpi" ] && dpi_before=$(printf 'dword:%08x' "$dpi")
 ini="$users/AppData/Roaming/Tessaline/Tally Connector/connector.ini"
 log="$users/AppData/Local/Tessaline/Tally Connector/logs/connector.log"
-set_dpi() {  # set_dpi DPI: the screen's DPI for the next Wine session
-  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-    '[HKEY_CURRENT_USER\Control Panel\Desktop]' "$(printf '"LogPixels"=dword:%08x' "$1")" \
-    >"$tmp/dpi.reg"
-  "$wine_run" regedit /s "$(winpath "$tmp/dpi.reg")" >/dev/null 2>&1
-}
-printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-  '[HKEY_CURRENT_USER\Control Panel\Desktop]' '"LogPixels"=dword:00000060' '' \
-  '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' '' \
-  '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1024x768"' '' \
-  '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\Default]' '"EnableShell"=dword:00000001' \
-  '' '[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run]' \
-  '"Tessaline Tally Connector"=-' '' \
-  '[HKEY_CURRENT_USER\Software\Wine\WineBrowser]' "\"Browsers\"=\"$tmp/browser.sh\"" \
-  >"$tmp/desktop.reg"
+set_dpi() { reg_import '[HKEY_CURRENT_USER\Control Panel\Desktop]' "$(printf '"LogPixels"=dword:%08x' "$1")"; }
 # The web browser that Wine starts for a web address: it only notes the address.
 printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s/browser-urls"\n' "$tmp" >"$tmp/browser.sh"
 chmod +x "$tmp/browser.sh"
-"$wine_run" regedit /s "$(winpath "$tmp/desktop.reg")" >/dev/null 2>&1
+reg_import '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' '' \
+  '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1024x768"' '' \
+  '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\Default]' '"EnableShell"=dword:00000001' \
+  '' "[$run_key_path]" '"Tessaline Tally Connector"=-' '' \
+  '[HKEY_CURRENT_USER\Software\Wine\WineBrowser]' "\"Browsers\"=\"$tmp/browser.sh\""
+set_dpi 96
 timeout 60 wineserver -w  # a session begun without a display keeps its null driver
 
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" >/dev/null 2>&1 &
 xpid=$!
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || { echo "FAIL: Xvfb did not start"; exit 1; }
+until_true '[ -s "$tmp/display" ]' 10 || { echo "FAIL: Xvfb did not start"; exit 1; }
 export TSL_WINE_DISPLAY=":$(head -1 "$tmp/display")"
 rm -rf "$shots" && mkdir -p "$shots"
 
-start_driver() {
-  coproc DRIVER { "$wine_run" "$driver" 2>/dev/null; }
-  driver_pid=$DRIVER_PID
-}
-start_driver
 say() {  # say COMMAND ARGS...: one driver command, its answer in $reply
-  local line="" word
-  for word in "$@"; do
-    word=${word//\\/\\\\} word=${word//\"/\\\"} word=${word//$'\n'/\\n} word=${word//$'\r'/\\r}
-    line+=" \"$word\""
-  done
-  printf '%s\n' "${line# }" >&"${DRIVER[1]}"
+  { printf '=%s\0' "$@" && printf '\0'; } >&"${DRIVER[1]}"
   IFS= read -r -t 90 reply <&"${DRIVER[0]}" || reply="error: the driver did not answer"
   reply=${reply%$'\r'}
 }
-until_reply() {  # until_reply WANTED SECONDS COMMAND ARGS...
-  local wanted=$1 end=$((SECONDS + $2))
-  shift 2
-  while say "$@"; [ "$reply" != "$wanted" ]; do
-    [ $SECONDS -ge $end ] && return 1
-    sleep 0.2
-  done
+shot() {  # shot NAME: the whole X display as NAME.png
+  local file="$shots/$1.png"
+  import -display "$TSL_WINE_DISPLAY" -window root "$file" 2>/dev/null
+  check "screenshot $1" '[ -s "$file" ]'
 }
-# Pixels of an icon colour in the task bar: the notification area is its only coloured part.
-tray_pixels() { say count-colour Shell_TrayWnd '*' "$@"; echo "${reply#ok }"; }
-RED="207 34 46" GREEN="46 160 67"
-shot() { say "$@"; check "screenshot ${*: -1}" '[[ $reply == ok* ]]'; }
-
-say wait-shown Shell_TrayWnd '*' 30000
-check "Wine shows a desktop with a task bar" '[ "$reply" = ok ]'
+RED="207 34 46" GREEN="46 160 67"  # the icons' colours; in the task bar only the tray has them
+# pixels CLASS TITLE "R G B" [at]: how many pixels of the frontmost such window the screen shows
+# in that colour; with "at", the middle of them on the screen (where a person would point)
+pixels() {
+  say rect "$1" "$2"
+  read -r x y w h <<<"${reply#ok }"
+  import -display "$TSL_WINE_DISPLAY" -window root -crop "${w}x$h+$x+$y" -depth 8 txt:- 2>/dev/null |
+    awk -F'[,:() ]+' -v c="$3" -v x="$x" -v y="$y" -v at="${4:-}" 'BEGIN { split(c, k, " ") }
+      $3 == k[1] && $4 == k[2] && $5 == k[3] { n++; sx += $1; sy += $2 }
+      END { print !at ? n + 0 : n ? x + int(sx / n) " " y + int(sy / n) : "" }'
+}
+icon_is() {  # icon_is WHAT COLOUR [COLOUR-NOT-SHOWN]: within 20 s, the tray icon has that colour
+  local colour=$2 other=${3:-} n= m=0
+  until_true 'n=$(pixels Shell_TrayWnd "*" "$colour"); [ -z "$other" ] || m=$(pixels Shell_TrayWnd "*" "$other")
+    [ "$n" -gt 20 ] 2>/dev/null && [ "$m" = 0 ]' 20
+  check "$1: the tray icon is ${3:+only }that colour ($n pixels${3:+, $m of the other})" \
+    '[ "$n" -gt 20 ] 2>/dev/null && [ "$m" = 0 ]'
+}
+dialog_ok() {  # dialog_ok TITLE WHEN: every control as the program's template has it, texts fit
+  say check-dialog "$1"
+  check "\"$1\" $2: every control as its template has it, no text clipped" \
+    '[[ $reply == "ok "*" controls" ]]'
+}
+box_says() {  # box_says WHAT TEXT BUTTONS [ANSWER]: the message box over the connection dialog
+  say msgbox "$CONN" ${4:+"$4"}
+  same "$1" "$reply" "ok $STATUS\\t$(esc "$2")\\t$3"
+}
+launch() { "$wine_run" "$exe" "$@" >/dev/null 2>&1 & conn=$!; }  # launch ARGS...: started aside
+TRAY=(TessalineTallyConnectorTray '*')  # the program's hidden window in the driver's commands
+menu() { say post "${TRAY[@]}" 0x0111 "$1" 0; }  # menu COMMAND-ID: a tray menu command chosen
+start_driver
 
 CONN="Tessaline Tally Connector - Connection"
 STATUS="Tessaline Tally Connector"  # also the title of every message box
 NOT_PAIRED='Not paired. In Tessaline open Accounting > Tally Sync, click "Generate pairing code" and enter it here.'
 ORG="Süd Öl Traders" COMPANY="Kaveri Exports"
 PAIRED="Paired with $ORG. To move to another PC, generate a new code in Tessaline and pair that PC."
-
-# Each control's rectangle (dialog units) as the templates define it; 0 is the client area.
-layout_matches() {  # layout_matches TITLE "ID X Y W H"...
-  local title=$1 row
-  shift
-  for row in "$@"; do
-    # shellcheck disable=SC2086
-    say layout "$title" "Segoe UI" 9 $row
-    local sizes=${reply#ok }
-    local actual=${sizes%%\\t*} wanted=${sizes##*\\t}
-    check "\"$title\" control ${row%% *} at $actual (template: $wanted)" \
-      '[[ $reply == ok* ]] && [ "$actual" = "$wanted" ]'
-  done
-}
-texts_fit() {  # texts_fit TITLE MINIMUM-COUNT
-  say fit "$1" "Segoe UI" 9
-  check "\"$1\": no text clipped" \
-    '[[ $reply =~ ^ok\ ([0-9]+)\ checked$ ]] && [ "${BASH_REMATCH[1]}" -ge '"$2"' ]'
-}
+RUN_ENTRY="\"$(winpath "$exe")\" --background"
+run_entry() { "$wine_run" reg query "HKCU\\$run_key" /v "Tessaline Tally Connector" 2>/dev/null |
+  tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
 
 # ---- first start, not paired ----
-"$wine_run" "$exe" >/dev/null 2>&1 &
-conn=$!
-say wait-dialog "$CONN" 30000
-check "first start unpaired opens the connection dialog" '[ "$reply" = ok ]'
-say text "$CONN" 1005
-same "not-paired status line" "$reply" "ok $(esc "$NOT_PAIRED")"
-say enabled "$CONN" 1004
-same "\"Unpair this PC\" disabled" "$reply" "ok 0"
-say text "$CONN" 1006; host=$reply
-say text "$CONN" 1007
-same "Tally host and port show the defaults" "$host / $reply" "ok localhost / ok 9000"
-say send-item "$CONN" 1002 0xD5 0 0  # EM_GETLIMITTEXT
-same "the pairing code takes at most 12 characters" "$reply" "ok 12"
-CONN_LAYOUT=("0 0 0 300 208" "1001 80 21 205 14" "1002 80 41 70 14" "1003 156 41 60 14"
-  "1004 221 41 64 14" "1005 15 61 270 30" "1006 80 114 120 14" "1007 230 114 55 14"
-  "1008 15 134 60 14" "1009 80 134 205 40" "1 187 186 50 14" "2 243 186 50 14")
-layout_matches "$CONN" "${CONN_LAYOUT[@]}"
-texts_fit "$CONN" 12
-say count-colour '#32770' "$CONN" $GREEN
-check "the dialog's caption shows the green icon" '[[ $reply =~ ^ok\ [1-9] ]]'
-caption_at_96=${reply#ok }
-n=0
-for _ in $(seq 50); do n=$(tray_pixels $RED); [ "${n:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.2; done
-check "unpaired: the tray icon is red ($n pixels)" '[ "${n:-0}" -gt 20 ] 2>/dev/null'
-say wait-shown tooltips_class32 '*' 1000
-check "no balloon for the first \"not connected\" after start" '[[ $reply == error* ]]'
-shot capture '#32770' "$CONN" "$shots/connection-unpaired-96dpi.png"
-shot capture-desktop "$shots/desktop-unpaired-96dpi.png"
+launch
+expect "first start unpaired opens the connection dialog" ok wait dialog '#32770' "$CONN" 30000
+expect "not-paired status line, Tally's host and port as by default" \
+  "ok $NOT_PAIRED\\tlocalhost\\t9000" text "$CONN" 1005 1006 1007
+expect "\"Unpair this PC\" disabled" "ok 0" enabled "$CONN" 1004
+expect "the pairing code takes at most 12 characters" "ok 12" send-item "$CONN" 1002 0xD5 0 0
+dialog_ok "$CONN" "at 96 DPI, unpaired"
+caption_at_96=$(pixels '#32770' "$CONN" "$GREEN")
+check "the dialog's caption shows the green icon" '[ "$caption_at_96" -gt 0 ] 2>/dev/null'
+icon_is "unpaired" "$RED"
+expect "no balloon for the first \"not connected\" after start" \
+  "error not shown: class tooltips_class32 titled \"*\"" wait shown tooltips_class32 '*' 1000
+shot connection-unpaired-96dpi
 
 # ---- refused pairings: nothing reaches any server ----
-# Plain http to another host, and https in capitals. Outside a private namespace only addresses
-# of this machine are tried, in case the program sent something after all.
-refused=("HTTPS://127.0.0.1:9/tessaline/api")
-if [ "$TSL_UI_NETWORK" = loopback ]; then
-  refused+=(http://192.168.1.10 http://localhost.example.com/tessaline/api)
-else
-  refused+=(http://127.0.0.2:9/tessaline/api)
-fi
-say set-text "$CONN" 1002 "ABCD-2345"
+# Plain http to another host, and https in capitals; outside a private namespace only addresses
+# of this machine, in case the program sent something after all.
+refused=("HTTPS://127.0.0.1:9/tessaline/api" http://127.0.0.2:9/tessaline/api)
+[ "$TSL_UI_NETWORK" = loopback ] && refused+=(http://192.168.1.10 http://localhost.example.com/x)
 for address in "${refused[@]}"; do
-  say set-text "$CONN" 1001 "$address"
+  say set-text "$CONN" 1001 "$address" 1002 "ABCD-2345"
   say click "$CONN" 1003
-  say msgbox "$CONN"
-  same "pairing with $address is refused" "$reply" \
-    "ok Tessaline Tally Connector$(esc $'\t')The server address must start with https://$(esc $'\t')1"
-  [ "$address" = "${refused[-1]}" ] && shot capture '#32770' "$STATUS" "$shots/refused-address-message.png"
-  say answer "$CONN" 1
+  box_says "pairing with $address is refused" "The server address must start with https://" 1 1
 done
-say text "$CONN" 1001; typed=$reply
-say text "$CONN" 1005
-same "after the refusal the input stays and the status line is unchanged" "$typed | $reply" \
-  "ok $(esc "${refused[-1]}") | ok $(esc "$NOT_PAIRED")"
-
-say set-text "$CONN" 1001 "$TSL_SANDBOX_API"
-say set-text "$CONN" 1002 "   "
+expect "after the refusal the input stays and the status line is unchanged" \
+  "ok ${refused[-1]}\\t$NOT_PAIRED" text "$CONN" 1001 1005
+say set-text "$CONN" 1001 "$TSL_SANDBOX_API" 1002 "   "
 say click "$CONN" 1003
-say msgbox "$CONN"
-same "a blank code is refused" "$reply" \
-  "ok Tessaline Tally Connector$(esc $'\t')Enter the pairing code shown in Tessaline.$(esc $'\t')1"
-say answer "$CONN" 1
-check "no pairing request reached Tessaline" \
-  '[ "$(ctl GET /api/requests | json "len(v)")" = 0 ]'
+box_says "a blank code is refused" "Enter the pairing code shown in Tessaline." 1 1
+check "no pairing request reached Tessaline" '[ "$(ctl GET /api/requests | json "len(v)")" = 0 ]'
 
 # ---- pairing with the sandbox's code ----
-say set-text "$CONN" 1002 "$TSL_SANDBOX_PAIRING_CODE"
-say set-text "$CONN" 1006 127.0.0.1
-say set-text "$CONN" 1007 "$TSL_SANDBOX_TALLY_PORT"
+say set-text "$CONN" 1002 "$TSL_SANDBOX_PAIRING_CODE" 1006 127.0.0.1 1007 "$TSL_SANDBOX_TALLY_PORT"
 say click "$CONN" 1003
-say msgbox "$CONN" 30000
-same "pairing succeeds with the organisation's name" "$reply" \
-  "ok Tessaline Tally Connector$(esc $'\t')$(esc "This PC is now connected to Tessaline ($ORG).
+box_says "pairing succeeds with the organisation's name" "This PC is now connected to Tessaline ($ORG).
 
-Keep Tally open with your company loaded. Choose the company and switch sync on in Tessaline under Accounting > Tally Sync.")$(esc $'\t')1"
-shot capture '#32770' "$STATUS" "$shots/paired-message.png"
-say answer "$CONN" 1
-say text "$CONN" 1005
-same "paired status line" "$reply" "ok $(esc "$PAIRED")"
-say text "$CONN" 1002; code=$reply
-say enabled "$CONN" 1004
-same "the code field is emptied, \"Unpair this PC\" enabled" "$code | $reply" "ok | ok 1"
+Keep Tally open with your company loaded. Choose the company and switch sync on in Tessaline under Accounting > Tally Sync." 1
+shot paired-message
+say msgbox "$CONN" 1
+expect "paired status line, the code field emptied" "ok $PAIRED\\t" text "$CONN" 1005 1002
+expect "\"Unpair this PC\" enabled" "ok 1" enabled "$CONN" 1004
 check "the log says whom it paired with" \
   'tr -d "\r" <"$log" | grep -q "\[INFO\] Paired with Tessaline ($ORG)$"'
 settings=$( (iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini") | tr -d '\r')
@@ -273,24 +204,21 @@ check "the settings hold the address, Tally's address and the organisation" \
    grep -qx "port=$TSL_SANDBOX_TALLY_PORT" <<<"$settings" && grep -qxF "organisation=$ORG" <<<"$settings"'
 check "the token is stored, but never in clear" \
   'grep -q "^token=..*" <<<"$settings" && ! grep -qF "$token" "$ini"'
-run_key='Software\Microsoft\Windows\CurrentVersion\Run'
-say registry "$run_key" "Tessaline Tally Connector"
-same "pairing turns on starting with Windows" "$reply" "ok $(esc "\"$(winpath "$exe")\" --background")"
-shot capture '#32770' "$CONN" "$shots/connection-paired.png"
+same "pairing turns on starting with Windows" "$(run_entry)" "$RUN_ENTRY"
 
 # ---- Tally test ----
-say click "$CONN" 1008
-until_reply "ok OK: TallyPrime Server is Running" 15 text "$CONN" 1009
-same "Test Tally against the sandbox's Tally" "$reply" "ok OK: TallyPrime Server is Running"
-if [ "$TSL_UI_NETWORK" = loopback ] || ! (exec 3<>/dev/tcp/127.0.0.1/9000) 2>/dev/null; then
-  say set-text "$CONN" 1006 ""
-  say set-text "$CONN" 1007 ""
+tally_test() {  # tally_test WHAT RESULT: the result line of "Test Tally"
+  local result="ok $2"
   say click "$CONN" 1008
-  help="Tally is not running, or its XML server is off (expected at http://localhost:9000/). In Tally: F1 (Help) > Settings > Connectivity > Client/Server configuration: TallyPrime acts as Server/Both, port 9000."
-  until_reply "ok $help" 15 text "$CONN" 1009
-  same "Test Tally with empty host and port on a closed port" "$reply" "ok $help"
-  texts_fit "$CONN" 13  # the help sentence must be readable up to its port number
-  shot capture '#32770' "$CONN" "$shots/connection-tally-test.png"
+  until_true 'say text "$CONN" 1009; [ "$reply" = "$result" ]' 15
+  same "$1" "$reply" "$result"
+}
+tally_test "Test Tally against the sandbox's Tally" "OK: TallyPrime Server is Running"
+if [ "$TSL_UI_NETWORK" = loopback ] || ! (exec 3<>/dev/tcp/127.0.0.1/9000) 2>/dev/null; then
+  say set-text "$CONN" 1006 "" 1007 ""
+  tally_test "Test Tally with empty host and port on a closed port" "Tally is not running, or its XML server is off (expected at http://localhost:9000/). In Tally: F1 (Help) > Settings > Connectivity > Client/Server configuration: TallyPrime acts as Server/Both, port 9000."
+  dialog_ok "$CONN" "with the help for a closed Tally port"  # readable up to its port number
+  shot connection-tally-test
 else
   echo "skipped: something listens on port 9000 here"
 fi
@@ -301,179 +229,133 @@ before=$(od -c "$ini")
 for port in 0 65536 ""; do
   say set-text "$CONN" 1007 "$port"
   say click "$CONN" 1
-  say msgbox "$CONN"
-  same "Save with the port \"$port\" is refused" "$reply" \
-    "ok Tessaline Tally Connector$(esc $'\t')Enter a valid Tally port (usually 9000).$(esc $'\t')1"
-  say answer "$CONN" 1
+  box_says "Save with the port \"$port\" is refused" "Enter a valid Tally port (usually 9000)." 1 1
 done
-say count-dialogs "$CONN"
+say wait dialog '#32770' "$CONN" 0
 check "after a refused save the dialog stays open and nothing is saved" \
-  '[ "$reply" = "ok 1" ] && [ "$(od -c "$ini")" = "$before" ]'
+  '[ "$reply" = ok ] && [ "$(od -c "$ini")" = "$before" ]'
 say set-text "$CONN" 1007 "$TSL_SANDBOX_TALLY_PORT"
 say click "$CONN" 1
-say wait-gone '#32770' "$CONN"
-check "Save with a good port closes the dialog" '[ "$reply" = ok ]'
+expect "Save with a good port closes the dialog" ok wait gone '#32770' "$CONN"
 
 # ---- syncing, the status dialog and the green icon ----
 ctl POST /api/jobs '{"generate":2}' >/dev/null
-say post TessalineTallyConnectorTray '*' 0x0111 2001 0
-say wait-dialog "$STATUS"
-check "the Status command opens the status dialog" '[ "$reply" = ok ]'
+menu 2001
+expect "the Status command opens the status dialog" ok wait dialog '#32770' "$STATUS"
 say click "$STATUS" 1102
-say machine-name; machine=${reply#ok }
-synced_text() {
-  printf '%s\r\n' "Status:  Up to date" "         Synced with $COMPANY" "" \
-    "Tessaline:  $TSL_SANDBOX_API" "Organisation:  $ORG" "Tally company:  $COMPANY" \
-    "Tally:  TallyPrime Server is Running  [127.0.0.1:$TSL_SANDBOX_TALLY_PORT]" "" \
-    "Last completed sync:  $1" "Jobs this session:  2" \
-    "Last job:  import: Job job-2: 1 of 1 requests carried out" "" "Version 1.0.0 on $machine"
-}
-for _ in $(seq 150); do
-  say text "$STATUS" 1101
-  [[ $reply == *"Up to date"*"Jobs this session:  2"* ]] && break
-  sleep 0.2
-done
+machine=$("$wine_run" cmd /c echo %COMPUTERNAME% | tr -d '\r')
+until_true 'say text "$STATUS" 1101; [[ $reply == *"Up to date"*"Jobs this session:  2"* ]]' 30
 stamp=$(sed -n 's/.*Last completed sync:  \([^\\]*\)\\r.*/\1/p' <<<"$reply")
 check "the last sync time reads DD-MM-YYYY hh:mm ($stamp)" \
   '[[ $stamp =~ ^[0-3][0-9]-[01][0-9]-20[0-9][0-9]\ [0-2][0-9]:[0-5][0-9]$ ]]'
-same "the status dialog after \"Sync now\"" "$reply" "ok $(esc "$(synced_text "$stamp")")\\n"
-check "Tessaline received both results" \
-  '[ "$(ctl GET /api/results | json "len(v)")" = 2 ]'
-STATUS_LAYOUT=("0 0 0 320 182" "1101 7 7 306 148" "1102 7 161 60 14" "1103 72 161 70 14"
-  "2 263 161 50 14")
-layout_matches "$STATUS" "${STATUS_LAYOUT[@]}"
-texts_fit "$STATUS" 3
-for _ in $(seq 50); do
-  green=$(tray_pixels $GREEN) red=$(tray_pixels $RED)
-  [ "${green:-0}" -gt 20 ] 2>/dev/null && [ "$red" = 0 ] && break
-  sleep 0.2
-done
-check "synced: the tray icon is green ($green green, $red red pixels)" \
-  '[ "${green:-0}" -gt 20 ] 2>/dev/null && [ "$red" = 0 ]'
-shot capture '#32770' "$STATUS" "$shots/status-96dpi.png"
-say locate-colour Shell_TrayWnd '*' $GREEN
-# shellcheck disable=SC2086
-say mouse ${reply#ok } move
-say wait-shown tooltips_class32 '*' 5000
-check "pointing at the icon shows its tooltip" '[ "$reply" = ok ]'
-shot capture-desktop "$shots/desktop-tray-tooltip.png"
-say mouse 500 100 move
+same "the status dialog after \"Sync now\"" "$reply" "ok $(esc "$(printf '%s\r\n' \
+  "Status:  Up to date" "         Synced with $COMPANY" "" "Tessaline:  $TSL_SANDBOX_API" \
+  "Organisation:  $ORG" "Tally company:  $COMPANY" \
+  "Tally:  TallyPrime Server is Running  [127.0.0.1:$TSL_SANDBOX_TALLY_PORT]" "" \
+  "Last completed sync:  $stamp" "Jobs this session:  2" \
+  "Last job:  import: Job job-2: 1 of 1 requests carried out" "" "Version 1.0.0 on $machine")")\\n"
+check "Tessaline received both results" '[ "$(ctl GET /api/results | json "len(v)")" = 2 ]'
+dialog_ok "$STATUS" "at 96 DPI"
+icon_is "synced" "$GREEN" "$RED"
+say mouse $(pixels Shell_TrayWnd '*' "$GREEN" at)
+expect "pointing at the icon shows its tooltip" ok wait shown tooltips_class32 '*' 5000
+shot status-tray-tooltip-96dpi
+say mouse 500 100
 say click "$STATUS" 1103
-say wait-shown ExplorerWClass logs 20000
-check "\"Open log folder\" shows the logs folder" '[ "$reply" = ok ]'
+expect "\"Open log folder\" shows the logs folder" ok wait shown ExplorerWClass logs 20000
 say post ExplorerWClass logs 0x0010 0 0  # WM_CLOSE
-say wait-gone ExplorerWClass logs
-shot capture Shell_TrayWnd '*' "$shots/taskbar-synced.png"
-shot capture-desktop "$shots/desktop-synced.png"
+say wait gone ExplorerWClass logs
 
 # ---- Enter closes the status dialog; a second start brings it back ----
 say key '#32770' "$STATUS" 0x0D
-say wait-gone '#32770' "$STATUS" 5000
-check "Enter closes the status dialog (Close is its default button)" '[ "$reply" = ok ]'
+expect "Enter closes the status dialog (Close is its default button)" ok \
+  wait gone '#32770' "$STATUS" 5000
+again() {  # again WHAT DIALOG ARGS...: a second copy exits 0, the first shows its one DIALOG
+  timeout 60 "$wine_run" "$exe" "${@:3}" >/dev/null 2>&1
+  local rc=$?
+  say wait dialog '#32770' "$2" 15000
+  check "$1" '[ $rc -eq 0 ] && [ "$reply" = ok ]'
+}
 lines=$(wc -l <"$log")
-timeout 60 "$wine_run" "$exe" >/dev/null 2>&1
-rc=$?
-say wait-dialog "$STATUS" 15000
-check "a second start exits 0 and the first copy opens its status dialog" \
-  '[ $rc -eq 0 ] && [ "$reply" = ok ]'
-say foreground
-same "the status dialog is in front" "$reply" "ok #32770$(esc $'\t')$STATUS"
-timeout 60 "$wine_run" "$exe" --background >/dev/null 2>&1
-rc=$?
-say count-dialogs "$STATUS"
-check "a third start while it is open: exit 0, still one status dialog" \
-  '[ $rc -eq 0 ] && [ "$reply" = "ok 1" ]'
+again "a second start exits 0 and the first copy opens its status dialog" "$STATUS"
+expect "the status dialog is in front" "ok #32770\\t$STATUS" foreground
+again "a third start while it is open: exit 0, still one status dialog" "$STATUS" --background
 check "the later copies wrote no log line" '[ "$(wc -l <"$log")" = "$lines" ]'
 say click "$STATUS" 2
-say wait-gone '#32770' "$STATUS" 5000
+say wait gone '#32770' "$STATUS" 5000
 
 # ---- the tray menu ----
-say post TessalineTallyConnectorTray '*' 0x8001 0 0x7B  # WM_CONTEXTMENU on the icon
-say wait-shown '#32768' '*' 5000
-check "the icon's context menu opens" '[ "$reply" = ok ]'
-shot capture '#32768' '*' "$shots/tray-menu.png"
-shot capture-desktop "$shots/desktop-tray-menu.png"
+say post "${TRAY[@]}" 0x8001 0 0x7B  # WM_CONTEXTMENU on the icon
+expect "the icon's context menu opens" ok wait shown '#32768' '*' 5000
+shot tray-menu
 say key '#32768' '*' 0x1B
-say wait-gone '#32768' '*' 5000
-check "Esc closes the menu" '[ "$reply" = ok ]'
-say post TessalineTallyConnectorTray '*' 0x0111 2004 0
+expect "Esc closes the menu" ok wait gone '#32768' '*' 5000
+menu 2004
 page="${TSL_SANDBOX_API%/api}/web/accounting/tally"
-for _ in $(seq 100); do [ -s "$tmp/browser-urls" ] && break; sleep 0.1; done
-same "\"Open Tally settings in Tessaline\" opens the page in the browser" \
-  "$(cat "$tmp/browser-urls" 2>/dev/null)" "$page"
-say post TessalineTallyConnectorTray '*' 0x0111 2006 0
-until_reply "error no value" 10 registry "$run_key" "Tessaline Tally Connector"
-same "\"Start with Windows\" turns the entry off" "$reply" "error no value"
-say post TessalineTallyConnectorTray '*' 0x0111 2006 0
-until_reply "ok $(esc "\"$(winpath "$exe")\" --background")" 10 registry "$run_key" \
-  "Tessaline Tally Connector"
-check "and on again" '[[ $reply == ok* ]]'
+soon "\"Open Tally settings in Tessaline\" opens $page" \
+  '[ "$(cat "$tmp/browser-urls" 2>/dev/null)" = "$page" ]'
+menu 2006
+soon "\"Start with Windows\" turns the entry off" '[ -z "$(run_entry)" ]'
+menu 2006
+soon "and on again" '[ "$(run_entry)" = "$RUN_ENTRY" ]'
 
 # ---- sleep, resume and a network that comes back: a pass soon, not at the next poll ----
 heartbeats() { ctl GET /api/heartbeats | json 'len(v)'; }
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 ctl POST /api/settings '{"pollSeconds":3600}' >/dev/null
 for row in "0x0218 0x12 resume from sleep (PBT_APMRESUMEAUTOMATIC)" \
   "0x0218 0x7 resume by the user (PBT_APMRESUMESUSPEND)" "0x8004 0 a network change"; do
   read -r message wparam what <<<"$row"
-  before=$(heartbeats) start=$(now_ms)
-  say send TessalineTallyConnectorTray '*' "$message" "$wparam" 0
-  until [ "$(heartbeats)" -gt "$before" ] || [ $(($(now_ms) - start)) -gt 10000 ]; do sleep 0.2; done
-  took=$(($(now_ms) - start))
-  check "$what: a pass within 10 s, not an hour later (${took} ms)" \
-    '[ "$(heartbeats)" -gt "$before" ] && [ "$took" -le 10000 ]'
+  before=$(heartbeats)
+  say send "${TRAY[@]}" "$message" "$wparam" 0
+  soon "$what: a pass within 10 s, not an hour later" '[ "$(heartbeats)" -gt "$before" ]'
 done
 
 # ---- a pairing made from the console while the tray runs is taken up at once ----
 # The old token is revoked first: a heartbeat recorded from here on carries the new one.
 ctl POST /api/revoke '{}' >/dev/null
 code=$(ctl POST /api/codes '{}' | json 'v["code"]')
-before=$(heartbeats) start=$(now_ms)
-timeout 60 "$wine_run" "$exe" --pair "$code" --server "$TSL_SANDBOX_API" >/dev/null 2>&1; rc=$?
-until [ "$(heartbeats)" -gt "$before" ] || [ $(($(now_ms) - start)) -gt 15000 ]; do sleep 0.2; done
-check "a console --pair beside the tray: exit 0, the tray syncs with the new token at once" \
-  '[ $rc -eq 0 ] && [ "$(heartbeats)" -gt "$before" ]'
+before=$(heartbeats)
+timeout 60 "$wine_run" "$exe" --pair "$code" --server "$TSL_SANDBOX_API" >/dev/null 2>&1
+rc=$?
+soon "a console --pair beside the tray: exit 0, the tray syncs with the new token at once" \
+  '[ $rc -eq 0 ] && [ "$(heartbeats)" -gt "$before" ]' 15
 
 # ---- Explorer restarts: the new notification area has no icons until "TaskbarCreated" ----
-say notify-icon TessalineTallyConnectorTray '*' 1 delete
-say notify-icon TessalineTallyConnectorTray '*' 1 exists
-gone=$reply
-for _ in $(seq 50); do green=$(tray_pixels $GREEN); [ "$green" = 0 ] && break; sleep 0.1; done
-check "the shell forgot the icon ($gone, $green green pixels)" \
-  '[ "$gone" = "ok 0" ] && [ "$green" = 0 ]'
+say notify-icon "${TRAY[@]}" 1 delete
+expect "the shell forgot the icon" "ok 0" notify-icon "${TRAY[@]}" 1 exists
+soon "and no longer shows it" '[ "$(pixels Shell_TrayWnd "*" "$GREEN")" = 0 ]' 5
 say broadcast TaskbarCreated
-say notify-icon TessalineTallyConnectorTray '*' 1 exists
-back=$reply
-for _ in $(seq 50); do green=$(tray_pixels $GREEN); [ "${green:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.1; done
-check "\"TaskbarCreated\" brings it back in the state's colour ($back, $green green pixels)" \
-  '[ "$back" = "ok 1" ] && [ "${green:-0}" -gt 20 ] 2>/dev/null'
+expect "\"TaskbarCreated\" brings the icon back" "ok 1" notify-icon "${TRAY[@]}" 1 exists
+icon_is "back after \"TaskbarCreated\", in the state's colour" "$GREEN"
 
 # ---- the ways the program ends; each writes "Exiting" once, as its last line ----
 exits() { tr -d '\r' <"$log" | grep -c '\[INFO\] Exiting$'; }
-ended_once() {  # ended_once WHAT EXITS-BEFORE
-  local want=$(($2 + 1))
-  check "$1: \"Exiting\" written once, last" \
-    '[ "$(exits)" = "$want" ] && [ "$(tail -1 "$log" | tr -d "\r" | cut -c25-)" = "[INFO] Exiting" ]'
+last_line() { tail -1 "$log" | tr -d '\r' | cut -c25-; }
+start_tray() {  # started in the background and running: its worker has begun
+  local started
+  started=$(grep -c "Sync loop started" "$log")
+  launch --background
+  until_true '[ "$(grep -c "Sync loop started" "$log")" -gt "$started" ]' 30
 }
-start_tray() {
-  "$wine_run" "$exe" --background >/dev/null 2>&1 &
-  conn=$!
-  say process TessalineTallyConnectorTray '*' 30000
-}
-reap() {  # the program has ended, or is ended now
+reap() {  # the program has ended, or is ended now; its exit code in rc
   kill -0 "$conn" 2>/dev/null && kill "$conn"
   wait "$conn" 2>/dev/null
-  conn=
+  rc=$? conn=
+}
+ends() {  # ends WHAT REPLY-PATTERN DRIVER-COMMAND...
+  local what=$1 pattern=$2 e
+  e=$(exits)
+  shift 2
+  say "$@"
+  check "$what (${reply#ok })" '[[ $reply =~ $pattern ]]'
+  reap
+  check "$what: \"Exiting\" written once, last ($(exits) times; last line $(last_line))" \
+    '[ "$(exits)" = $((e + 1)) ] && [ "$(last_line)" = "[INFO] Exiting" ]'
 }
 tally_requests() { ctl GET /tally/config | json 'v["requestCount"]'; }
-until_true() {  # until_true CONDITION SECONDS
-  local end=$((SECONDS + $2))
-  until eval "$1"; do [ $SECONDS -ge $end ] && return 1; sleep 0.1; done
-}
 
-say send TessalineTallyConnectorTray '*' 0x0016 0 0  # WM_ENDSESSION, FALSE
-say process TessalineTallyConnectorTray '*' 0
-check "a session end that was called off leaves it running" '[[ $reply == ok* ]]'
+say send "${TRAY[@]}" 0x0016 0 0  # WM_ENDSESSION, FALSE
+expect "a session end that was called off leaves it running" ok wait exists "${TRAY[@]}" 0
 
 # E&xit while a job's request waits on a slow Tally. Tally answers its probe at once; while
 # Tessaline holds the job list back for 5 s, Tally is made to take half a minute.
@@ -481,133 +363,85 @@ before=$(tally_requests)
 results=$(ctl GET /api/results | json 'len(v)')
 ctl POST /api/failures '{"endpoint":"next","status":0,"delayMs":5000}' >/dev/null
 ctl POST /api/jobs '{"generate":1}' >/dev/null
-say post TessalineTallyConnectorTray '*' 0x0111 2002 0
+menu 2002
 until_true '[ "$(tally_requests)" -gt "$before" ]' 15
 ctl POST /tally/config '{"delayMs":30000}' >/dev/null
 until_true '[ "$(tally_requests)" -gt $((before + 1)) ]' 20
 check "a job's request is waiting on Tally" \
   '[ "$(tally_requests)" -gt $((before + 1)) ] && [ "$(ctl GET /api/results | json "len(v)")" = "$results" ]'
-e=$(exits)
-say quit TessalineTallyConnectorTray '*' 0x0111 2007 0 2000
-check "E&xit during a 30 s Tally request: gone within 2 s, exit code 0 (${reply#ok })" \
-  '[[ $reply =~ ^ok\ 0\ [0-9]+$ ]]'
-[[ $reply =~ ^ok\ 0 ]] ||
-  echo "  (the worker lets go of a Tally request only when the transport aborts an exchange on stop)"
-reap
-ended_once "E&xit during a Tally request" "$e"
+ends "E&xit during a 30 s Tally request: gone within 2 s, exit code 0" '^ok 0 [0-9]+$' \
+  post "${TRAY[@]}" 0x0111 2007 0 2000
 ctl POST /tally/config '{"delayMs":0}' >/dev/null
-
 # An installer's Restart Manager asks, then waits for the program to end by itself.
 start_tray
-e=$(exits)
-say end-session TessalineTallyConnectorTray '*' 0x1 15000
-check "an installer closes it (ENDSESSION_CLOSEAPP): it agrees and ends with 0 (${reply#ok })" \
-  '[[ $reply =~ ^ok\ 1\ 0\ [0-9]+$ ]]'
-reap
-ended_once "closed by an installer" "$e"
+ends "an installer closes it (ENDSESSION_CLOSEAPP): it agrees and ends with 0" '^ok 1 0 [0-9]+$' \
+  end-session "${TRAY[@]}" 0x1 15000
 # At a log-off Windows may end the process as soon as WM_ENDSESSION returns.
 start_tray
-e=$(exits)
-say end-session TessalineTallyConnectorTray '*' 0x80000000 15000
-check "log-off (ENDSESSION_LOGOFF): it agrees (${reply#ok })" '[[ $reply == "ok 1 "* ]]'
-reap
-ended_once "log-off, the process ended right after the handler" "$e"
+ends "log-off (ENDSESSION_LOGOFF): it agrees" '^ok 1 ' \
+  end-session "${TRAY[@]}" 0x80000000 15000
 start_tray
-e=$(exits)
-say quit TessalineTallyConnectorTray '*' 0x0010 0 0 15000
-check "WM_CLOSE ends it like E&xit, exit code 0 (${reply#ok })" '[[ $reply =~ ^ok\ 0\ [0-9]+$ ]]'
-reap
-ended_once "WM_CLOSE" "$e"
-
+ends "WM_CLOSE ends it like E&xit, exit code 0" '^ok 0 [0-9]+$' \
+  post "${TRAY[@]}" 0x0010 0 0 15000
 start_tray
-for _ in $(seq 100); do green=$(tray_pixels $GREEN); [ "${green:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.2; done
-check "started again, it syncs ($green green pixels)" '[ "${green:-0}" -gt 20 ] 2>/dev/null'
+icon_is "started again, it syncs" "$GREEN"
 
 # ---- unpairing from the connection dialog ----
-say post TessalineTallyConnectorTray '*' 0x0111 2003 0
-say wait-dialog "$CONN"
-say wait-hidden tooltips_class32 '*' 15000
-check "no tooltip or balloon is shown before unpairing" '[ "$reply" = ok ]'
+menu 2003
+say wait dialog '#32770' "$CONN"
+expect "no tooltip or balloon is shown before unpairing" ok wait hidden tooltips_class32 '*' 15000
 say click "$CONN" 1004
-say msgbox "$CONN"
-same "Unpair asks first" "$reply" \
-  "ok Tessaline Tally Connector$(esc $'\t')$(esc "Stop syncing this PC with Tessaline?
+box_says "Unpair asks first" "Stop syncing this PC with Tessaline?
 
-The pairing is removed from this PC. To pair again you will need a new pairing code from Tessaline.")$(esc $'\t')6,7"
-say answer "$CONN" 7
-say text "$CONN" 1005
-same "No keeps the pairing" "$reply" "ok $(esc "$PAIRED")"
+The pairing is removed from this PC. To pair again you will need a new pairing code from Tessaline." 6,7 7
+expect "No keeps the pairing" "ok $PAIRED" text "$CONN" 1005
 say click "$CONN" 1004
-say answer "$CONN" 6
-say text "$CONN" 1005; line=$reply
-say enabled "$CONN" 1004
-same "Yes unpairs" "$line | $reply" "ok $(esc "$NOT_PAIRED") | ok 0"
+say msgbox "$CONN" 6
+expect "Yes unpairs" "ok $NOT_PAIRED" text "$CONN" 1005
+expect "\"Unpair this PC\" disabled again" "ok 0" enabled "$CONN" 1004
 check "the log says so" 'tr -d "\r" <"$log" | grep -q "\[INFO\] Unpaired by the user$"'
-for _ in $(seq 50); do n=$(tray_pixels $RED); [ "${n:-0}" -gt 20 ] 2>/dev/null && break; sleep 0.2; done
-check "unpaired again: the tray icon is red ($n pixels)" '[ "${n:-0}" -gt 20 ] 2>/dev/null'
-say wait-shown tooltips_class32 '*' 5000
-check "losing the pairing shows a balloon" '[ "$reply" = ok ]'
-shot capture-desktop "$shots/desktop-unpaired-balloon.png"
+icon_is "unpaired again" "$RED"
+expect "losing the pairing shows a balloon" ok wait shown tooltips_class32 '*' 5000
+shot unpaired-balloon
 say click "$CONN" 2
-say wait-gone '#32770' "$CONN"
-timeout 60 "$wine_run" "$exe" >/dev/null 2>&1
-rc=$?
-say wait-dialog "$CONN" 15000
-check "unpaired, a second start opens the connection dialog instead" \
-  '[ $rc -eq 0 ] && [ "$reply" = ok ]'
+say wait gone '#32770' "$CONN"
+again "unpaired, a second start opens the connection dialog instead" "$CONN"
 
 # ---- Exit from the icon's menu, opened with the mouse ----
 # A real right-click: the shell sends the icon's owner WM_RBUTTONUP and then WM_CONTEXTMENU.
-say locate-colour Shell_TrayWnd '*' $RED
-xy=${reply#ok }
-# shellcheck disable=SC2086
-say mouse $xy right
-say wait-shown '#32768' '*' 5000
+say mouse $(pixels Shell_TrayWnd '*' "$RED" at) right
+say wait shown '#32768' '*' 5000
 sleep 0.5
 say windows
 menus=$(grep -o '#32768:' <<<"$reply" | wc -l)
 check "a right-click on the icon opens its menu once ($menus open)" '[ "$menus" = 1 ]'
-shot capture-desktop "$shots/desktop-right-click-menu.png"
+shot right-click-menu
 say key '#32768' '*' 0x58  # X: the mnemonic of "E&xit"
-for _ in $(seq 150); do kill -0 "$conn" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$conn" 2>/dev/null && kill "$conn"
-wait "$conn"
-rc=$?
-conn=
+until_true '! kill -0 "$conn" 2>/dev/null' 15
+reap
 check "E&xit ends the program with exit code 0 ($rc)" '[ $rc -eq 0 ]'
-same "\"Exiting\" is the last log line" "$(tail -1 "$log" | tr -d '\r' | cut -c25-)" "[INFO] Exiting"
-say wait-gone TessalineTallyConnectorTray '*' 5000
-check "the tray window is gone" '[ "$reply" = ok ]'
+same "\"Exiting\" is the last log line" "$(last_line)" "[INFO] Exiting"
+expect "the tray window is gone" ok wait gone "${TRAY[@]}" 5000
 
 # ---- at 144 DPI (150 %): dialogs scaled with their font, nothing clipped, larger icons ----
 # (Wine's notification area draws every icon into a 16-pixel slot whatever the DPI, so the
 # icons' size shows in a dialog's caption.)
-eval "exec ${DRIVER[1]}>&-"
-wait "$driver_pid" 2>/dev/null
-driver_pid=
-timeout 60 wineserver -w  # a new session reads the new DPI
+stop_driver  # a new session reads the new DPI
 set_dpi 144
 start_driver
-say wait-shown Shell_TrayWnd '*' 30000
-"$wine_run" "$exe" >/dev/null 2>&1 &
-conn=$!
-say wait-dialog "$CONN" 30000
-check "at 144 DPI the connection dialog opens" '[ "$reply" = ok ]'
-layout_matches "$CONN" "${CONN_LAYOUT[@]}"
-texts_fit "$CONN" 12
-say count-colour '#32770' "$CONN" $GREEN
-check "the icons are drawn for 144 DPI: ${reply#ok } green pixels in the caption, $caption_at_96 at 96" \
-  '[[ $reply =~ ^ok\ [0-9]+$ ]] && [ "${reply#ok }" -gt $((caption_at_96 * 2)) ]'
-shot capture '#32770' "$CONN" "$shots/connection-unpaired-144dpi.png"
-say post TessalineTallyConnectorTray '*' 0x0111 2001 0
-say wait-dialog "$STATUS"
-layout_matches "$STATUS" "${STATUS_LAYOUT[@]}"
-texts_fit "$STATUS" 3
-shot capture '#32770' "$STATUS" "$shots/status-144dpi.png"
-shot capture-desktop "$shots/desktop-unpaired-144dpi.png"
-say quit TessalineTallyConnectorTray '*' 0x0111 2007 0 15000
-check "E&xit at 144 DPI: exit code 0" '[[ $reply =~ ^ok\ 0\ [0-9]+$ ]]'
-reap
+launch
+expect "at 144 DPI the connection dialog opens" ok wait dialog '#32770' "$CONN" 30000
+dialog_ok "$CONN" "at 144 DPI"
+shot connection-unpaired-144dpi
+caption=$(pixels '#32770' "$CONN" "$GREEN")
+check "the icons are drawn for 144 DPI: $caption green pixels in the caption, $caption_at_96 at 96" \
+  '[ "$caption" -gt $((caption_at_96 * 2)) ] 2>/dev/null'
+menu 2001
+say wait dialog '#32770' "$STATUS"
+dialog_ok "$STATUS" "at 144 DPI"
+shot status-144dpi
+ends "E&xit at 144 DPI: exit code 0" '^ok 0 [0-9]+$' \
+  post "${TRAY[@]}" 0x0111 2007 0 15000
 
 echo "screenshots: $shots"
 exit $fail
