@@ -7,8 +7,8 @@
 
 #include "app/run_modes.h"
 #include "app/single_instance.h"
-#include "app/version.h"
 #include "support/logger.h"
+#include "support/version.h"
 #include "tray/tray_app.h"
 
 namespace tsl {

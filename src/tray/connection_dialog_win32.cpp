@@ -5,7 +5,6 @@
 #include <exception>
 
 #include "api/api_client.h"
-#include "app/resources/resource_ids.h"
 #include "config/config.h"
 #include "config/start_with_windows.h"
 #include "support/logger.h"
@@ -13,6 +12,7 @@
 #include "support/text.h"
 #include "tally/tally_client.h"
 #include "tray/connection_form.h"
+#include "tray/resource_ids.h"
 
 namespace tsl {
 

@@ -1,9 +1,9 @@
 #include "tray/tray_app.h"
 
-#include "app/resources/resource_ids.h"
 #include "config/config.h"
 #include "support/machine_name.h"
 #include "support/text.h"
+#include "tray/resource_ids.h"
 #include "tray/status_text.h"
 
 namespace tsl {

@@ -5,10 +5,10 @@
 #include <cwchar>
 #include <utility>
 
-#include "app/resources/resource_ids.h"
-#include "app/version.h"
 #include "config/config.h"
 #include "support/text.h"
+#include "support/version.h"
+#include "tray/resource_ids.h"
 #include "tray/state_icon.h"
 #include "tray/tray_texts.h"
 

@@ -1,7 +1,7 @@
 #include "tray/tray_app.h"
 
-#include "app/resources/resource_ids.h"
 #include "support/text.h"
+#include "tray/resource_ids.h"
 
 namespace tsl {
 

@@ -1,10 +1,10 @@
 #include "tray/tray_app.h"
 
-#include "app/version.h"
 #include "config/config.h"
 #include "config/start_with_windows.h"
 #include "support/logger.h"
 #include "support/text.h"
+#include "support/version.h"
 #include "support/win32_handles.h"
 #include "tray/tray_texts.h"
 

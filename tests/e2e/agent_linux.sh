@@ -32,7 +32,7 @@ for signal in TERM INT; do
   wait "$agent"; rc=$?
   check "SIG$signal run: exit 0" '[ $rc -eq 0 ]'
   check "SIG$signal run: starting first, Exiting last" \
-    'head -1 "$log" | grep -q "Tessaline Tally Connector 1.0.0 starting" && tail -1 "$log" | tr -d "\r" | grep -q "\[INFO\] Exiting$"'
+    'head -1 "$log" | grep -qF "Tessaline Tally Connector $TSL_VERSION starting" && tail -1 "$log" | tr -d "\r" | grep -q "\[INFO\] Exiting$"'
   check "SIG$signal run: nothing on the console" '[ ! -s "$home/out" ]'
   [ $fail -eq 0 ] || cat "$log"
   : >"$log"

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "support/text.h"
+#include "support/version.h"
 
 namespace {
 
@@ -81,7 +83,7 @@ TEST(Executable, ManifestReadsAsTabled) {
     ASSERT_EQ(identities.size(), 2u) << xml;
     EXPECT_EQ(identities[0], (Attributes{{"type", "win32"},
                                          {"name", "Tessaline.TallyConnector"},
-                                         {"version", "1.0.0.0"},
+                                         {"version", std::string(tsl::kVersion) + ".0"},
                                          {"processorArchitecture", "*"}}));
     EXPECT_EQ(identities[1].at("name"), "Microsoft.Windows.Common-Controls");
     EXPECT_EQ(identities[1].at("version"), "6.0.0.0");
@@ -131,11 +133,11 @@ TEST(Executable, VersionInformationReadsAsTabled) {
     } strings[] = {
         {"CompanyName", "Tessaline"},
         {"FileDescription", "Tessaline Tally Connector"},
-        {"FileVersion", "1.0.0"},
+        {"FileVersion", tsl::kVersion},
         {"InternalName", "TessalineTallyConnector"},
         {"OriginalFilename", "TessalineTallyConnector.exe"},
         {"ProductName", "Tessaline Tally Connector"},
-        {"ProductVersion", "1.0.0"},
+        {"ProductVersion", tsl::kVersion},
     };
     for (const auto& s : strings)
         EXPECT_EQ(versionString(block, s.key), s.value) << s.key;
@@ -150,10 +152,13 @@ TEST(Executable, VersionInformationReadsAsTabled) {
 
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", &value, &length));
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    // "major.minor.patch" in two words: major and minor, then patch and a build number of 0.
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(std::sscanf(tsl::kVersion, "%u.%u.%u", &major, &minor, &patch), 3);
+    EXPECT_EQ(fixed->dwFileVersionMS, major << 16 | minor);
+    EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+    EXPECT_EQ(fixed->dwProductVersionMS, major << 16 | minor);
+    EXPECT_EQ(fixed->dwProductVersionLS, patch << 16);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 

@@ -326,7 +326,7 @@ synced_text() {
     "Tessaline:  $TSL_SANDBOX_API" "Organisation:  $ORG" "Tally company:  $COMPANY" \
     "Tally:  TallyPrime Server is Running  [127.0.0.1:$TSL_SANDBOX_TALLY_PORT]" "" \
     "Last completed sync:  $1" "Jobs this session:  2" \
-    "Last job:  import: Job job-2: 1 of 1 requests carried out" "" "Version 1.0.0 on $machine"
+    "Last job:  import: Job job-2: 1 of 1 requests carried out" "" "Version $TSL_VERSION on $machine"
 }
 for _ in $(seq 150); do
   say text "$STATUS" 1101
