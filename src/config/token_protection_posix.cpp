@@ -21,6 +21,7 @@
 #include "config/token_protection.h"
 #include "support/app_folder.h"
 #include "support/posix_files.h"
+#include "support/xdg_folder.h"
 
 namespace tsl {
 
@@ -38,14 +39,8 @@ struct PkeyCtxFree {
 };
 
 std::filesystem::path secretFile() {
-    std::filesystem::path base;
-    if (const char* v = std::getenv("XDG_DATA_HOME"); v && v[0] == '/') {
-        base = v;
-    } else if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-        base = std::filesystem::path(home) / ".local/share";
-    } else {
-        return {};
-    }
+    const std::filesystem::path base = xdgFolder("XDG_DATA_HOME", ".local/share");
+    if (base.empty()) return {};
     createPrivateFolders(base);
     return ensureAppFolder(base) / "token.key";
 }
