@@ -10,6 +10,7 @@
 #include "support/logger.h"
 #include "support/version.h"
 #include "tray/tray_app.h"
+#include "tray/tray_messages.h"
 
 namespace tsl {
 

@@ -139,7 +139,7 @@ std::string seal(const Key& key, const std::string& plain) {
     return blob;
 }
 
-std::string open(const Key& key, const std::string& blob) {
+std::string unseal(const Key& key, const std::string& blob) {
     if (blob.size() < 1 + kNonceBytes + kTagBytes) return {};
     const auto* in = reinterpret_cast<const unsigned char*>(blob.data());
     if (in[0] != kVersion) return {};
@@ -181,7 +181,7 @@ std::string unprotectToken(const std::string& stored) {
     const std::optional<std::string> secret = userSecret(false);
     if (!secret) return {};
     const std::optional<Key> key = deriveKey(*secret);
-    return key ? open(*key, blob) : std::string();
+    return key ? unseal(*key, blob) : std::string();
 }
 
 bool isUnboundToken(const std::string&) {
