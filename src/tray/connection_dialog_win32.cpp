@@ -69,8 +69,8 @@ void ConnectionDialog::close() {
     dialog_.reset();
 }
 
-bool ConnectionDialog::isDialogMessage(MSG& message) const {
-    return tsl::isDialogMessage(dialog_, message);
+bool ConnectionDialog::takesMessage(MSG& message) const {
+    return passToDialog(dialog_, message);
 }
 
 INT_PTR CALLBACK ConnectionDialog::procedure(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {

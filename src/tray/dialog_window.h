@@ -26,7 +26,7 @@ Owner* dialogOwner(HWND dlg, UINT message, LPARAM lParam) {
 }
 
 // True when `message` was keyboard navigation in the open dialog, which has handled it.
-bool isDialogMessage(const WindowHandle& dialog, MSG& message);
+bool passToDialog(const WindowHandle& dialog, MSG& message);
 
 // The full text of a dialog control.
 std::wstring dialogItemText(HWND dlg, int id);

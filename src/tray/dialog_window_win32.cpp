@@ -17,7 +17,7 @@ void openDialog(WindowHandle& dialog, HINSTANCE instance, int templateId, DLGPRO
     SetForegroundWindow(dialog.get());
 }
 
-bool isDialogMessage(const WindowHandle& dialog, MSG& message) {
+bool passToDialog(const WindowHandle& dialog, MSG& message) {
     return dialog && IsDialogMessageW(dialog.get(), &message);
 }
 

@@ -21,7 +21,7 @@ class StatusDialog {
     void refresh();         // the text of the status now, when the dialog is open
     void close();
     HWND window() const { return dialog_.get(); }  // null while closed
-    bool isDialogMessage(MSG& message) const;      // its keyboard navigation, handled
+    bool takesMessage(MSG& message) const;         // true: its keyboard navigation, handled
 
   private:
     static INT_PTR CALLBACK procedure(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam);

@@ -27,8 +27,8 @@ void StatusDialog::close() {
     dialog_.reset();
 }
 
-bool StatusDialog::isDialogMessage(MSG& message) const {
-    return tsl::isDialogMessage(dialog_, message);
+bool StatusDialog::takesMessage(MSG& message) const {
+    return passToDialog(dialog_, message);
 }
 
 void StatusDialog::showText(HWND dlg) const {

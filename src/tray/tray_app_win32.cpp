@@ -111,8 +111,8 @@ int TrayApp::run(bool showStatusOnStart) {
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (statusDialog_.isDialogMessage(message)) continue;
-        if (connectionDialog_.isDialogMessage(message)) continue;
+        if (statusDialog_.takesMessage(message)) continue;
+        if (connectionDialog_.takesMessage(message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -131,7 +131,7 @@ void TrayApp::end() {
     // What the user sees goes first; the worker may need a moment to let go of an exchange.
     statusDialog_.close();
     connectionDialog_.close();
-    icon_.remove();
+    icon_.hide();
     engine_.stop();
     if (onEnd_) onEnd_();
 }

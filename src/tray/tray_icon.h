@@ -43,7 +43,7 @@ class TrayIcon {
     void show(SyncState state, const std::string& tooltip);
     // A warning balloon (title cut at 63 characters, text at 255).
     void showBalloon(const std::string& title, const std::string& text);
-    void remove();  // from the notification area; nothing when it is not there
+    void hide();  // takes it out of the notification area; nothing when it is not there
 
   private:
     Icons icons_;

@@ -32,7 +32,7 @@ TrayIcon::TrayIcon(int size) {
 }
 
 TrayIcon::~TrayIcon() {
-    remove();
+    hide();
 }
 
 HICON TrayIcon::iconFor(SyncState state) const {
@@ -99,7 +99,7 @@ void TrayIcon::showBalloon(const std::string& title, const std::string& text) {
     Shell_NotifyIconW(NIM_MODIFY, &record_);
 }
 
-void TrayIcon::remove() {
+void TrayIcon::hide() {
     if (record_.cbSize == 0) return;
     Shell_NotifyIconW(NIM_DELETE, &record_);
     record_.cbSize = 0;
