@@ -4,11 +4,11 @@
 #include <cctype>
 #include <utility>
 
-#include "app/version.h"
 #include "config/pairing_address.h"
 #include "config/settings.h"
 #include "net/url_parts.h"
 #include "support/text.h"
+#include "support/version.h"
 
 namespace tsl {
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "app/console_commands.h"
-#include "app/version.h"
 #include "config/config.h"
 #include "net/http_client.h"
 #include "support/logger.h"
+#include "support/version.h"
 
 namespace tsl {
 

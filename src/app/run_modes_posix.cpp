@@ -9,8 +9,8 @@
 #include "app/agent_log.h"
 #include "app/run_modes.h"
 #include "app/single_instance.h"
-#include "app/version.h"
 #include "support/logger.h"
+#include "support/version.h"
 #include "sync/sync_engine.h"
 
 namespace tsl {

@@ -7,9 +7,10 @@
 
 #include "app/run_modes.h"
 #include "app/single_instance.h"
-#include "app/version.h"
 #include "support/logger.h"
+#include "support/version.h"
 #include "tray/tray_app.h"
+#include "tray/tray_messages.h"
 
 namespace tsl {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "app/single_instance.h"
-#include "tray/tray_app.h"
+#include "tray/tray_messages.h"
 
 namespace tsl {
 

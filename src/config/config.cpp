@@ -133,15 +133,17 @@ bool Config::isPaired() const {
     return !settings_.token.empty();
 }
 
-// The keys in the order a new file lists them.
+// The keys in the order a new file lists them, written at once.
 void Config::write(const Settings& s, unsigned fields) {
-    IniFile ini(iniPath_);
-    if (fields & kUrl) ini.writeString("server", "url", oneLine(s.serverUrl));
-    if (fields & kOrganisation) ini.writeString("server", "organisation", oneLine(s.organisation));
-    if (fields & kCompany) ini.writeString("server", "company", oneLine(s.company));
-    if (fields & kHost) ini.writeString("tally", "host", oneLine(s.tallyHost));
-    if (fields & kPort) ini.writeString("tally", "port", std::to_string(s.tallyPort));
-    if (fields & kToken) ini.writeString("auth", "token", protectToken(s.token));
+    std::vector<IniEntry> entries;
+    if (fields & kUrl) entries.push_back({"server", "url", oneLine(s.serverUrl)});
+    if (fields & kOrganisation)
+        entries.push_back({"server", "organisation", oneLine(s.organisation)});
+    if (fields & kCompany) entries.push_back({"server", "company", oneLine(s.company)});
+    if (fields & kHost) entries.push_back({"tally", "host", oneLine(s.tallyHost)});
+    if (fields & kPort) entries.push_back({"tally", "port", std::to_string(s.tallyPort)});
+    if (fields & kToken) entries.push_back({"auth", "token", protectToken(s.token)});
+    IniFile(iniPath_).write(entries);
 }
 
 }  // namespace tsl

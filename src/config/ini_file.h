@@ -2,8 +2,14 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tsl {
+
+// One "key=value" line of a "[section]".
+struct IniEntry {
+    std::string section, key, value;
+};
 
 // The private-profile INI file of the settings. Windows: the system's profile functions, on a
 // file created in UTF-16 so that every character survives.
@@ -20,9 +26,10 @@ class IniFile {
                            const std::string& def) const;
     // The value read like atoi (0 for text without digits), or def when the key is missing.
     int readInt(const std::string& section, const std::string& key, int def) const;
-    // Creates the file, section and key as needed. False when the file could not be written.
-    // The value must be one line.
-    bool writeString(const std::string& section, const std::string& key, const std::string& value);
+    // Sets every entry, in order, creating the file, sections and keys as needed: elsewhere in
+    // one replacement of the whole file (support/durable_file), on Windows by the profile
+    // functions one key at a time. False when the file could not be written. Values are one line.
+    bool write(const std::vector<IniEntry>& entries);
 
     static constexpr std::size_t kMaxValueChars = 8191;
 

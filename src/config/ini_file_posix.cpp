@@ -1,17 +1,13 @@
 // A private-profile INI file written the way Windows writes one: CRLF lines, "[section]"
 // headers, "key=value" entries, new sections appended, existing keys updated in place.
 #include <strings.h>
-#include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 #include <fstream>
-#include <functional>
-#include <thread>
 #include <vector>
 
 #include "config/ini_file.h"
-#include "support/posix_files.h"
+#include "support/durable_file.h"
 #include "support/text.h"
 
 namespace tsl {
@@ -144,27 +140,26 @@ int profileInt(const std::string& value) {
     return static_cast<int>(n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : n);
 }
 
-bool writeLines(const std::filesystem::path& path, const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    // Written beside the file and renamed over it, so a reader never sees half a file. The
-    // name is the writer's own (process and thread): a console run may save next to the tray.
-    std::filesystem::path temp = path;
-    temp += ".tmp-" + std::to_string(::getpid()) + "-" +
-            std::to_string(std::hash<std::thread::id>()(std::this_thread::get_id()));
-    // The settings hold the server address and the token: the new file is the user's alone.
-    FileDescriptor out = createPrivateFile(temp);
-    if (!out.valid()) return false;
-    if (!writeAll(out.get(), text.data(), text.size()) || !out.close()) {
-        std::remove(temp.c_str());
-        return false;
+// Sets key=value in the lines: in place when the section has the key, after the section's last
+// entry when it has not, in a new section at the end when there is none.
+void setEntry(std::vector<std::string>& lines, const IniEntry& e) {
+    const SectionSpan span = findSection(lines, e.section);
+    const std::string line = e.key + "=" + e.value;
+    if (!span.found) {
+        lines.push_back("[" + e.section + "]");
+        lines.push_back(line);
+        return;
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
+    std::string k, v;
+    std::size_t insertAt = span.header + 1;
+    for (std::size_t i = span.header + 1; i < span.end; ++i) {
+        if (entry(lines[i], k, v) && sameName(k, e.key)) {
+            lines[i] = line;
+            return;
+        }
+        if (!trim(lines[i]).empty()) insertAt = i + 1;
     }
-    return true;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
 }
 
 }  // namespace
@@ -181,27 +176,18 @@ int IniFile::readInt(const std::string& section, const std::string& key, int def
     return profileInt(value);
 }
 
-bool IniFile::writeString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+bool IniFile::write(const std::vector<IniEntry>& entries) {
+    if (entries.empty()) return true;
     std::vector<std::string> lines = readLines(path_);
-    const SectionSpan span = findSection(lines, section);
-    const std::string line = key + "=" + value;
-    if (!span.found) {
-        lines.push_back("[" + section + "]");
-        lines.push_back(line);
-        return writeLines(path_, lines);
-    }
-    std::string k, v;
-    std::size_t insertAt = span.header + 1;
-    for (std::size_t i = span.header + 1; i < span.end; ++i) {
-        if (entry(lines[i], k, v) && sameName(k, key)) {
-            lines[i] = line;
-            return writeLines(path_, lines);
-        }
-        if (!trim(lines[i]).empty()) insertAt = i + 1;
-    }
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
-    return writeLines(path_, lines);
+    for (const IniEntry& e : entries)
+        setEntry(lines, e);
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    // A reader (the next start, another copy) finds the old file or the whole new one, and the
+    // new one is the user's alone: it holds the server address and the token.
+    DurableFileWriter file(path_);
+    return file.write(text) && file.commit();
 }
 
 }  // namespace tsl

@@ -40,11 +40,15 @@ int IniFile::readInt(const std::string& section, const std::string& key, int def
                                                   def, path_.c_str()));
 }
 
-bool IniFile::writeString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+bool IniFile::write(const std::vector<IniEntry>& entries) {
+    if (entries.empty()) return true;
     createAsUnicode(path_);
-    return WritePrivateProfileStringW(fromUtf8(section).c_str(), fromUtf8(key).c_str(),
-                                      fromUtf8(value).c_str(), path_.c_str()) != 0;
+    bool written = true;
+    for (const IniEntry& e : entries)
+        written = WritePrivateProfileStringW(fromUtf8(e.section).c_str(), fromUtf8(e.key).c_str(),
+                                             fromUtf8(e.value).c_str(), path_.c_str()) != 0 &&
+                  written;
+    return written;
 }
 
 }  // namespace tsl

@@ -21,6 +21,7 @@
 #include "config/token_protection.h"
 #include "support/app_folder.h"
 #include "support/posix_files.h"
+#include "support/xdg_folder.h"
 
 namespace tsl {
 
@@ -38,14 +39,8 @@ struct PkeyCtxFree {
 };
 
 std::filesystem::path secretFile() {
-    std::filesystem::path base;
-    if (const char* v = std::getenv("XDG_DATA_HOME"); v && v[0] == '/') {
-        base = v;
-    } else if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-        base = std::filesystem::path(home) / ".local/share";
-    } else {
-        return {};
-    }
+    const std::filesystem::path base = xdgFolder("XDG_DATA_HOME", ".local/share");
+    if (base.empty()) return {};
     createPrivateFolders(base);
     return ensureAppFolder(base) / "token.key";
 }
@@ -144,7 +139,7 @@ std::string seal(const Key& key, const std::string& plain) {
     return blob;
 }
 
-std::string open(const Key& key, const std::string& blob) {
+std::string unseal(const Key& key, const std::string& blob) {
     if (blob.size() < 1 + kNonceBytes + kTagBytes) return {};
     const auto* in = reinterpret_cast<const unsigned char*>(blob.data());
     if (in[0] != kVersion) return {};
@@ -186,7 +181,7 @@ std::string unprotectToken(const std::string& stored) {
     const std::optional<std::string> secret = userSecret(false);
     if (!secret) return {};
     const std::optional<Key> key = deriveKey(*secret);
-    return key ? open(*key, blob) : std::string();
+    return key ? unseal(*key, blob) : std::string();
 }
 
 bool isUnboundToken(const std::string&) {

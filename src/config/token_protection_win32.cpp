@@ -50,7 +50,7 @@ std::string machineEntropy() {
 
 // The token from the blob, opened with the given entropy (none for an empty one); "" if it
 // does not open.
-std::string open(const std::string& bytes, const std::string& entropy) {
+std::string unseal(const std::string& bytes, const std::string& entropy) {
     DATA_BLOB in = blobOf(bytes);
     DATA_BLOB extra = blobOf(entropy);
     DATA_BLOB out{};
@@ -89,13 +89,13 @@ std::string protectToken(const std::string& token) {
 std::string unprotectToken(const std::string& stored) {
     const std::string bytes = blobBytes(stored);
     if (bytes.empty()) return {};
-    std::string token = open(bytes, machineEntropy());
-    return token.empty() ? open(bytes, "") : token;
+    std::string token = unseal(bytes, machineEntropy());
+    return token.empty() ? unseal(bytes, "") : token;
 }
 
 bool isUnboundToken(const std::string& stored) {
     const std::string bytes = blobBytes(stored);
-    return !bytes.empty() && open(bytes, machineEntropy()).empty() && !open(bytes, "").empty();
+    return !bytes.empty() && unseal(bytes, machineEntropy()).empty() && !unseal(bytes, "").empty();
 }
 
 }  // namespace tsl

@@ -39,7 +39,7 @@ struct HttpLimits {
 };
 
 // Synchronous HTTP/HTTPS over the platform's client (WinHTTP on Windows, libcurl elsewhere).
-// User agent "TessalineTallyConnector/1.0.0"; 15 s to resolve and to connect; timeoutMs for
+// User agent kUserAgent of support/version.h; 15 s to resolve and to connect; timeoutMs for
 // sending and for each wait for data; TLS 1.2 or later; the system's proxy unless direct, and
 // never a proxy for a loopback host (localhost, 127.0.0.0/8, ::1).
 // Redirects: what is sent (headers such as a token, the body) never leaves the origin (scheme,

@@ -21,12 +21,12 @@
 #include "net/redirect.h"
 #include "net/url_parts.h"
 #include "support/text.h"
+#include "support/version.h"
 
 namespace tsl {
 
 namespace {
 
-constexpr char kUserAgent[] = "TessalineTallyConnector/1.0.0";
 constexpr long kConnectTimeoutMs = 15000;  // covers name resolution, connection and handshake
 // Receive buffer: libcurl's 16 KiB default costs a third of loopback throughput on large
 // bodies (the curl command itself uses 100 KiB).

@@ -15,13 +15,13 @@
 #include "net/url_parts.h"
 #include "support/system_error.h"
 #include "support/text.h"
+#include "support/version.h"
 #include "support/win32_handles.h"
 
 namespace tsl {
 
 namespace {
 
-constexpr wchar_t kUserAgent[] = L"TessalineTallyConnector/1.0.0";
 constexpr int kResolveTimeoutMs = 15000;
 constexpr int kConnectTimeoutMs = 15000;
 constexpr DWORD kTls12And13 = 0x800 | 0x2000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | _TLS1_3
@@ -38,8 +38,9 @@ HttpResponse failure(const std::string& sentence, DWORD code) {
 
 // Asynchronous, so that a wait can be cut short by the stop flag or the deadline.
 InternetHandle openSessionWith(DWORD accessType) {
-    return InternetHandle(WinHttpOpen(kUserAgent, accessType, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    return InternetHandle(WinHttpOpen(fromUtf8(kUserAgent).c_str(), accessType,
+                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                                      WINHTTP_FLAG_ASYNC));
 }
 
 InternetHandle openSession(bool direct) {

@@ -1,21 +1,11 @@
 #include <sys/stat.h>
 
-#include <cstdlib>
-
 #include "support/app_folder.h"
+#include "support/xdg_folder.h"
 
 namespace tsl {
 
 namespace {
-
-// $XDG_<name> when it is an absolute path, else $HOME/<fallback>, else empty.
-std::filesystem::path xdgFolder(const char* variable, const char* fallback) {
-    if (const char* value = std::getenv(variable); value && value[0] == '/') return value;
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-        return std::filesystem::path(home) / fallback;
-    }
-    return std::filesystem::path();
-}
 
 std::filesystem::path created(std::filesystem::path folder) {
     if (!folder.empty()) createPrivateFolders(folder);

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
+#include <thread>
 #include <utility>
 
 #include "support/posix_files.h"
@@ -28,7 +30,10 @@ struct DurableFileWriter::Handle {
 
 DurableFileWriter::DurableFileWriter(std::filesystem::path target) : target_(std::move(target)) {
     temporary_ = target_;
-    temporary_ += ".tmp-" + std::to_string(::getpid());
+    // The name is the writer's own (process and thread): two threads, or a console run beside
+    // the tray, may replace the same file at once.
+    temporary_ += ".tmp-" + std::to_string(::getpid()) + "-" +
+                  std::to_string(std::hash<std::thread::id>()(std::this_thread::get_id()));
     // The results of a user's jobs are theirs alone: 0600, whatever the umask.
     FileDescriptor fd = createPrivateFile(temporary_);
     if (!fd.valid()) {

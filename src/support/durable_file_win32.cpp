@@ -27,7 +27,10 @@ struct DurableFileWriter::Handle {
 
 DurableFileWriter::DurableFileWriter(std::filesystem::path target) : target_(std::move(target)) {
     temporary_ = target_;
-    temporary_ += L".tmp-" + std::to_wstring(GetCurrentProcessId());
+    // The name is the writer's own (process and thread): two threads, or a console run beside
+    // the tray, may replace the same file at once.
+    temporary_ += L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                  std::to_wstring(GetCurrentThreadId());
     const HANDLE raw = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (raw == INVALID_HANDLE_VALUE) {

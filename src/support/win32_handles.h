@@ -55,6 +55,20 @@ class WindowDc {
     HDC dc_;
 };
 
+// Icons made at run time (CreateIconIndirect); DestroyIcon. Never a shared icon of the system
+// (LoadIcon), which must not be destroyed.
+struct IconDestroyer {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDestroyer>;
+
+// Windows and modeless dialogs (CreateWindowEx, CreateDialogParam); DestroyWindow. A window
+// whose WM_DESTROY is under way is released from its owner, not destroyed a second time.
+struct WindowDestroyer {
+    void operator()(HWND window) const { DestroyWindow(window); }
+};
+using WindowHandle = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+
 // Menus from CreatePopupMenu; DestroyMenu.
 struct MenuDestroyer {
     void operator()(HMENU menu) const { DestroyMenu(menu); }

@@ -213,7 +213,7 @@ std::optional<int> SyncEngine::deliverKept(ApiClient& api, const Settings& setti
         }
         Logger::info("Job " + describeJob(job.id, job.kind) +
                      ": reporting the results kept from before");
-        if (const auto wait = deliver(api, job, true, settings.token)) return wait;
+        if (const auto wait = deliver(api, job, Answers::EarlierPass, settings.token)) return wait;
     }
     return std::nullopt;
 }
@@ -273,7 +273,7 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
                      0};
         kept_.keep(kept);
         journal_.finish();
-        if (const auto wait = deliver(api, kept, false, settings.token)) return *wait;
+        if (const auto wait = deliver(api, kept, Answers::ThisPass, settings.token)) return *wait;
 
         if (stopping()) return 1;
         if (!tallyError.empty()) {
@@ -284,7 +284,7 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
     return 1;
 }
 
-std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool again,
+std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, Answers answers,
                                        const std::string& token) {
     std::string summary;
     try {
@@ -294,7 +294,7 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool 
         // pass's heartbeat, say): the answers wait for the next pairing. A 403 for kept answers
         // whose pass's heartbeat went through with the same token is about these answers (a
         // job of another organisation), not the pairing: kept, they would block every later job.
-        if (!again || refusal.httpStatus != 403) {
+        if (answers == Answers::ThisPass || refusal.httpStatus != 403) {
             noteKeptCount();
             return tokenRefused(token);
         }
@@ -304,7 +304,7 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool 
         }
         return std::nullopt;
     } catch (const ApiError& e) {
-        return reportFailed(job, again, hideToken(e.message, token), e.httpStatus);
+        return reportFailed(job, answers, hideToken(e.message, token), e.httpStatus);
     }
     Logger::info("  Tessaline: " + summary);
     kept_.remove(job.id);
@@ -316,7 +316,7 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, bool 
     return std::nullopt;
 }
 
-std::optional<int> SyncEngine::reportFailed(const KeptJob& job, bool again,
+std::optional<int> SyncEngine::reportFailed(const KeptJob& job, Answers answers,
                                             const std::string& message, std::uint32_t httpStatus) {
     if (stopping()) {
         // Not a trouble to show: the report goes out at the next start.
@@ -326,7 +326,7 @@ std::optional<int> SyncEngine::reportFailed(const KeptJob& job, bool again,
         return 1;
     }
     if (!isConnectionProblem(message, httpStatus)) {
-        if (again && refusedForGood(httpStatus)) {
+        if (answers == Answers::EarlierPass && refusedForGood(httpStatus)) {
             // Kept any longer, they would block every later job for nothing.
             if (!setAside(job, message, AsideLine::Error)) return kRetrySeconds;
             return std::nullopt;

@@ -94,11 +94,14 @@ class SyncEngine {
                 const Settings& settings);
     // Kept answers of earlier passes, oldest first; the wait that ends the pass, or nothing.
     std::optional<int> deliverKept(ApiClient& api, const Settings& settings);
+    // Where the answers of a kept job come from: this pass's run of it, or an earlier pass
+    // (whose heartbeat went through with the same token, so a refusal is about the answers).
+    enum class Answers { ThisPass, EarlierPass };
     // Reports a kept job. Nothing when it left the store (taken, or set aside); otherwise the
     // wait that ends the pass, the job still kept.
-    std::optional<int> deliver(ApiClient& api, const KeptJob& job, bool again,
+    std::optional<int> deliver(ApiClient& api, const KeptJob& job, Answers answers,
                                const std::string& token);
-    std::optional<int> reportFailed(const KeptJob& job, bool again, const std::string& message,
+    std::optional<int> reportFailed(const KeptJob& job, Answers answers, const std::string& message,
                                     std::uint32_t httpStatus);
     // Moves a kept job to the set-aside file with a line saying why; false (logged, still
     // kept) when it cannot be written there.

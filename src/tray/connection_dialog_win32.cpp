@@ -1,18 +1,20 @@
-#include "tray/tray_app.h"
+#include "tray/connection_dialog.h"
 
 #include <commctrl.h>
 
 #include <exception>
 
 #include "api/api_client.h"
-#include "app/resources/resource_ids.h"
 #include "config/config.h"
 #include "config/start_with_windows.h"
 #include "support/logger.h"
 #include "support/machine_name.h"
 #include "support/text.h"
+#include "sync/sync_engine.h"
 #include "tally/tally_client.h"
 #include "tray/connection_form.h"
+#include "tray/dialog_window.h"
+#include "tray/resource_ids.h"
 
 namespace tsl {
 
@@ -51,33 +53,49 @@ std::optional<unsigned> itemPort(HWND dlg) {
 
 }  // namespace
 
-std::wstring dialogItemText(HWND dlg, int id) {
-    const int length = GetWindowTextLengthW(GetDlgItem(dlg, id));
-    if (length <= 0) return std::wstring();
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const UINT copied = GetDlgItemTextW(dlg, id, text.data(), length + 1);
-    text.resize(copied);
-    return text;
+ConnectionDialog::ConnectionDialog(HINSTANCE instance, Config& config, SyncEngine& engine)
+    : instance_(instance), config_(config), engine_(engine) {}
+
+void ConnectionDialog::open(HICON icon) {
+    // The dialog fills itself on WM_INITDIALOG.
+    openDialog(dialog_, instance_, IDD_CONNECTION, procedure, this, icon);
 }
 
-INT_PTR TrayApp::connectionDialogProc(HWND dlg, UINT message, WPARAM wParam) {
+void ConnectionDialog::refill() {
+    if (dialog_) fill(dialog_.get());
+}
+
+void ConnectionDialog::close() {
+    dialog_.reset();
+}
+
+bool ConnectionDialog::takesMessage(MSG& message) const {
+    return passToDialog(dialog_, message);
+}
+
+INT_PTR CALLBACK ConnectionDialog::procedure(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    ConnectionDialog* self = dialogOwner<ConnectionDialog>(dlg, message, lParam);
+    return self ? self->handle(dlg, message, wParam) : FALSE;
+}
+
+INT_PTR ConnectionDialog::handle(HWND dlg, UINT message, WPARAM wParam) {
     switch (message) {
         case WM_INITDIALOG:
-            fillConnectionDialog(dlg);
+            fill(dlg);
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDOK:
-                    if (saveConnectionSettings(dlg)) DestroyWindow(dlg);
+                    if (save(dlg)) DestroyWindow(dlg);
                     return TRUE;
                 case IDCANCEL:
                     DestroyWindow(dlg);
                     return TRUE;
                 case IDC_PAIR:
-                    pairFromDialog(dlg);
+                    pair(dlg);
                     return TRUE;
                 case IDC_UNPAIR:
-                    unpairFromDialog(dlg);
+                    unpair(dlg);
                     return TRUE;
                 case IDC_TEST_TALLY:
                     testTally(dlg);
@@ -89,14 +107,14 @@ INT_PTR TrayApp::connectionDialogProc(HWND dlg, UINT message, WPARAM wParam) {
             DestroyWindow(dlg);
             return TRUE;
         case WM_DESTROY:
-            connectionDialog_ = nullptr;
+            (void)dialog_.release();  // going already
             return TRUE;
         default:
             return FALSE;
     }
 }
 
-void TrayApp::fillConnectionDialog(HWND dlg) {
+void ConnectionDialog::fill(HWND dlg) {
     const Settings settings = config_.settings();
     setItemText(dlg, IDC_SERVER_ADDRESS, settings.serverUrl);
     setItemText(dlg, IDC_TALLY_HOST, settings.tallyHost);
@@ -109,7 +127,7 @@ void TrayApp::fillConnectionDialog(HWND dlg) {
     EnableWindow(GetDlgItem(dlg, IDC_UNPAIR), !settings.token.empty());
 }
 
-void TrayApp::pairFromDialog(HWND dlg) {
+void ConnectionDialog::pair(HWND dlg) {
     const std::string address = normaliseServerUrl(itemText(dlg, IDC_SERVER_ADDRESS));
     const std::string code = trim(itemText(dlg, IDC_PAIRING_CODE));
     if (const auto problem = pairingInputProblem(address, code)) {
@@ -124,7 +142,7 @@ void TrayApp::pairFromDialog(HWND dlg) {
             WaitCursor wait;
             result = ApiClient(address, std::string()).pair(code, machineName());
             // The other fields are saved first; a refusal there drops the new token.
-            if (!saveConnectionSettings(dlg)) return;
+            if (!save(dlg)) return;
             Settings settings = config_.settings();
             settings.serverUrl = address;
             settings.token = result.token;
@@ -134,7 +152,7 @@ void TrayApp::pairFromDialog(HWND dlg) {
             if (!isStartWithWindowsEnabled()) setStartWithWindows(true);
             Logger::info(pairedLogLine(result.organisation));
             SetDlgItemTextW(dlg, IDC_PAIRING_CODE, L"");
-            fillConnectionDialog(dlg);
+            fill(dlg);
             engine_.settingsChanged();
         }
         ask(dlg, pairedMessage(escapeControls(result.organisation)).c_str(), MB_ICONINFORMATION);
@@ -148,15 +166,15 @@ void TrayApp::pairFromDialog(HWND dlg) {
     setItemText(dlg, IDC_PAIRING_STATUS, "Pairing failed: " + escapeControls(failure));
 }
 
-void TrayApp::unpairFromDialog(HWND dlg) {
+void ConnectionDialog::unpair(HWND dlg) {
     if (ask(dlg, kConfirmUnpair, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     config_.clearToken();
     Logger::info("Unpaired by the user");
     engine_.settingsChanged();
-    fillConnectionDialog(dlg);
+    fill(dlg);
 }
 
-bool TrayApp::saveConnectionSettings(HWND dlg) {
+bool ConnectionDialog::save(HWND dlg) {
     const Settings snapshot = config_.settings();
     ConnectionFields fields{normaliseServerUrl(itemText(dlg, IDC_SERVER_ADDRESS)),
                             trim(itemText(dlg, IDC_TALLY_HOST)), itemPort(dlg)};
@@ -173,7 +191,7 @@ bool TrayApp::saveConnectionSettings(HWND dlg) {
     return true;
 }
 
-void TrayApp::testTally(HWND dlg) {
+void ConnectionDialog::testTally(HWND dlg) {
     const std::string host = trim(itemText(dlg, IDC_TALLY_HOST));
     const unsigned port = itemPort(dlg).value_or(9000);
     setItemText(dlg, IDC_TALLY_RESULT, kTallyCheckInProgress);

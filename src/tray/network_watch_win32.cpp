@@ -1,4 +1,4 @@
-#include "tray/tray_app.h"
+#include "tray/network_watch.h"
 
 // In this order: the IP helper declares its interface notices only after Winsock's IP types.
 #include <winsock2.h>
@@ -6,6 +6,8 @@
 #include <ws2ipdef.h>
 
 #include <iphlpapi.h>
+
+#include "tray/tray_messages.h"
 
 namespace tsl {
 

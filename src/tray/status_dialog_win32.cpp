@@ -1,23 +1,47 @@
-#include "tray/tray_app.h"
+#include "tray/status_dialog.h"
 
-#include "app/resources/resource_ids.h"
 #include "config/config.h"
 #include "support/machine_name.h"
 #include "support/text.h"
+#include "sync/sync_engine.h"
+#include "tray/dialog_window.h"
+#include "tray/resource_ids.h"
+#include "tray/shell_open.h"
 #include "tray/status_text.h"
 
 namespace tsl {
 
-std::wstring TrayApp::statusText(const SyncStatus& status) {
-    return fromUtf8(tsl::statusText(status, config_.settings(), machineName()));
+StatusDialog::StatusDialog(HINSTANCE instance, const Config& config, SyncEngine& engine)
+    : instance_(instance), config_(config), engine_(engine) {}
+
+void StatusDialog::open(HICON icon) {
+    openDialog(dialog_, instance_, IDD_STATUS, procedure, this, icon,
+               [this](HWND dlg) { showText(dlg); });
 }
 
-void TrayApp::refreshStatusDialog() {
-    if (!statusDialog_) return;
-    SetDlgItemTextW(statusDialog_, IDC_STATUS_TEXT, statusText(engine_.status()).c_str());
+void StatusDialog::refresh() {
+    if (dialog_) showText(dialog_.get());
 }
 
-INT_PTR TrayApp::statusDialogProc(HWND dlg, UINT message, WPARAM wParam) {
+void StatusDialog::close() {
+    dialog_.reset();
+}
+
+bool StatusDialog::takesMessage(MSG& message) const {
+    return passToDialog(dialog_, message);
+}
+
+void StatusDialog::showText(HWND dlg) const {
+    const std::string text = statusText(engine_.status(), config_.settings(), machineName());
+    SetDlgItemTextW(dlg, IDC_STATUS_TEXT, fromUtf8(text).c_str());
+}
+
+INT_PTR CALLBACK StatusDialog::procedure(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    StatusDialog* self = dialogOwner<StatusDialog>(dlg, message, lParam);
+    return self ? self->handle(dlg, message, wParam) : FALSE;
+}
+
+INT_PTR StatusDialog::handle(HWND dlg, UINT message, WPARAM wParam) {
     switch (message) {
         case WM_INITDIALOG:
             return TRUE;
@@ -39,7 +63,7 @@ INT_PTR TrayApp::statusDialogProc(HWND dlg, UINT message, WPARAM wParam) {
             DestroyWindow(dlg);
             return TRUE;
         case WM_DESTROY:
-            statusDialog_ = nullptr;
+            (void)dialog_.release();  // going already
             return TRUE;
         default:
             return FALSE;

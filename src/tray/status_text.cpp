@@ -1,7 +1,7 @@
 #include "tray/status_text.h"
 
-#include "app/version.h"
 #include "support/text.h"
+#include "support/version.h"
 
 namespace tsl {
 

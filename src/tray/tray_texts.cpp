@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "app/version.h"
 #include "support/text.h"
+#include "support/version.h"
 
 namespace tsl {
 

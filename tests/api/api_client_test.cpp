@@ -4,6 +4,7 @@
 
 #include "common/sandbox_client.h"
 #include "config/settings.h"
+#include "support/version.h"
 
 namespace {
 
@@ -117,15 +118,16 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
     EXPECT_NE(type, std::string::npos);
     EXPECT_LT(type, accept);
     EXPECT_EQ(first.find("X-Tally-Connector-Token"), std::string::npos);
-    EXPECT_EQ(requestBody(0), R"({"agentVersion":"1.0.0","code":" code ","machineName":"My PC"})");
+    EXPECT_EQ(requestBody(0), R"({"agentVersion":")" + std::string(tsl::kVersion) +
+                                  R"(","code":" code ","machineName":"My PC"})");
 
     const std::string second = peer.request(1);
     EXPECT_NE(second.find("Accept: application/json\r\nX-Tally-Connector-Token: tok-3n.Z~\r\n"),
               std::string::npos)
         << second;
-    EXPECT_EQ(
-        requestBody(1),
-        R"({"agentVersion":"1.0.0","machineName":"My PC","tallyInfo":"Running","tallyReachable":true})");
+    EXPECT_EQ(requestBody(1),
+              R"({"agentVersion":")" + std::string(tsl::kVersion) +
+                  R"(","machineName":"My PC","tallyInfo":"Running","tallyReachable":true})");
 
     EXPECT_EQ(peer.request(2).rfind(
                   "POST /api/v1/tally/agent/jobs/..%2Fid%2Fwith%3Fodd%23x/result HTTP/1.1\r\n", 0),

@@ -32,7 +32,7 @@ for signal in TERM INT; do
   wait "$agent"; rc=$?
   check "SIG$signal run: exit 0" '[ $rc -eq 0 ]'
   check "SIG$signal run: starting first, Exiting last" \
-    'head -1 "$log" | grep -q "Tessaline Tally Connector 1.0.0 starting" && tail -1 "$log" | tr -d "\r" | grep -q "\[INFO\] Exiting$"'
+    'head -1 "$log" | grep -qF "Tessaline Tally Connector $TSL_VERSION starting" && tail -1 "$log" | tr -d "\r" | grep -q "\[INFO\] Exiting$"'
   check "SIG$signal run: nothing on the console" '[ ! -s "$home/out" ]'
   [ $fail -eq 0 ] || cat "$log"
   : >"$log"
@@ -57,17 +57,16 @@ check "the agent still runs after the console's signal" 'kill -0 $agent'
 # SIGTERM while Tally holds a request: the agent ends within 2 s, not when Tally answers. Tally
 # takes 4.5 s over every answer (the probe's 5 s included), so a wait for the answer would show.
 ctl POST /tally/config '{"delayMs":4500}' >/dev/null
-posts() { ctl GET /tally/requests | python3 -c 'import json,sys; print(sum(1 for x in json.load(sys.stdin) if x["method"] == "POST"))'; }
-before=$(posts)
+before=$(tally_posts)
 ctl POST /api/jobs '{"generate":1}' >/dev/null
 kill -USR1 "$agent"  # a pass now, not at the next poll
-wait_for "[ \$(posts) -gt $before ]" 100
+wait_for "[ \$(tally_posts) -gt $before ]" 100
 start=$(date +%s%N)
 kill -TERM "$agent"; wait "$agent"; rc=$?
 took=$(( ($(date +%s%N) - start) / 1000000 ))
 ctl POST /tally/config '{"delayMs":0}' >/dev/null
 check "SIGTERM during a Tally request: exit 0 within 2 s (${took} ms)" \
-  '[ $(posts) -gt $before ] && [ $rc -eq 0 ] && [ $took -le 2000 ]'
+  '[ $(tally_posts) -gt $before ] && [ $rc -eq 0 ] && [ $took -le 2000 ]'
 check "the job's answers are kept for the next start" \
   '[ -s "$home/.local/state/Tessaline/Tally Connector/kept-results.json" ]'
 exit $fail

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "support/version.h"
 #include "support/text.h"
 
 namespace {

@@ -45,7 +45,7 @@ start --once >/dev/null 2>&1
 pid=$!
 reported=0
 for _ in $(seq 1 600); do
-  reported=$(ctl GET /api/requests | count '"/result" in x["path"]')
+  reported=$(ctl GET /api/requests | grep -cE '"path": "[^"]*/result"')
   [ "$reported" -gt 0 ] && break
   sleep 0.05
 done
@@ -86,7 +86,7 @@ job=$(ctl POST /api/jobs '{"kind":"import","requests":[{"ref":"a","xml":"<ENVELO
 ctl POST /tally/config '{"delayMs":2000}' >/dev/null
 start --once >/dev/null 2>&1
 pid=$!
-wait_for '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -ge 2 ]' 600
+wait_for '[ "$(tally_posts)" -ge 2 ]' 600
 kill -KILL "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 ctl POST /tally/config '{"delayMs":0}' >/dev/null

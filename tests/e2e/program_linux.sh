@@ -8,7 +8,7 @@ home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
 run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
 
 out=$(run --version --pair X); rc=$?
-check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector 1.0.0" ] && [ $rc -eq 0 ]'
+check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector $TSL_VERSION" ] && [ $rc -eq 0 ]'
 check "--version creates no folder" '[ -z "$(ls -A "$home")" ]'
 for switch in --help -h '/?'; do
   out=$(run --once "$switch"); rc=$?

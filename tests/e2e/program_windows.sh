@@ -10,7 +10,7 @@ roaming="$appdata/AppData/Roaming/Tessaline"; local_="$appdata/AppData/Local/Tes
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1   # make sure the prefix exists first
 rm -rf "$roaming" "$local_"
 out=$("$wine_run" "$exe" --version --pair X); rc=$?; out=$(tr -d '\r' <<<"$out")
-check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector 1.0.0" ] && [ $rc -eq 0 ]'
+check "--version prints the version line" '[ "$out" = "Tessaline Tally Connector $TSL_VERSION" ] && [ $rc -eq 0 ]'
 check "--version creates no folder" '[ ! -e "$roaming" ] && [ ! -e "$local_" ]'
 # Without any standard output the program makes itself a console to write to.
 "$wine_run" "$exe" --version >&- 2>&-; rc=$?
@@ -39,7 +39,7 @@ log="$local_/Tally Connector/logs/connector.log"
 rm -f "$log"
 "$wine_run" "$exe" --background >/dev/null 2>&1; rc=$?
 lines=$(tr -d '\r' <"$log" 2>/dev/null | sed 's/^[0-9 :.-]*//')
-expected="[INFO] Tessaline Tally Connector 1.0.0 starting
+expected="[INFO] Tessaline Tally Connector $TSL_VERSION starting
 [INFO] Exiting"
 # Headless Wine has no window station to create windows on: the tray window cannot be made.
 check "tray run without a window: exit 1, starting and Exiting logged" '[ $rc -eq 1 ] && [ "$lines" = "$expected" ]'

@@ -17,6 +17,7 @@
 #include "common/temp_dir.h"
 #include "net/platform_quirks.h"
 #include "net/trusted_authority.h"
+#include "support/version.h"
 
 namespace tsl {
 namespace {
@@ -240,7 +241,7 @@ TEST(HttpClient, SendsTheCallersHeadersInOrderAndNothingElse) {
         {"X-Tally-Connector-Token", "t\xC3\xB6ken-1"},
         {"X-Empty", ""}};
     EXPECT_EQ(callers, expected);
-    EXPECT_EQ(headerValue(sent, "User-Agent"), "TessalineTallyConnector/1.0.0");
+    EXPECT_EQ(headerValue(sent, "User-Agent"), std::string("TessalineTallyConnector/") + kVersion);
     EXPECT_EQ(headerValue(sent, "Host"), "127.0.0.1:" + std::to_string(peer.port()));
     EXPECT_EQ(headerValue(sent, "Content-Length"), std::to_string(body.size()));
 }

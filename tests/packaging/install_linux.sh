@@ -21,7 +21,7 @@ export HOME="$work/home"
 plain="$HOME/.local"
 cmake --install "$build" --prefix "$plain" >/dev/null
 out=$("$plain/bin/tessaline-tally-connector" --version)
-check "the installed binary prints its version" '[ "$out" = "Tessaline Tally Connector 1.0.0" ]'
+check "the installed binary prints its version" '[ "$out" = "Tessaline Tally Connector $TSL_VERSION" ]'
 exec_line=$(grep '^ExecStart=' "$plain/$unit_rel")
 check "the unit starts the installed binary's background agent" \
   '[ "$exec_line" = "ExecStart=$plain/bin/tessaline-tally-connector --background" ]'

@@ -3,7 +3,7 @@
 # version while it runs, a refused downgrade and a silent uninstall that keeps the user's
 # settings and logs. The program runs on a private X server and is reached with ui_driver.exe.
 set -u
-build_msi=$1 version=$2 exe=$3 dll=$4 wine_run=$5 prefix=$6 driver=$7
+build_msi=$1 version=$2 exe=$3 dll=$4 wine_run=$5 prefix=$6 driver=$7 windres=$8
 source "$(dirname "$0")/../e2e/common.sh"
 work=$(mktemp -d)
 xpid=
@@ -62,6 +62,18 @@ per_user() {
 }
 
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1   # make sure the prefix exists first
+
+# --- One version everywhere: project(VERSION) reaches the package, the program's version
+# resource, its "--version" line and the user agent it carries (test_net_http_client sees it sent).
+resource=$("$windres" -i "$exe" -O rc 2>/dev/null | tr -d '\r')
+resource_value() { sed -n "s/^ *VALUE \"$1\", \"\(.*\)\"$/\1/p" <<<"$resource"; }
+numbers=$(sed -n 's/^ *FILEVERSION \([0-9, ]*\)$/\1/p' <<<"$resource" | tr -d ' ')
+said=$("$wine_run" "$exe" --version | tr -d '\r')
+check "the package ($version), the version resource ($(resource_value FileVersion), $numbers), --version ($said) and the user agent agree" \
+  '[ "$(property ProductVersion)" = "$version" ] && [ "$(resource_value FileVersion)" = "$version" ] &&
+   [ "$(resource_value ProductVersion)" = "$version" ] && [ "$numbers" = "${version//./,},0" ] &&
+   [ "$said" = "Tessaline Tally Connector $version" ] &&
+   grep -qaF "TessalineTallyConnector/$version" "$exe"'
 export WINEPREFIX=$prefix
 timeout 60 wineserver -w  # a session begun without a display keeps its null driver
 Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &

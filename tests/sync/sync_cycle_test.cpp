@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/version.h"
 #include "sync/sync_fixture.h"
 
 namespace {
@@ -58,7 +59,7 @@ TEST_F(SyncCycle, HealthyPassRelaysJobsAndReportsThem) {
     const tsl::Json beats = sandbox.call("GET", "/api/heartbeats");
     ASSERT_EQ(beats.items().size(), 1u);
     EXPECT_TRUE(beats.items()[0].get("tallyReachable").boolOr(false));
-    EXPECT_EQ(beats.items()[0].get("agentVersion").stringOr(""), "1.0.0");
+    EXPECT_EQ(beats.items()[0].get("agentVersion").stringOr(""), tsl::kVersion);
 }
 
 TEST_F(SyncCycle, TokenRefusedAtEachCallClearsIt) {

@@ -6,8 +6,7 @@
 #include <utility>
 
 #include "support/win32_handles.h"
-#include "tray/state_icon.h"
-#include "tray/tray_app.h"
+#include "tray/icon_drawing.h"
 
 namespace {
 
@@ -16,10 +15,10 @@ TEST(StateIconWin32, BitmapHoldsThePixels) {
         {tsl::IconColour::Green, 16}, {tsl::IconColour::Red, 24}, {tsl::IconColour::Amber, 32}};
     for (const auto& [colour, size] : cases) {
         SCOPED_TRACE(size);
-        HICON icon = tsl::makeStateIcon(static_cast<COLORREF>(colour), size);
-        ASSERT_NE(icon, LoadIconW(nullptr, IDI_APPLICATION)) << "fell back to the system icon";
+        const tsl::IconHandle icon = tsl::makeStateIcon(colour, size);
+        ASSERT_TRUE(icon) << "not drawn";
         ICONINFO info{};
-        ASSERT_TRUE(GetIconInfo(icon, &info));
+        ASSERT_TRUE(GetIconInfo(icon.get(), &info));
         tsl::GdiObject<HBITMAP> colourBits(info.hbmColor), mask(info.hbmMask);
         EXPECT_TRUE(info.fIcon);
         BITMAP bitmap{};
@@ -42,7 +41,6 @@ TEST(StateIconWin32, BitmapHoldsThePixels) {
                       size);
         }
         EXPECT_EQ(got, tsl::stateIconPixels(colour, size));
-        DestroyIcon(icon);
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "config/pairing_address.h"
+#include "support/version.h"
 #include "tray/connection_form.h"
 #include "tray/status_text.h"
 
@@ -23,7 +24,8 @@ TEST(StatusText, FreshUnpairedConnector) {
               "Last completed sync:  -\r\n"
               "Jobs this session:  0\r\n"
               "\r\n"
-              "Version 1.0.0 on DESK-1\r\n");
+              "Version " +
+                  std::string(tsl::kVersion) + " on DESK-1\r\n");
 }
 
 TEST(StatusText, EveryOptionalLine) {
@@ -58,7 +60,8 @@ TEST(StatusText, EveryOptionalLine) {
               "Set aside:  1 job(s) whose results Tessaline did not take (see "
               "kept-results.set-aside.json)\r\n"
               "\r\n"
-              "Version 1.0.0 on M\r\n");
+              "Version " +
+                  std::string(tsl::kVersion) + " on M\r\n");
 }
 
 TEST(ConnectionForm, PairingChecksAddressThenCode) {

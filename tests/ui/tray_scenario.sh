@@ -253,7 +253,7 @@ same "the status dialog after \"Sync now\"" "$reply" "ok $(esc "$(printf '%s\r\n
   "Organisation:  $ORG" "Tally company:  $COMPANY" \
   "Tally:  TallyPrime Server is Running  [127.0.0.1:$TSL_SANDBOX_TALLY_PORT]" "" \
   "Last completed sync:  $stamp" "Jobs this session:  2" \
-  "Last job:  import: Job job-2: 1 of 1 requests carried out" "" "Version 1.0.0 on $machine")")\\n"
+  "Last job:  import: Job job-2: 1 of 1 requests carried out" "" "Version $TSL_VERSION on $machine")")\\n"
 check "Tessaline received both results" '[ "$(ctl GET /api/results | json "len(v)")" = 2 ]'
 dialog_ok "$STATUS" "at 96 DPI"
 icon_is "synced" "$GREEN" "$RED"

@@ -27,11 +27,6 @@ std::string randomText(const char* alphabet, std::size_t size) {
     return out;
 }
 
-void sendJson(httplib::Response& response, int status, const json& body) {
-    response.status = status;
-    response.set_content(dumpJson(body), "application/json; charset=utf-8");
-}
-
 void sendMessage(httplib::Response& response, int status, const std::string& message) {
     sendJson(response, status, {{"message", message}});
 }

@@ -29,11 +29,6 @@ std::string base64Decode(const std::string& text) {
     return out;
 }
 
-void sendJson(httplib::Response& response, const json& body, int status = 200) {
-    response.status = status;
-    response.set_content(dumpJson(body) + "\n", "application/json; charset=utf-8");
-}
-
 json bodyOf(const httplib::Request& request) {
     if (request.body.empty()) return json::object();
     return json::parse(request.body);
@@ -46,7 +41,7 @@ httplib::Server::Handler guarded(Handler handler) {
         try {
             handler(request, response);
         } catch (const std::exception& e) {
-            sendJson(response, {{"message", e.what()}}, 400);
+            sendJson(response, 400, {{"message", e.what()}});
         }
     };
 }
@@ -82,7 +77,7 @@ json createPeer(Sandbox& sandbox, const json& spec) {
 
 void addPeerRoutes(httplib::Server& server, Sandbox& sandbox) {
     server.Post("/peers", guarded([&](const httplib::Request& q, httplib::Response& r) {
-                    sendJson(r, createPeer(sandbox, bodyOf(q)));
+                    sendJson(r, 200, createPeer(sandbox, bodyOf(q)));
                 }));
     server.Post(R"(/peers/(\d+)/replies)",
                 guarded([&](const httplib::Request& q, httplib::Response& r) {
@@ -92,17 +87,17 @@ void addPeerRoutes(httplib::Server& server, Sandbox& sandbox) {
                         replies.push_back(replyFromJson(item));
                     }
                     findPeer(sandbox, q.matches[1])->enqueue(std::move(replies));
-                    sendJson(r, {{"queued", spec.is_array() ? spec.size() : 1}});
+                    sendJson(r, 200, {{"queued", spec.is_array() ? spec.size() : 1}});
                 }));
     server.Delete(R"(/peers/(\d+)/replies)",
                   guarded([&](const httplib::Request& q, httplib::Response& r) {
                       findPeer(sandbox, q.matches[1])->clearScript();
-                      sendJson(r, json::object());
+                      sendJson(r, 200, json::object());
                   }));
     server.Get(
         R"(/peers/(\d+)/requests)", guarded([&](const httplib::Request& q, httplib::Response& r) {
             const auto peer = findPeer(sandbox, q.matches[1]);
-            sendJson(r,
+            sendJson(r, 200,
                      {{"count", peer->requestCount()}, {"connections", peer->connectionCount()}});
         }));
     server.Get(R"(/peers/(\d+)/requests/(\d+))",
@@ -110,7 +105,7 @@ void addPeerRoutes(httplib::Server& server, Sandbox& sandbox) {
                    const auto bytes =
                        findPeer(sandbox, q.matches[1])->request(std::stoul(q.matches[2].str()));
                    if (!bytes) {
-                       sendJson(r, {{"message", "no such request"}}, 404);
+                       sendJson(r, 404, {{"message", "no such request"}});
                        return;
                    }
                    r.set_content(*bytes, "application/octet-stream");
@@ -125,69 +120,69 @@ void addPeerRoutes(httplib::Server& server, Sandbox& sandbox) {
                               sandbox.peers.erase(it);
                           }
                       }
-                      sendJson(r, {{"removed", gone != nullptr}});
+                      sendJson(r, 200, {{"removed", gone != nullptr}});
                   }));
 }
 
 void addApiRoutes(httplib::Server& server, Sandbox& sandbox) {
     ConnectorApi& api = sandbox.api;
     server.Post("/api/codes", guarded([&](const httplib::Request& q, httplib::Response& r) {
-                    sendJson(r, {{"code", api.newCode(bodyOf(q).value("code", ""))}});
+                    sendJson(r, 200, {{"code", api.newCode(bodyOf(q).value("code", ""))}});
                 }));
     server.Get("/api/state", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, api.state());
+                   sendJson(r, 200, api.state());
                }));
     server.Post("/api/settings", guarded([&](const httplib::Request& q, httplib::Response& r) {
                     api.updateSettings(bodyOf(q));
-                    sendJson(r, api.state());
+                    sendJson(r, 200, api.state());
                 }));
     server.Post("/api/jobs", guarded([&](const httplib::Request& q, httplib::Response& r) {
-                    sendJson(r, api.enqueueJobs(bodyOf(q)));
+                    sendJson(r, 200, api.enqueueJobs(bodyOf(q)));
                 }));
     server.Post("/api/jobs/unreported", guarded([&](const httplib::Request&, httplib::Response& r) {
                     sendJson(r, api.queueUnreportedAgain());
                 }));
     server.Post("/api/revoke", guarded([&](const httplib::Request& q, httplib::Response& r) {
                     api.revoke(bodyOf(q).value("token", ""));
-                    sendJson(r, api.state());
+                    sendJson(r, 200, api.state());
                 }));
     server.Post("/api/failures", guarded([&](const httplib::Request& q, httplib::Response& r) {
                     api.addFailures(bodyOf(q));
-                    sendJson(r, json::object());
+                    sendJson(r, 200, json::object());
                 }));
     server.Get("/api/requests", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, api.requests());
+                   sendJson(r, 200, api.requests());
                }));
     server.Get("/api/heartbeats", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, api.heartbeats());
+                   sendJson(r, 200, api.heartbeats());
                }));
     server.Get("/api/results", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, api.results());
+                   sendJson(r, 200, api.results());
                }));
     server.Get("/api/results/digest", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, api.resultDigests());
+                   sendJson(r, 200, api.resultDigests());
                }));
     server.Post("/api/clear", guarded([&](const httplib::Request&, httplib::Response& r) {
                     api.clearRecords();
-                    sendJson(r, json::object());
+                    sendJson(r, 200, json::object());
                 }));
 }
 
 void addTallyRoutes(httplib::Server& server, Sandbox& sandbox) {
     TallyServer& tally = *sandbox.tally;
     server.Get("/tally/config", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, tally.config());
+                   sendJson(r, 200, tally.config());
                }));
     server.Post("/tally/config", guarded([&](const httplib::Request& q, httplib::Response& r) {
                     tally.configure(bodyOf(q));
-                    sendJson(r, tally.config());
+                    sendJson(r, 200, tally.config());
                 }));
     server.Get("/tally/requests", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, tally.requests());
+                   sendJson(r, 200, tally.requests());
                }));
     server.Post("/tally/clear", guarded([&](const httplib::Request&, httplib::Response& r) {
                     tally.clearRequests();
-                    sendJson(r, json::object());
+                    sendJson(r, 200, json::object());
                 }));
 }
 
@@ -222,14 +217,14 @@ Reply replyFromJson(const json& item) {
 
 void addControlRoutes(httplib::Server& server, Sandbox& sandbox) {
     server.Get("/", guarded([&](const httplib::Request&, httplib::Response& r) {
-                   sendJson(r, sandbox.endpoints);
+                   sendJson(r, 200, sandbox.endpoints);
                }));
     server.Get("/ca.pem", [&](const httplib::Request&, httplib::Response& r) {
         r.set_content(sandbox.authority.root().certPem(), "application/x-pem-file");
     });
     server.Post("/shutdown", [&](const httplib::Request&, httplib::Response& r) {
         sandbox.shutdownRequested = true;
-        sendJson(r, json::object());
+        sendJson(r, 200, json::object());
     });
     server.Post("/reset", guarded([&](const httplib::Request&, httplib::Response& r) {
                     sandbox.api.reset();

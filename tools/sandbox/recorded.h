@@ -28,4 +28,10 @@ inline std::string dumpJson(const nlohmann::json& value) {
     return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Answers a request of the API or of the control port with this status and JSON body.
+inline void sendJson(httplib::Response& response, int status, const nlohmann::json& body) {
+    response.status = status;
+    response.set_content(dumpJson(body), "application/json; charset=utf-8");
+}
+
 }  // namespace sandbox

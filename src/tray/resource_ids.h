@@ -1,4 +1,4 @@
-// Resource ids of the executable, shared by the resource script and the code.
+// Resource ids of the tray's dialogs, shared by the program's resource script and the tray code.
 #pragma once
 
 // Dialog templates (the tray program's connection and status dialogs).

@@ -1,9 +1,6 @@
-#include "tray/tray_app.h"
+#include "tray/icon_drawing.h"
 
 #include <cstring>
-
-#include "support/win32_handles.h"
-#include "tray/state_icon.h"
 
 namespace tsl {
 
@@ -32,7 +29,7 @@ int smallIconSize(HWND window) {
     return size > 0 ? size : GetSystemMetrics(SM_CXSMICON);
 }
 
-HICON makeStateIcon(COLORREF colour, int size) {
+IconHandle makeStateIcon(IconColour colour, int size) {
     BITMAPV5HEADER header{};
     header.bV5Size = sizeof(BITMAPV5HEADER);
     header.bV5Width = size;
@@ -52,9 +49,9 @@ HICON makeStateIcon(COLORREF colour, int size) {
         colourBitmap.reset(CreateDIBSection(screen.get(), reinterpret_cast<BITMAPINFO*>(&header),
                                             DIB_RGB_COLORS, &bits, nullptr, 0));
     }
-    if (!colourBitmap || !bits || size <= 0) return LoadIconW(nullptr, IDI_APPLICATION);
+    if (!colourBitmap || !bits || size <= 0) return IconHandle();
 
-    const auto pixels = stateIconPixels(static_cast<IconColour>(colour), size);
+    const auto pixels = stateIconPixels(colour, size);
     std::memcpy(bits, pixels.data(), pixels.size() * sizeof(pixels[0]));
 
     GdiObject<HBITMAP> mask(CreateBitmap(size, size, 1, 1, nullptr));
@@ -62,8 +59,7 @@ HICON makeStateIcon(COLORREF colour, int size) {
     info.fIcon = TRUE;
     info.hbmMask = mask.get();
     info.hbmColor = colourBitmap.get();
-    HICON icon = CreateIconIndirect(&info);
-    return icon ? icon : LoadIconW(nullptr, IDI_APPLICATION);
+    return IconHandle(CreateIconIndirect(&info));
 }
 
 }  // namespace tsl
