@@ -140,7 +140,7 @@ void addApiRoutes(httplib::Server& server, Sandbox& sandbox) {
                     sendJson(r, 200, api.enqueueJobs(bodyOf(q)));
                 }));
     server.Post("/api/jobs/unreported", guarded([&](const httplib::Request&, httplib::Response& r) {
-                    sendJson(r, api.queueUnreportedAgain());
+                    sendJson(r, 200, api.queueUnreportedAgain());
                 }));
     server.Post("/api/revoke", guarded([&](const httplib::Request& q, httplib::Response& r) {
                     api.revoke(bodyOf(q).value("token", ""));
@@ -231,7 +231,7 @@ void addControlRoutes(httplib::Server& server, Sandbox& sandbox) {
                     sandbox.tally->reset();
                     std::lock_guard lock(sandbox.peersMutex);
                     sandbox.peers.clear();
-                    sendJson(r, json::object());
+                    sendJson(r, 200, json::object());
                 }));
     addPeerRoutes(server, sandbox);
     addApiRoutes(server, sandbox);
