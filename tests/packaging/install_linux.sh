@@ -46,8 +46,11 @@ fi
 
 # A package build stages under DESTDIR; the unit must name the final place, not the stage.
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >/dev/null
-check "a staged install puts both files under DESTDIR" \
-  '[ -x "$work/stage/usr/bin/tessaline-tally-connector" ] && [ -f "$work/stage/usr/$unit_rel" ]'
+icons="$work/stage/usr/share/icons/hicolor"
+check "a staged install puts the binary, the unit and the icons under DESTDIR" \
+  '[ -x "$work/stage/usr/bin/tessaline-tally-connector" ] && [ -f "$work/stage/usr/$unit_rel" ] &&
+   [ "$(ls "$icons"/*x*/apps/tessaline-tally-connector.png | wc -l)" -eq 7 ] &&
+   [ -s "$icons/scalable/apps/tessaline-tally-connector.svg" ]'
 exec_line=$(grep '^ExecStart=' "$work/stage/usr/$unit_rel")
 check "a staged install's unit names the final path" \
   '[ "$exec_line" = "ExecStart=/usr/bin/tessaline-tally-connector --background" ]'
