@@ -17,12 +17,35 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Signed as scripts/release.sh --sign does, with a throw-away certificate and no time stamp; the
+# steps under Wine install and run the signed files.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaline test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
+  openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:throwaway \
+    -out "$work/sign.pfx" || { echo "FAIL: making a certificate"; exit 1; }
+sign() { TSL_SIGN_PASSWORD=throwaway bash "$(dirname "$build_msi")/sign.sh" "$work/sign.pfx" "$@"; }
+signed() {
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.log" 2>&1 &&
+    grep -q '^Message digest algorithm *: SHA256' "$work/verify.log"
+}
+unsigned_exe=$exe
+cp "$exe" "$work/TessalineTallyConnector.exe" && cp "$dll" "$work/installer_actions.dll"
+exe=$work/TessalineTallyConnector.exe dll=$work/installer_actions.dll
+sign "$exe" "$dll" || { echo "FAIL: signing"; exit 1; }
+
 msi="$work/TessalineTallyConnector-$version.msi"
 rebuilt="$work/rebuilt.msi"   # another build of the same version: another product code
 old="$work/TessalineTallyConnector-0.9.0.msi"
 for m in "$version $msi" "$version $rebuilt" "0.9.0 $old"; do
   bash "$build_msi" "${m%% *}" "$exe" "$dll" "$ico" "${m#* }" || { echo "FAIL: building ${m#* }"; exit 1; }
 done
+
+sign "$msi" || { echo "FAIL: signing the MSI"; exit 1; }
+mkdir "$work/files" && msiextract -C "$work/files" "$msi" >/dev/null
+msiinfo extract "$msi" Binary.InstallerActions >"$work/files/actions.dll"
+check "the MSI, and the program and the DLL it carries, have a SHA-256 signature" \
+  'signed "$msi" && signed "$(find "$work/files" -name TessalineTallyConnector.exe)" &&
+   signed "$work/files/actions.dll" && ! signed "$unsigned_exe"'
 
 # --- The package's tables.
 table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
