@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release artefacts in one command, from a fresh clone: the Windows program (Release,
 # static, stripped), the installer's custom-action DLL and the per-user MSI that carries both,
-# copied to build/release/ and listed with their sizes and SHA-256.
+# copied to build/release/ and listed with their sizes and SHA-256. Unsigned, they are the same
+# bytes for the same commit wherever it is built.
 #   --sign CERT.pfx    signs the program, the DLL (before they go into the MSI) and the MSI with
 #                      Authenticode, SHA-256; the password comes from TSL_SIGN_PASSWORD
 #   --timestamp URL    with --sign: an RFC 3161 time-stamp server countersigns each signature
@@ -29,6 +30,14 @@ if [ -n "$pfx" ]; then
   [ -f "$pfx" ] || { echo "no such certificate: $pfx" >&2; exit 2; }
   [ -n "${TSL_SIGN_PASSWORD+set}" ] || { echo "--sign: set TSL_SIGN_PASSWORD" >&2; exit 2; }
 fi
+
+# Reproducible: every date in the artefacts is the last commit's, and the same commit gives the
+# same bytes in any folder (scripts/check-reproducible.sh proves it).
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||
+    { echo "not a git checkout: set SOURCE_DATE_EPOCH to the sources' date" >&2; exit 2; }
+fi
+export SOURCE_DATE_EPOCH
 
 bash scripts/install-deps.sh
 build=build/windows-release

@@ -34,11 +34,15 @@ exe=$work/TessalineTallyConnector.exe dll=$work/installer_actions.dll
 sign "$exe" "$dll" || { echo "FAIL: signing"; exit 1; }
 
 msi="$work/TessalineTallyConnector-$version.msi"
-rebuilt="$work/rebuilt.msi"   # another build of the same version: another product code
+again="$work/again.msi"       # the same inputs in another folder
+rebuilt="$work/rebuilt.msi"   # another build of the same version (another commit's date)
 old="$work/TessalineTallyConnector-0.9.0.msi"
-for m in "$version $msi" "$version $rebuilt" "0.9.0 $old"; do
+export SOURCE_DATE_EPOCH=1700000000
+for m in "$version $msi" "$version $again" "$version $rebuilt" "0.9.0 $old"; do
+  [ "${m#* }" = "$rebuilt" ] && SOURCE_DATE_EPOCH=1700086400
   bash "$build_msi" "${m%% *}" "$exe" "$dll" "$ico" "${m#* }" || { echo "FAIL: building ${m#* }"; exit 1; }
 done
+check "the same inputs make the same MSI, byte for byte" 'cmp -s "$msi" "$again"'
 
 sign "$msi" || { echo "FAIL: signing the MSI"; exit 1; }
 mkdir "$work/files" && msiextract -C "$work/files" "$msi" >/dev/null
