@@ -1,6 +1,6 @@
 // The shipped program file read back as data: the application manifest, the version information,
-// the dialog templates and the PE header, exactly as a person would check them in Explorer's
-// property sheet.
+// the icon, the dialog templates and the PE header, exactly as a person would check them in
+// Explorer's property sheet.
 
 #include <windows.h>
 
@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "resource_ids.h"
 #include "support/text.h"
+#include "support/win32_handles.h"
 
 namespace {
 
@@ -157,19 +159,33 @@ TEST(Executable, VersionInformationReadsAsTabled) {
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 
-// Icons are drawn at run time; the file carries none.
-TEST(Executable, CarriesNoIcon) {
+// Explorer, the shortcut and the taskbar show the file's first icon: the program's, which
+// Windows draws from 16 to 256 px (the large sizes are stored as PNG).
+TEST(Executable, FirstIconIsTheProgramsFrom16To256Pixels) {
     const Module module = loadAsData();
     ASSERT_TRUE(module);
-    bool any = false;
+    LPCWSTR first = nullptr;
     EnumResourceNamesW(
         module.get(), RT_GROUP_ICON,
-        [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
-            *reinterpret_cast<bool*>(found) = true;
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+            *reinterpret_cast<LPCWSTR*>(found) = name;
             return FALSE;
         },
-        reinterpret_cast<LONG_PTR>(&any));
-    EXPECT_FALSE(any);
+        reinterpret_cast<LONG_PTR>(&first));
+    ASSERT_TRUE(first != nullptr && IS_INTRESOURCE(first));
+    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(first), static_cast<ULONG_PTR>(IDI_CONNECTOR));
+    for (int size : {16, 32, 256}) {
+        const std::unique_ptr<HICON__, decltype(&DestroyIcon)> icon(
+            static_cast<HICON>(LoadImageW(module.get(), first, IMAGE_ICON, size, size, 0)),
+            &DestroyIcon);
+        ASSERT_TRUE(icon) << size;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon.get(), &info));
+        const tsl::GdiObject<HBITMAP> colour(info.hbmColor), mask(info.hbmMask);
+        BITMAP bitmap{};
+        GetObjectW(colour ? colour.get() : mask.get(), sizeof bitmap, &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, size);
+    }
 }
 
 // One dialog template as stored (DLGTEMPLATEEX) and the items it holds.
