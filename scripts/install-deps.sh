@@ -12,6 +12,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth iproute2 imagemagick
   wixl msitools
+  librsvg2-bin icoutils osslsigncode faketime dpkg-dev fakeroot lintian help2man
 )
 
 missing=()

@@ -50,6 +50,8 @@ std::string desktopEntryText(const std::string& exePath) {
            "Exec=" +
            stringValue(quotedArgument(exePath)) +
            " --background\n"
+           // The icon theme's name of the installed icon (share/icons/hicolor/*/apps).
+           "Icon=tessaline-tally-connector\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
 }

@@ -1,6 +1,9 @@
 // Resource ids of the tray's dialogs, shared by the program's resource script and the tray code.
 #pragma once
 
+// The program's icon: the lowest id, so that Explorer shows it for the exe.
+#define IDI_CONNECTOR 1
+
 // Dialog templates (the tray program's connection and status dialogs).
 #define IDD_CONNECTION 101
 #define IDD_STATUS 102

@@ -101,6 +101,9 @@ int TrayApp::run(bool showStatusOnStart) {
     // after a crash or a hang, and not after a reboot: the Run entry starts it at logon.
     RegisterApplicationRestart(L"--background",
                                RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
+    // Adding the icon waits on the shell, and meanwhile messages sent to the window are
+    // handled: the session may already have ended, and with it this program.
+    if (ended_) return 0;
     engine_.start();
 
     if (!config_.isPaired()) {

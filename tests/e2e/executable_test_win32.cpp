@@ -1,5 +1,6 @@
-// The shipped program file as Windows and Explorer read it: manifest, version information, icons
-// and PE header. The dialogs are checked against their templates in the running program (tests/ui).
+// The shipped program file as Windows and Explorer read it: manifest, version information, the
+// program's icon and PE header. The dialogs are checked against their templates in the running
+// program (tests/ui).
 
 #include <windows.h>
 
@@ -11,8 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "support/version.h"
 #include "support/text.h"
+#include "support/version.h"
+#include "support/win32_handles.h"
+#include "tray/resource_ids.h"
 
 namespace {
 
@@ -105,8 +108,9 @@ TEST(Executable, VersionInformationAsExplorerShowsIt) {
     EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
 }
 
-// No console window; the icons are drawn at run time, the file carries none.
-TEST(Executable, IsA64BitGuiProgramWithoutIcons) {
+// No console window, and the first icon, which Explorer, the shortcut and the taskbar show, is
+// the program's, drawn by Windows from 16 to 256 px (the large sizes are stored as PNG).
+TEST(Executable, IsA64BitGuiProgramWithItsIcon) {
     const Module module = loadAsData();
     ASSERT_TRUE(module);
     const auto* base = reinterpret_cast<const BYTE*>(ULONG_PTR(module.get()) & ~ULONG_PTR(3));
@@ -115,14 +119,28 @@ TEST(Executable, IsA64BitGuiProgramWithoutIcons) {
     ASSERT_EQ(nt->Signature, IMAGE_NT_SIGNATURE);
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
     EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-    bool icons = false;
+
+    LPCWSTR first = nullptr;
     EnumResourceNamesW(
         module.get(), RT_GROUP_ICON,
-        [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
-            return *reinterpret_cast<bool*>(found) = true, FALSE;
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+            *reinterpret_cast<LPCWSTR*>(found) = name;
+            return FALSE;
         },
-        reinterpret_cast<LONG_PTR>(&icons));
-    EXPECT_FALSE(icons);
+        reinterpret_cast<LONG_PTR>(&first));
+    ASSERT_TRUE(first != nullptr && IS_INTRESOURCE(first));
+    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(first), static_cast<ULONG_PTR>(IDI_CONNECTOR));
+    for (int size : {16, 32, 256}) {
+        const tsl::IconHandle icon(
+            static_cast<HICON>(LoadImageW(module.get(), first, IMAGE_ICON, size, size, 0)));
+        ASSERT_TRUE(icon) << size;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon.get(), &info));
+        const tsl::GdiObject<HBITMAP> colour(info.hbmColor), mask(info.hbmMask);
+        BITMAP bitmap{};
+        GetObjectW(colour ? colour.get() : mask.get(), sizeof bitmap, &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, size);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # cmake --install of the Linux build: the binary runs from its new place and the systemd user
-# unit starts exactly that binary, whatever the prefix looks like.
+# unit starts exactly that binary, whatever the prefix looks like; then the Debian package.
 set -u
 build=$1
 source "$(dirname "$0")/../e2e/common.sh"
@@ -46,9 +46,51 @@ fi
 
 # A package build stages under DESTDIR; the unit must name the final place, not the stage.
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >/dev/null
-check "a staged install puts both files under DESTDIR" \
-  '[ -x "$work/stage/usr/bin/tessaline-tally-connector" ] && [ -f "$work/stage/usr/$unit_rel" ]'
+icons="$work/stage/usr/share/icons/hicolor"
+check "a staged install puts the binary, the unit and the icons under DESTDIR" \
+  '[ -x "$work/stage/usr/bin/tessaline-tally-connector" ] && [ -f "$work/stage/usr/$unit_rel" ] &&
+   [ "$(ls "$icons"/*x*/apps/tessaline-tally-connector.png | wc -l)" -eq 7 ] &&
+   [ -s "$icons/scalable/apps/tessaline-tally-connector.svg" ]'
 exec_line=$(grep '^ExecStart=' "$work/stage/usr/$unit_rel")
 check "a staged install's unit names the final path" \
   '[ "$exec_line" = "ExecStart=/usr/bin/tessaline-tally-connector --background" ]'
+
+# The Debian package, made into a scratch folder: what it holds, what it depends on, lintian's
+# verdict, then installed into a throw-away root with its own dpkg database and removed again.
+cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1 || cat "$work/cpack.log"
+deb=$(ls "$work"/deb/*.deb 2>/dev/null)
+check "cpack makes tessaline-tally-connector_VERSION_amd64.deb ($(stat -c %s "$deb" 2>/dev/null) bytes)" \
+  '[ "$(basename "$deb")" = tessaline-tally-connector_1.0.0_amd64.deb ]'
+files=$(dpkg-deb -c "$deb" | awk '{ print "/" $6 }')
+holds() { for f; do grep -qx "/./usr/$f" <<<"$files" || return 1; done; }
+check "it holds the binary, the user unit, the icons and the manual page" \
+  'holds bin/tessaline-tally-connector share/systemd/user/tessaline-tally-connector.service \
+     share/icons/hicolor/48x48/apps/tessaline-tally-connector.png \
+     share/icons/hicolor/scalable/apps/tessaline-tally-connector.svg \
+     share/man/man1/tessaline-tally-connector.1.gz'
+# Each library the binary loads must come with a package it depends on.
+depends=$(dpkg-deb -f "$deb" Depends)
+missing=
+for lib in $(objdump -p "$build/src/app/tessaline-tally-connector" | awk '$1 == "NEEDED" { print $2 }'); do
+  owner=$(dpkg -S "*/x86_64-linux-gnu/$lib" 2>/dev/null | head -1 | cut -d: -f1)
+  [[ ", $depends," == *", $owner "* || ", $depends," == *", $owner,"* ]] || missing+=" $lib($owner)"
+done
+check "it depends on the packages of every library the binary loads ($depends)" '[ -z "$missing" ]'
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1; rc=$?
+check "lintian finds no error" '[ $rc -eq 0 ]'
+[ $rc -eq 0 ] || cat "$work/lintian.log"
+
+root="$work/root"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" && touch "$root/var/lib/dpkg/status"
+pkg() { dpkg --root="$root" --force-not-root --force-depends "$@" >"$work/dpkg.log" 2>&1; }
+pkg -i "$deb"; rc=$?
+out=$("$root/usr/bin/tessaline-tally-connector" --version 2>&1)
+check "dpkg installs it and the installed binary runs: $out" \
+  '[ $rc -eq 0 ] && [ "$out" = "Tessaline Tally Connector 1.0.0" ]'
+exec_line=$(grep '^ExecStart=' "$root/usr/share/systemd/user/tessaline-tally-connector.service")
+check "the packaged unit starts /usr/bin/tessaline-tally-connector" \
+  '[ "$exec_line" = "ExecStart=/usr/bin/tessaline-tally-connector --background" ]'
+pkg -r tessaline-tally-connector; rc=$?
+check "dpkg removes it without leaving a file behind" \
+  '[ $rc -eq 0 ] && [ -z "$(find "$root" -mindepth 1 -path "$root/var" -prune -o -print)" ]'
 exit $fail

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The per-user MSI: its tables, then under Wine, in this build's prefix, an upgrade from an older
-# version while it runs, a refused downgrade and a silent uninstall that keeps the user's
-# settings and logs. The program runs on a private X server and is reached with ui_driver.exe.
+# The per-user MSI: the program's icon in the exe and the package, its tables, then under Wine,
+# in this build's prefix, an upgrade from an older version while it runs, a refused downgrade and
+# a silent uninstall that keeps the user's settings and logs. The program runs on a private X
+# server and is reached with ui_driver.exe.
 set -u
-build_msi=$1 version=$2 exe=$3 dll=$4 wine_run=$5 prefix=$6 driver=$7 windres=$8
+build_msi=$1 version=$2 exe=$3 dll=$4 ico=$5 wine_run=$6 prefix=$7 driver=$8 windres=$9
 source "$(dirname "$0")/../e2e/common.sh"
 work=$(mktemp -d)
 xpid=
@@ -16,16 +17,56 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Signed as scripts/release.sh --sign does, with a throw-away certificate and no time stamp; the
+# steps under Wine install and run the signed files.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaline test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
+  openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:throwaway \
+    -out "$work/sign.pfx" || { echo "FAIL: making a certificate"; exit 1; }
+sign() { TSL_SIGN_PASSWORD=throwaway bash "$(dirname "$build_msi")/sign.sh" "$work/sign.pfx" "$@"; }
+signed() {
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.log" 2>&1 &&
+    grep -q '^Message digest algorithm *: SHA256' "$work/verify.log"
+}
+unsigned_exe=$exe
+cp "$exe" "$work/TessalineTallyConnector.exe" && cp "$dll" "$work/installer_actions.dll"
+exe=$work/TessalineTallyConnector.exe dll=$work/installer_actions.dll
+sign "$exe" "$dll" || { echo "FAIL: signing"; exit 1; }
+
 msi="$work/TessalineTallyConnector-$version.msi"
-rebuilt="$work/rebuilt.msi"   # another build of the same version: another product code
+again="$work/again.msi"       # the same inputs in another folder
+rebuilt="$work/rebuilt.msi"   # another build of the same version (another commit's date)
 old="$work/TessalineTallyConnector-0.9.0.msi"
-for m in "$version $msi" "$version $rebuilt" "0.9.0 $old"; do
-  bash "$build_msi" "${m%% *}" "$exe" "$dll" "${m#* }" || { echo "FAIL: building ${m#* }"; exit 1; }
+export SOURCE_DATE_EPOCH=1700000000
+for m in "$version $msi" "$version $again" "$version $rebuilt" "0.9.0 $old"; do
+  [ "${m#* }" = "$rebuilt" ] && SOURCE_DATE_EPOCH=1700086400
+  bash "$build_msi" "${m%% *}" "$exe" "$dll" "$ico" "${m#* }" || { echo "FAIL: building ${m#* }"; exit 1; }
 done
+check "the same inputs make the same MSI, byte for byte" 'cmp -s "$msi" "$again"'
+
+sign "$msi" || { echo "FAIL: signing the MSI"; exit 1; }
+mkdir "$work/files" && msiextract -C "$work/files" "$msi" >/dev/null
+msiinfo extract "$msi" Binary.InstallerActions >"$work/files/actions.dll"
+check "the MSI, and the program and the DLL it carries, have a SHA-256 signature" \
+  'signed "$msi" && signed "$(find "$work/files" -name TessalineTallyConnector.exe)" &&
+   signed "$work/files/actions.dll" && ! signed "$unsigned_exe"'
 
 # --- The package's tables.
 table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
 property() { table Property | awk -F'\t' -v k="$1" '$1 == k { print $2 }'; }
+
+# Explorer shows the exe's first icon group; wrestool rebuilds the .ico file from it (padded
+# with zeros).
+first_icon=$(wrestool --list --type=group_icon "$exe" | sed -n '1s/.*--name=\([^ ]*\).*/\1/p')
+wrestool --extract --type=group_icon --name="$first_icon" --output="$work/exe.ico" "$exe"
+check "the exe's first icon is the program's, 16 to 256 px ($(icotool -l "$ico" | wc -l) sizes)" \
+  'cmp -s -n "$(stat -c %s "$ico")" "$work/exe.ico" "$ico" && icotool -l "$ico" | grep -q -- "--width=16 " &&
+   icotool -l "$ico" | grep -q -- "--width=256 "'
+icon_name=$(property ARPPRODUCTICON)
+msiinfo extract "$msi" "Icon.$icon_name" >"$work/msi.ico" 2>/dev/null
+shortcut_icon=$(table Shortcut | awk -F'\t' '$1 == "StartMenuShortcut" { print $9 }')
+check "the package's icon ($icon_name) is the program's, for Apps & features and the shortcut" \
+  '[ -n "$icon_name" ] && cmp -s "$work/msi.ico" "$ico" && [ "$shortcut_icon" = "$icon_name" ]'
 check "product name, version and manufacturer" \
   '[ "$(property ProductName)" = "Tessaline Tally Connector" ] && [ "$(property ProductVersion)" = "$version" ] && [ "$(property Manufacturer)" = "Tessaline" ]'
 # Changing it would make the next version install beside this one instead of replacing it.
