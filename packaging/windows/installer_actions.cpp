@@ -14,6 +14,8 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <string>
+
 #include "support/win32_handles.h"
 
 namespace {
@@ -29,6 +31,51 @@ constexpr wchar_t kTrayWindowClass[] = L"TessalineTallyConnectorTray";
 constexpr DWORD kCloseWaitMs = 15000;
 
 }  // namespace
+
+// Closes an installer handle on every path.
+class MsiRecord {
+  public:
+    MsiRecord() : handle_(MsiCreateRecord(0)) {}
+    ~MsiRecord() {
+        if (handle_) MsiCloseHandle(handle_);
+    }
+    MsiRecord(const MsiRecord&) = delete;
+    MsiRecord& operator=(const MsiRecord&) = delete;
+    MSIHANDLE get() const { return handle_; }
+
+  private:
+    MSIHANDLE handle_;
+};
+
+// An upgrade removes the old version, and with it (where the installer does not say that it is
+// an upgrade, as Wine's does not) the start-at-logon value. So the new version notes the user's
+// choice before the old one goes (START_AT_LOGON_WAS_SET) and writes it again, for the new
+// program's path, once its files are in.
+extern "C" __declspec(dllexport) UINT __stdcall RememberStartAtLogon(MSIHANDLE install) {
+    if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ, nullptr, nullptr,
+                     nullptr) == ERROR_SUCCESS) {
+        MsiSetPropertyW(install, L"START_AT_LOGON_WAS_SET", L"1");
+    }
+    return ERROR_SUCCESS;
+}
+
+// Writes the entry as the program does: the quoted path of the installed exe and --background.
+extern "C" __declspec(dllexport) UINT __stdcall RestoreStartAtLogon(MSIHANDLE install) {
+    const MsiRecord record;
+    if (!record.get() ||
+        MsiRecordSetStringW(record.get(), 0, L"[#ConnectorExe]") != ERROR_SUCCESS) {
+        return ERROR_SUCCESS;
+    }
+    wchar_t path[MAX_PATH] = L"";
+    DWORD length = MAX_PATH;
+    if (MsiFormatRecordW(install, record.get(), path, &length) != ERROR_SUCCESS || length == 0) {
+        return ERROR_SUCCESS;
+    }
+    const std::wstring data = L"\"" + std::wstring(path, length) + L"\" --background";
+    RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName, REG_SZ, data.c_str(),
+                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    return ERROR_SUCCESS;
+}
 
 // Always reports success: a value that is already gone, or cannot be deleted, is no reason to
 // fail an uninstall that has already removed the program.

@@ -75,8 +75,8 @@ check "the upgrade code is the one every version shares" \
 source_flags=$(msiinfo suminfo "$msi" | sed -n 's/^Source: \([0-9]*\).*/\1/p')
 check "per-user: no ALLUSERS, and the package asks for no elevation" \
   '[ -z "$(property ALLUSERS)" ] && [ $(( source_flags & 8 )) -eq 8 ]'
-# Wine runs an upgrade's removal of the old version without UPGRADINGPRODUCTCODE, so this part
-# of the upgrade can only be checked in the table.
+# Windows runs an upgrade's removal of the old version with UPGRADINGPRODUCTCODE; Wine does not,
+# and there the new version writes the value again (checked below).
 cleanup_condition=$(table InstallExecuteSequence | awk -F'\t' '$1 == "RemoveStartAtLogon" { print $2 }')
 check "the start-at-logon value goes on a full uninstall, not in an upgrade" \
   '[ "$cleanup_condition" = "REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" ]'
@@ -140,6 +140,7 @@ cp "$settings" "$work/settings.expected"; cp "$log" "$work/log.expected"
 
 msiexec /i "$old"; rc=$?
 check "the older version installs without administrator rights" '[ $rc -eq 0 ] && [ "$(registered | cut -d" " -f2)" = "0.9.0" ]'
+set_run_value
 "$wine_run" "$program" --background >/dev/null 2>&1 &
 tray=$!
 before=$(running 30000)
@@ -155,6 +156,7 @@ after=$(running 30000)
 check "and the installed one runs again afterwards ($after)" \
   '[ -n "$after" ] && [ "${after%%\\t*}" != "${before%%\\t*}" ] && [[ $after == *Programs*TessalineTallyConnector.exe ]]'
 check "registered for this user only" 'per_user'
+check "the upgrade kept start at logon" 'run_value'
 first=$(registered)
 msiexec /i "$rebuilt"; rc=$?
 check "another build of $version replaces it too" \
