@@ -84,6 +84,7 @@ TEST(SplitUrl, RefusesWhatCannotBeSentSafely) {
         "http://ho\"st/",
         "http://[::1/",
         "http://[zz::1]/",
+        "http://[::1z]/",
         "http://" + std::string(256, 'h') + "/",
         "http://h/" + std::string(2047, 'p'),
     };

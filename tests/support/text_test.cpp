@@ -82,6 +82,8 @@ TEST(Text, Utf8Validation) {
         {"ascii only, longer than eight bytes", true},
         {bytes({0xC3, 0xA9}), true},
         {bytes({0xF4, 0x8F, 0xBF, 0xBF}), true},
+        {bytes({0xED, 0x9F, 0xBF}), true},         // the last before the surrogates
+        {bytes({0xEF, 0xBF, 0xBD}), true},         // U+FFFD
         {bytes({0xC0, 0xAF}), false},              // overlong
         {bytes({0xE0, 0x80, 0xAF}), false},        // overlong
         {bytes({0xED, 0xA0, 0x80}), false},        // surrogate

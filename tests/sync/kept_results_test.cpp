@@ -276,6 +276,17 @@ TEST_F(KeptResultsTest, JournalOfAJobCutShortBecomesAKeptJob) {
     writeFile(file, "not a journal\n");
     EXPECT_FALSE(tsl::JobJournal(file).recover().has_value());
     EXPECT_FALSE(std::filesystem::exists(file));
+
+    // Lines naming no request of the job (a damaged file) change nothing.
+    tsl::JobJournal damaged(file);
+    damaged.begin(running, kPairingA, 1);
+    damaged.sending(3);
+    tsl::appendToFile(file, "{\"sending\":-1}\n{\"answered\":3,\"result\":{\"ok\":true}}\n");
+    const std::optional<KeptJob> none = tsl::JobJournal(file).recover();
+    ASSERT_TRUE(none.has_value());
+    ASSERT_EQ(none->results.items().size(), 3u);
+    for (const tsl::Json& item : none->results.items())
+        EXPECT_EQ(item.get("error").stringOr(""), "Not sent to Tally: the connector ended");
 }
 
 }  // namespace

@@ -128,7 +128,13 @@ TEST(TrayTexts, MenuFollowsPairingAndStartEntry) {
     EXPECT_EQ(unpaired[9].id, tsl::kCmdExit);
 
     const auto paired = tsl::trayMenu(SyncState::UpToDate, true, false);
-    EXPECT_FALSE(paired[3].grayed);
+    for (std::size_t i = 2; i < paired.size(); ++i) {
+        EXPECT_FALSE(paired[i].grayed) << paired[i].text;  // every command can be used
+        EXPECT_EQ(paired[i].separator, i == 8) << paired[i].text;
+        if (i != 7) {
+            EXPECT_FALSE(paired[i].checked) << paired[i].text;
+        }
+    }
     EXPECT_EQ(paired[4].text, "&Connection settings...");
     EXPECT_FALSE(paired[7].checked);
     unsigned expectedId = tsl::kCmdStatus;
