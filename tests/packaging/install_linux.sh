@@ -60,7 +60,7 @@ check "a staged install's unit names the final path" \
 cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1 || cat "$work/cpack.log"
 deb=$(ls "$work"/deb/*.deb 2>/dev/null)
 check "cpack makes tessaline-tally-connector_VERSION_amd64.deb ($(stat -c %s "$deb" 2>/dev/null) bytes)" \
-  '[ "$(basename "$deb")" = tessaline-tally-connector_1.0.0_amd64.deb ]'
+  '[ "$(basename "$deb")" = tessaline-tally-connector_${TSL_VERSION}_amd64.deb ]'
 files=$(dpkg-deb -c "$deb" | awk '{ print "/" $6 }')
 holds() { for f; do grep -qx "/./usr/$f" <<<"$files" || return 1; done; }
 check "it holds the binary, the user unit, the icons and the manual page" \
@@ -86,7 +86,7 @@ pkg() { dpkg --root="$root" --force-not-root --force-depends "$@" >"$work/dpkg.l
 pkg -i "$deb"; rc=$?
 out=$("$root/usr/bin/tessaline-tally-connector" --version 2>&1)
 check "dpkg installs it and the installed binary runs: $out" \
-  '[ $rc -eq 0 ] && [ "$out" = "Tessaline Tally Connector 1.0.0" ]'
+  '[ $rc -eq 0 ] && [ "$out" = "Tessaline Tally Connector $TSL_VERSION" ]'
 exec_line=$(grep '^ExecStart=' "$root/usr/share/systemd/user/tessaline-tally-connector.service")
 check "the packaged unit starts /usr/bin/tessaline-tally-connector" \
   '[ "$exec_line" = "ExecStart=/usr/bin/tessaline-tally-connector --background" ]'
