@@ -489,6 +489,15 @@ void waitForRequest(const ScriptedPeer& peer) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
+// Clears the stop, then sets it on another thread once the peer has the request.
+std::thread stopOnceRequested(const ScriptedPeer& peer, std::atomic<bool>& stop) {
+    stop = false;
+    return std::thread([&peer, &stop] {
+        waitForRequest(peer);
+        stop = true;
+    });
+}
+
 TEST(HttpClient, StopEndsTheExchange) {
     const std::string sentence = "Stopped before localhost answered: the connector is closing";
     const ScriptedPeer peer(sandbox());
@@ -499,11 +508,7 @@ TEST(HttpClient, StopEndsTheExchange) {
     EXPECT_EQ(peer.connectionCount(), 0u);
 
     // The stop, not the 10 s time-out ("No response"), ends an exchange the peer never answers.
-    stop = false;
-    std::thread stopper([&] {
-        waitForRequest(peer);
-        stop = true;
-    });
+    std::thread stopper = stopOnceRequested(peer, stop);
     const HttpResponse response = client.request(L"POST", peer.url("/", "localhost"), {}, "x");
     stopper.join();
     expectFailure(response, sentence);
@@ -514,11 +519,7 @@ TEST(HttpClient, StopEndsTheExchange) {
     expectFailure(graceful.request(L"GET", peer.url("/", "localhost"), {}, ""), sentence);
     const ScriptedPeer slow(sandbox());
     slow.script(R"({"body":"the job","delayMs":1500})");
-    stop = false;
-    std::thread late([&] {
-        waitForRequest(slow);
-        stop = true;
-    });
+    std::thread late = stopOnceRequested(slow, stop);
     const HttpResponse answered = graceful.request(L"GET", slow.url("/", "localhost"), {}, "");
     late.join();
     EXPECT_TRUE(answered.ok) << answered.error;
