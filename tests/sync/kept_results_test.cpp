@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/temp_dir.h"
 #include "support/file_append.h"
@@ -48,6 +49,16 @@ class KeptResultsTest : public ::testing::Test {
         return kept;
     }
     std::string log() const { return readFile(dir.path() / "logs" / "connector.log"); }
+    // The contents of the files in the folder whose names start so.
+    static std::vector<std::string> filesNamed(const std::filesystem::path& folder,
+                                               const std::string& prefix) {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().rfind(prefix, 0) == 0)
+                found.push_back(readFile(entry.path()));
+        }
+        return found;
+    }
 
     tsl::testing::TempDir dir;
 };
@@ -132,12 +143,8 @@ TEST_F(KeptResultsTest, SetAsideEntriesAreAddedNeverOverwritten) {
     EXPECT_EQ(kept.setAsideCount(), 0u);
     EXPECT_EQ(kept.setAside("j-3", "r"), "");
     EXPECT_EQ(kept.setAsideCount(), 1u);
-    int damaged = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        if (entry.path().filename().string().rfind("kept-results.set-aside.json.damaged-", 0) == 0)
-            damaged += readFile(entry.path()) == "{\"notes\": \"a person's\"}" ? 1 : 0;
-    }
-    EXPECT_EQ(damaged, 1);
+    EXPECT_EQ(filesNamed(dir.path(), "kept-results.set-aside.json.damaged-"),
+              std::vector<std::string>{"{\"notes\": \"a person's\"}"});
     EXPECT_EQ(tsl::countSetAsideEntries(R"({"jobs":[],"version":2})"), 0);
     EXPECT_EQ(tsl::countSetAsideEntries(R"({"jobs":[{"a":"]"}],"version":2})"), 1);
     EXPECT_EQ(tsl::countSetAsideEntries(R"({"jobs":[{"a":"\"}],"version":2})"), -1);
@@ -189,11 +196,7 @@ TEST_F(KeptResultsTest, FileThatCannotBeWrittenKeepsThemInMemory) {
     KeptResults again(folder / "kept-results.json");
     again.reload(kPairingA);
     EXPECT_EQ(again.size(), 3u);
-    // No temporary file is left behind, whatever happened.
-    std::size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        files += entry.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(filesNamed(folder, "").size(), 1u);  // no temporary file is left behind
 }
 
 // Kept files beside connector.ini move to the state folder; one whose name is taken there
@@ -214,12 +217,33 @@ TEST_F(KeptResultsTest, KeptFilesMoveToTheStateFolderWithoutLosingOne) {
     EXPECT_EQ(readFile(to / "kept-results.json.earlier"), "old kept");
     EXPECT_EQ(readFile(to / "kept-results.set-aside.json"), "old aside");
     EXPECT_EQ(readFile(to / "kept-results.json.damaged-20260101-000000"), "damaged");
-    std::size_t left = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(from))
-        left += entry.path().filename() == "connector.ini" ? 0 : 1;
-    EXPECT_EQ(left, 0u);
+    EXPECT_EQ(filesNamed(from, ""), std::vector<std::string>{"ini"});
     EXPECT_NE(log().find("[INFO] Moved 3 file(s) of kept results from "), std::string::npos);
     EXPECT_NE(log().find("[WARN] Kept results kept-results.json from "), std::string::npos);
+}
+
+// A damaged or unreadable file never stops the start: it is set aside for a person to look at,
+// and nothing in it, not even the entries before the damage, is taken for kept answers.
+TEST_F(KeptResultsTest, DamagedFileIsSetAside) {
+    const std::string valid = R"({"error":null,"id":"j","kind":"k","results":[]})";
+    const std::string cases[] = {
+        "{\"jobs\":[{\"id\":", R"({"jobs":[)" + valid + R"(,{"id":5}],"version":1})",
+        R"({"jobs":[],"version":9})", "folder"};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i]);
+        const std::filesystem::path folder = dir.path() / std::to_string(i);
+        const std::filesystem::path file = folder / "kept-results.json";
+        std::filesystem::create_directories(cases[i] == "folder" ? file : folder);
+        writeFile(cases[i] == "folder" ? file / "x" : file, cases[i]);
+        KeptResults kept(file);
+        kept.reload(kPairingA);
+        EXPECT_EQ(kept.size(), 0u);
+        EXPECT_FALSE(std::filesystem::exists(file));
+        const std::vector<std::string> aside = filesNamed(folder, "kept-results.json.damaged-");
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(aside[0], cases[i] == "folder" ? "" : cases[i]);  // a folder reads as ""
+    }
+    EXPECT_NE(log().find("[ERROR] The kept results file cannot be used ("), std::string::npos);
 }
 
 TEST(PassLock, OneHolderAtATime) {

@@ -17,15 +17,12 @@
 
 namespace tsl::testing {
 
-// A connector paired with the sandbox: settings in a temporary folder, the log there too, an
-// engine whose listener records every status it is given.
+// A connector paired with the sandbox (reset by SandboxControl): settings in a temporary folder,
+// the log there too, an engine whose listener records every status it is given.
 class SyncFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         Logger::startIn(dir.path() / "logs", false);
-        drainJobQueue();
-        sandbox.call("POST", "/api/clear");
-        sandbox.call("POST", "/tally/clear");
         config = std::make_unique<Config>(dir.path());
         Settings s = config->settings();
         s.serverUrl = sandbox.apiUrl();
@@ -42,29 +39,21 @@ class SyncFixture : public ::testing::Test {
 
     void pair() {
         const std::string code = sandbox.call("POST", "/api/codes").get("code").stringOr("");
-        ApiClient api(sandbox.apiUrl(), "");
-        const PairingResult result = api.pair(code, machineName());
+        const PairingResult result = ApiClient(sandbox.apiUrl(), "").pair(code, machineName());
         Settings s = config->settings();
         s.token = result.token;
         s.organisation = result.organisation;
         config->save(s);
     }
-
-    // Jobs left queued by an earlier test would be handed to this one: take them away.
-    void drainJobQueue() {
-        sandbox.call(
-            "POST", "/api/settings",
-            R"({"enabled":true,"pollSeconds":30,"syncError":"","companyName":"Sandbox Traders",)"
-            R"("organisation":"Sandbox Organisation"})");
-        const std::string code = sandbox.call("POST", "/api/codes").get("code").stringOr("");
-        ApiClient api(sandbox.apiUrl(), ApiClient(sandbox.apiUrl(), "").pair(code, "drain").token);
-        while (api.nextJob(nullptr)) {
-        }
+    void useTally(int port) {
+        Settings s = config->settings();
+        s.tallyPort = port;
+        config->save(s);
     }
 
     // Queues jobs (the sandbox's POST /api/jobs form); the id of the first.
-    std::string queue(const std::string& spec) {
-        return sandbox.call("POST", "/api/jobs", spec).get("queued").items()[0].stringOr("");
+    std::string queue(const std::string& jobs) {
+        return sandbox.call("POST", "/api/jobs", jobs).get("queued").items()[0].stringOr("");
     }
     void failNext(const std::string& failureJson) {
         sandbox.call("POST", "/api/failures", failureJson);
@@ -95,9 +84,8 @@ class SyncFixture : public ::testing::Test {
             *config, [this](const SyncStatus& status) { seen.push_back(status); });
     }
 
-    std::string log() const { return readFile(dir.path() / "logs" / "connector.log"); }
     int logCount(const std::string& text) const {
-        const std::string all = log();
+        const std::string all = readFile(dir.path() / "logs" / "connector.log");
         int count = 0;
         for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
             ++count;
