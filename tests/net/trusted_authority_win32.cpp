@@ -28,13 +28,10 @@ StoreHandle openUserRoot() {
         CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT"));
 }
 
+// The DER form is shorter than the PEM text it came from.
 std::vector<BYTE> pemToDer(const std::string& pem) {
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
-                              nullptr)) {
-        return {};
-    }
-    std::vector<BYTE> der(size);
+    std::vector<BYTE> der(pem.size());
+    DWORD size = static_cast<DWORD>(der.size());
     if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
                               nullptr)) {
         return {};
