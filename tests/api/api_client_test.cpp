@@ -8,6 +8,7 @@
 
 namespace {
 
+using tsl::testing::jsonText;
 using tsl::testing::ScriptedPeer;
 
 class ApiClientTest : public ::testing::Test {
@@ -177,14 +178,8 @@ TEST(ApiPaths, JobIdsAreOneSegment) {
     for (const Case& c : cases)
         EXPECT_EQ(tsl::encodePathSegment(c.id), c.segment) << c.segment;
     tsl::ApiClient api("https://h.example/api", "t0ken");
-    EXPECT_EQ(tsl::ApiClient::resultPath("a/b"), "/jobs/a%2Fb/result");
     EXPECT_TRUE(api.canReport(std::string(600, '\n')));  // 1800 bytes once encoded
     EXPECT_FALSE(api.canReport(std::string(700, '\n')));
-}
-
-std::string answerWithToken(const std::string& token) {
-    const tsl::Json answer(tsl::Json::Object{{"token", tsl::Json(token)}});
-    return R"({"body":)" + tsl::Json(answer.dump()).dump() + "}";
 }
 
 // What carries the token is checked before anything leaves: the address rule and a token that
@@ -203,7 +198,8 @@ TEST_F(ApiClientTest, TokenOnlyWhereItBelongs) {
         tsl::ApiClient api(peer.url("/api"), token);
         EXPECT_EQ(failureOf("[]", [&] { api.heartbeat("PC", true, ""); }),
                   "The saved connector token cannot be used; pair this PC again");
-        EXPECT_EQ(failureOf(answerWithToken(token), [&] { unpaired.pair("c", "m"); }),
+        EXPECT_EQ(failureOf(R"({"body":)" + jsonText(R"({"token":)" + jsonText(token) + "}") + "}",
+                            [&] { unpaired.pair("c", "m"); }),
                   "Tessaline returned a connector token that cannot be used (it is longer than "
                   "4096 bytes or holds blanks, control characters or non-ASCII letters); nothing "
                   "was saved");
