@@ -13,7 +13,7 @@ std::size_t openHandleCount();
 // (AddressSanitizer's when it is in, which leaves out the freed blocks it holds back);
 // Windows: the private bytes.
 std::size_t heapBytes();
-// The most this process has held so far (Linux: VmHWM, the peak resident set; Windows: the peak
+// The most this process has held so far (Linux: the peak resident set, ru_maxrss; Windows: the peak
 // working set, which Wine keeps up to date, unlike the peak private bytes).
 std::size_t peakMemoryBytes();
 

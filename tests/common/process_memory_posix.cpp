@@ -1,10 +1,10 @@
 #include "common/process_memory.h"
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <string>
 
 #if defined(__SANITIZE_ADDRESS__)
 // From AddressSanitizer's run-time (its header does not come with every compiler package).
@@ -21,12 +21,9 @@ std::size_t currentMemoryBytes() {
 }
 
 std::size_t peakMemoryBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
-    }
-    return 0;
+    rusage usage{};
+    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? static_cast<std::size_t>(usage.ru_maxrss) * 1024
+                                                 : 0;
 }
 
 std::size_t openHandleCount() {

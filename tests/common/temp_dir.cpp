@@ -11,35 +11,25 @@ namespace tsl::testing {
 
 namespace {
 
-std::atomic<unsigned> counter{0};
-
-void setEnv(const std::string& name, const std::string& value) {
+// Sets the variable, or removes it when unset (on Windows an empty value removes it).
+void setEnv(const std::string& name, const std::string& value, bool unset = false) {
 #ifdef _WIN32
-    _putenv_s(name.c_str(), value.c_str());
+    _putenv_s(name.c_str(), unset ? "" : value.c_str());
 #else
-    setenv(name.c_str(), value.c_str(), 1);
-#endif
-}
-
-void unsetEnv(const std::string& name) {
-#ifdef _WIN32
-    _putenv_s(name.c_str(), "");
-#else
-    unsetenv(name.c_str());
+    unset ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
 #endif
 }
 
 }  // namespace
 
 TempDir::TempDir() {
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (;;) {
-        std::ostringstream name;
-        name << "tsl-test-" << stamp << '-' << counter++;
-        path_ = std::filesystem::temp_directory_path() / name.str();
-        std::error_code ec;
-        if (std::filesystem::create_directory(path_, ec)) break;
-    }
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::error_code ec;
+    do {
+        path_ = std::filesystem::temp_directory_path() /
+                ("tsl-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    } while (!std::filesystem::create_directory(path_, ec));
 }
 
 TempDir::~TempDir() {
@@ -57,24 +47,18 @@ std::string readFile(const std::filesystem::path& file) {
 }
 
 void writeFile(const std::filesystem::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name.c_str())) {
-        hadOld_ = true;
-        old_ = old;
-    }
+    const char* old = std::getenv(name.c_str());
+    hadOld_ = old != nullptr;
+    old_ = old ? old : "";
     setEnv(name, value);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (hadOld_) {
-        setEnv(name_, old_);
-    } else {
-        unsetEnv(name_);
-    }
+    setEnv(name_, old_, !hadOld_);
 }
 
 }  // namespace tsl::testing

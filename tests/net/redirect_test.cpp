@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace tsl {
 namespace {
@@ -15,6 +17,7 @@ TEST(ResolveLocation, LandsWhereBrowsersWould) {
         {"//cdn.example:9/p", "https://cdn.example:9/p"},
         {"/root?q", "https://Api.Example:8443/root?q"},
         {"next", "https://Api.Example:8443/tessaline/api/v1/next"},
+        {"v2/a:b", "https://Api.Example:8443/tessaline/api/v1/v2/a:b"},
         {"../up", "https://Api.Example:8443/tessaline/api/v1/../up"},
         {"?y=2", "https://Api.Example:8443/tessaline/api/v1/pair?y=2"},
         {"#frag", "https://Api.Example:8443/tessaline/api/v1/pair?x=1"},
@@ -26,21 +29,12 @@ TEST(ResolveLocation, LandsWhereBrowsersWould) {
         ASSERT_TRUE(to.has_value());
         EXPECT_EQ(urlText(*to), expected);
     }
-    const std::string unusable[] = {
-        "",
-        "ftp://api.example/",
-        "javascript:alert(1)",
-        "http:relative",
-        "http://user:pw@api.example/",
-        "/with space",
-        "/caf\xC3\xA9",
-        "http://api.example:0/",
-        "/" + std::string(kMaxLocation, 'p'),
-    };
-    for (const std::string& location : unusable) {
-        SCOPED_TRACE(location);
-        EXPECT_FALSE(resolveLocation(from, location).has_value());
+    for (const char* location :
+         {"", "ftp://api.example/", "javascript:alert(1)", "http:relative",
+          "http://user:pw@api.example/", "/with space", "/caf\xC3\xA9", "http://api.example:0/"}) {
+        EXPECT_FALSE(resolveLocation(from, location).has_value()) << location;
     }
+    EXPECT_FALSE(resolveLocation(from, "/" + std::string(kMaxLocation, 'p')).has_value());
 }
 
 TEST(ResolveLocation, OriginIsSchemeHostInAnyCaseAndPort) {
@@ -68,6 +62,50 @@ TEST(RedirectedRequest, OnlyPostTurnsIntoGetExceptOn303) {
         const RedirectedRequest next = redirectedRequest(c.status, c.method);
         EXPECT_EQ(next.method, c.next) << c.status;
         EXPECT_EQ(next.keepsBody, c.keepsBody) << c.status;
+    }
+}
+
+// A POST of "b" to http://H:1/d/s whose answers are 302s to the locations in turn ("-": none),
+// then 200. The transcript: each hop as "METHOD url body;", then the status that came back or
+// the failure.
+TEST(FollowRedirects, WithinTheOriginAtMostFiveTimes) {
+    const auto hops = [](int n, const std::string& hop) {
+        std::string text;
+        for (int i = 0; i < n; ++i)
+            text += hop;
+        return text;
+    };
+    const std::string first = "POST http://H:1/d/s b;";
+    const std::string refused = "Refused the redirect (HTTP 302) from H to ";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"n", "//h:1/x?q#f"}, first + "GET http://H:1/d/n ;GET http://h:1/x?q ;200"},
+        {{"-"}, first + "302"},
+        {{"http://H:2/"}, first + refused + "another server, http://H:2: other"},
+        {{"https://H:1/"}, first + refused + "another server, https://H:1: other"},
+        {{"ftp://H:1/"}, first + refused + "an address that cannot be used: other"},
+        {std::vector<std::string>(5, "/a"), first + hops(5, "GET http://H:1/a ;") + "200"},
+        {std::vector<std::string>(6, "/a"),
+         first + hops(5, "GET http://H:1/a ;") + "Too many redirects from H: too many"},
+    };
+    for (const auto& [locations, expected] : cases) {
+        std::string transcript;
+        const SendHop send = [&](const std::wstring& method, const UrlParts& to,
+                                 const std::string& body) {
+            const auto hop =
+                static_cast<std::size_t>(std::count(transcript.begin(), transcript.end(), ';'));
+            transcript +=
+                std::string(method.begin(), method.end()) + " " + urlText(to) + " " + body + ";";
+            HopAnswer answer{{true, hop < locations.size() ? 302u : 200u, "", ""}, std::nullopt};
+            if (hop < locations.size() && locations[hop] != "-") answer.location = locations[hop];
+            return answer;
+        };
+        const HttpResponse response =
+            followRedirects(L"POST", *splitUrl("http://H:1/d/s"), "b", send,
+                            [](RedirectRefusal why) -> std::string {
+                                return why == RedirectRefusal::TooMany ? "too many" : "other";
+                            });
+        EXPECT_EQ(transcript + (response.ok ? std::to_string(response.status) : response.error),
+                  expected);
     }
 }
 

@@ -3,6 +3,8 @@
 #include "common/temp_dir.h"
 #include "net/http_client_testing.h"
 
+#include <stdexcept>
+
 namespace tsl::testing {
 
 struct TrustedAuthority::State {
@@ -12,7 +14,7 @@ struct TrustedAuthority::State {
 TrustedAuthority::TrustedAuthority(const std::string& pem) : state_(new State) {
     const auto file = state_->folder.path() / "authority.pem";
     writeFile(file, pem);
-    if (readFile(file) != pem) error_ = "cannot write " + file.string();
+    if (readFile(file) != pem) throw std::runtime_error("cannot write " + file.string());
     trustExtraAuthorityForTesting(file.string());
 }
 

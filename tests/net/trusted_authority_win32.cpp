@@ -5,6 +5,7 @@
 #include "net/trusted_authority.h"
 
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "support/system_error.h"
@@ -28,19 +29,20 @@ StoreHandle openUserRoot() {
         CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT"));
 }
 
+// The DER form is shorter than the PEM text it came from.
 std::vector<BYTE> pemToDer(const std::string& pem) {
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
-                              nullptr)) {
-        return {};
-    }
-    std::vector<BYTE> der(size);
+    std::vector<BYTE> der(pem.size());
+    DWORD size = static_cast<DWORD>(der.size());
     if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
                               nullptr)) {
         return {};
     }
     der.resize(size);
     return der;
+}
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error(what + ": " + systemErrorText(GetLastError()));
 }
 
 }  // namespace
@@ -52,21 +54,14 @@ struct TrustedAuthority::State {
 
 TrustedAuthority::TrustedAuthority(const std::string& pem) : state_(new State) {
     const std::vector<BYTE> der = pemToDer(pem);
-    if (der.empty()) {
-        error_ = "not a PEM certificate";
-        return;
-    }
+    if (der.empty()) throw std::runtime_error("the test authority is not a PEM certificate");
     state_->store = openUserRoot();
-    if (!state_->store) {
-        error_ = "cannot open the user's ROOT store: " + systemErrorText(GetLastError());
-        return;
-    }
+    if (!state_->store) fail("cannot open the user's ROOT store");
     PCCERT_CONTEXT added = nullptr;
     if (!CertAddEncodedCertificateToStore(state_->store.get(), X509_ASN_ENCODING, der.data(),
                                           static_cast<DWORD>(der.size()),
                                           CERT_STORE_ADD_REPLACE_EXISTING, &added)) {
-        error_ = "cannot add to the ROOT store: " + systemErrorText(GetLastError());
-        return;
+        fail("cannot add the test authority to the ROOT store");
     }
     state_->added.reset(added);
     // A registry-backed store writes on commit or close; the TLS check opens its own.

@@ -66,10 +66,10 @@ TEST_F(TallyPeer, ProbeTexts) {
         EXPECT_EQ(probe.running, c.running) << c.reply;
         EXPECT_EQ(probe.info, c.info) << c.reply;
     }
-    EXPECT_EQ(peer.request(0).rfind("GET / HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(peer.received(0).line, "GET / HTTP/1.1");
 }
 
-TEST_F(TallyPeer, NothingListening) {
+TEST(TallyClient, NothingListening) {
     const tsl::TallyProbe probe = tsl::TallyClient("127.0.0.1", 1).probe();
     EXPECT_FALSE(probe.running);
     EXPECT_EQ(probe.info,
@@ -84,10 +84,10 @@ TEST_F(TallyPeer, PostSendsOneHeaderAndDecodesTheAnswer) {
     EXPECT_TRUE(answer.ok);
     EXPECT_EQ(answer.status, 500u);
     EXPECT_EQ(answer.body, "<A>\xE2\x82\xAC");
-    const std::string raw = peer.request(0);
-    EXPECT_EQ(raw.rfind("POST / HTTP/1.1\r\n", 0), 0u);
-    EXPECT_NE(raw.find("Content-Type: text/xml; charset=utf-8\r\n"), std::string::npos);
-    EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), "<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
+    const tsl::testing::ReceivedRequest sent = peer.received(0);
+    EXPECT_EQ(sent.line, "POST / HTTP/1.1");
+    EXPECT_EQ(sent.header("Content-Type"), "text/xml; charset=utf-8");
+    EXPECT_EQ(sent.body, "<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
 }
 
 }  // namespace

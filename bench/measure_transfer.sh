@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # Peak memory and throughput of HttpClient for a 64 MiB body over loopback, with and without
 # Content-Length, next to the curl command on the same peer. Run it through the sandbox:
-#   tools/sandbox/with-sandbox.sh SANDBOX -- tests/net/measure_transfer.sh MEASURE_PROGRAM [RUNNER]
-# RUNNER is the build's wine-run.sh for the Windows program.
+#   tools/sandbox/with-sandbox.sh SANDBOX -- bench/measure_transfer.sh build/native-release/bench/bench_net_transfer
 set -euo pipefail
 program=$1
-runner=${2:-}
 size=$((64 * 1024 * 1024))
 control=$TSL_SANDBOX_CONTROL
 
@@ -17,7 +15,7 @@ for chunked in false true; do
     -d "{\"size\":$size,\"fill\":\"0123456789abcdef\",\"chunked\":$chunked,\"repeat\":true}" >/dev/null
   url="http://127.0.0.1:$port/body"
   echo "== chunked: $chunked"
-  $runner "$program" "$url" 5
+  "$program" "$url" 5
   # The curl command into /dev/null keeps nothing; into a file in memory (/dev/shm) it pays
   # for fresh pages as a body held in memory does.
   for sink in /dev/null /dev/shm/tsl-measure-body; do

@@ -11,7 +11,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: net_transfer_measure URL [repetitions]\n");
+        std::fprintf(stderr, "usage: bench_net_transfer URL [repetitions]\n");
         return 2;
     }
     const std::string url = argv[1];
