@@ -96,7 +96,9 @@ TEST(TrayTexts, MenuFollowsPairingAndStartEntry) {
         EXPECT_EQ(paired[i].separator, i == 1 || i == 8) << paired[i].text;
         EXPECT_EQ(unpaired[i].checked, i == 7) << unpaired[i].text;  // "Start with Windows"
         EXPECT_FALSE(paired[i].checked) << paired[i].text;
-        if (i >= 2 && i <= 7) EXPECT_EQ(paired[i].id, tsl::kCmdStatus + i - 2) << paired[i].text;
+        if (i >= 2 && i <= 7) {
+            EXPECT_EQ(paired[i].id, tsl::kCmdStatus + i - 2) << paired[i].text;
+        }
     }
     EXPECT_EQ(paired[9].id, tsl::kCmdExit);
 }
