@@ -166,17 +166,6 @@ Reply press(HWND button) {
     return {};
 }
 
-HWND findMessageBox(const std::wstring& ownerTitle) {
-    std::vector<HWND> boxes;
-    const auto found = [&] {
-        const auto owners = findWindows(dialogQuery(ownerTitle));
-        if (owners.size() == 1) boxes = findWindows({L"#32770", L"*", true, false, owners[0]});
-        return !boxes.empty();
-    };
-    if (!waitUntil(found, 30000)) fail(L"no message box");
-    return boxes.front();
-}
-
 tsl::KernelHandle openProcess(HWND window) {
     DWORD id = 0;
     GetWindowThreadProcessId(window, &id);
@@ -296,7 +285,14 @@ Reply wait(const Args& a) {
 // The box's title, text (the static with id 0xFFFF) and button ids, tab-separated; with a button
 // id, that button is then pressed and the box must close.
 Reply messageBox(const Args& a) {
-    HWND box = findMessageBox(a.at(0));
+    std::vector<HWND> boxes;
+    const auto found = [&] {
+        const auto owners = findWindows(dialogQuery(a.at(0)));
+        if (owners.size() == 1) boxes = findWindows({L"#32770", L"*", true, false, owners[0]});
+        return !boxes.empty();
+    };
+    if (!waitUntil(found, 30000)) fail(L"no message box");
+    HWND box = boxes.front();
     std::wstring buttons;
     for (HWND child : children(box))
         if (IsWindowVisible(child) && _wcsicmp(windowClass(child).c_str(), L"Button") == 0)
