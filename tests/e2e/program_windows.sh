@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Windows program under Wine: --version, imports, the console modes, a tray run that cannot make its window.
+# The Windows program: the program file as Windows and Explorer read it; then under Wine:
+# --version, the console modes, a tray run that cannot make its window.
 set -u
-exe=$1 wine_run=$2 prefix=$3 objdump=$4
+exe=$1 wine_run=$2 prefix=$3 objdump=$4 windres=$5
 source "$(dirname "$0")/common.sh"
 
 appdata="$prefix/drive_c/users/${USER:-$(id -un)}"
@@ -19,11 +20,32 @@ out=$("$wine_run" "$exe" '/?'); rc=$?; out=$(tr -d '\r' <<<"$out")
 check "/? prints the usage and exits 0" \
   '[ $rc -eq 0 ] && grep -q "^Usage: TessalineTallyConnector.exe" <<<"$out" && [ ! -e "$roaming" ]'
 
-dlls=$("$objdump" -p "$exe" | awk '/DLL Name/ {print tolower($3)}')
+pe=$("$objdump" -p "$exe")
+check "a 64-bit Windows GUI program: no console window opens with it" \
+  'grep -q "file format pei-x86-64" <<<"$pe" && grep -q "^Subsystem.*(Windows GUI)" <<<"$pe"'
+dlls=$(awk '/DLL Name/ {print tolower($3)}' <<<"$pe")
 bad=$(echo "$dlls" | grep -v -E '^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|crypt32|winhttp|comctl32|iphlpapi|msvcrt|ws2_32|bcrypt|ntdll)\.dll$' || true)
 check "imports only Windows' own DLLs ($(echo $dlls))" '[ -z "$bad" ]'
-
-# The manifest and the version information are read back by test_e2e_executable.
+# Windows refuses to start a program whose manifest is not well-formed.
+manifest=$(wrestool --extract --raw --type=24 --name=1 "$exe")
+has() { for fact; do grep -q -- "$fact" <<<"$manifest" || return 1; done; }
+check "the manifest: the program's identity, today's controls, no elevation, Windows 10, sharp text at every scale" \
+  'python3 -c "import sys, xml.dom.minidom as m; m.parseString(sys.stdin.buffer.read())" <<<"$manifest" &&
+   has "<assemblyIdentity [^>]*name=\"Tessaline.TallyConnector\" version=\"$TSL_VERSION.0\"" \
+     "<assemblyIdentity [^>]*name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"[^>]* publicKeyToken=\"6595b64144ccf1df\"" \
+     "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"" \
+     "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"" ">true/pm</dpiAware>" ">PerMonitorV2</dpiAwareness>"'
+# Explorer's property sheet finds the strings through the translation table; installers compare
+# the numbers.
+resource=$("$windres" -i "$exe" -O rc 2>/dev/null | tr -d '\r')
+value() { sed -n "s/^ *VALUE \"$1\", \"\(.*\)\"$/\1/p" <<<"$resource"; }
+numbers="${TSL_VERSION//./, }, 0"
+check "the version information: U.S. English, $TSL_VERSION, the program's name as Task Manager shows it" \
+  'grep -q "VALUE \"Translation\", 0x409, 1200$" <<<"$resource" && grep -qx " *BLOCK \"040904b0\"" <<<"$resource" &&
+   grep -qx " *FILEVERSION $numbers" <<<"$resource" && grep -qx " *PRODUCTVERSION $numbers" <<<"$resource" &&
+   [ "$(value FileVersion)" = "$TSL_VERSION" ] && [ "$(value ProductVersion)" = "$TSL_VERSION" ] &&
+   [ "$(value FileDescription)" = "Tessaline Tally Connector" ] && [ "$(value ProductName)" = "Tessaline Tally Connector" ] &&
+   [ "$(value CompanyName)" = Tessaline ] && [ "$(value OriginalFilename)" = TessalineTallyConnector.exe ]'
 
 rm -rf "$roaming" "$local_"
 out=$("$wine_run" "$exe" --once); rc=$?; out=$(tr -d '\r' <<<"$out")

@@ -44,17 +44,6 @@ else
   check "systemd's check notices a binary that is not where ExecStart says" '[ $rc -eq 1 ]'
 fi
 
-# A package build stages under DESTDIR; the unit must name the final place, not the stage.
-DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >/dev/null
-icons="$work/stage/usr/share/icons/hicolor"
-check "a staged install puts the binary, the unit and the icons under DESTDIR" \
-  '[ -x "$work/stage/usr/bin/tessaline-tally-connector" ] && [ -f "$work/stage/usr/$unit_rel" ] &&
-   [ "$(ls "$icons"/*x*/apps/tessaline-tally-connector.png | wc -l)" -eq 7 ] &&
-   [ -s "$icons/scalable/apps/tessaline-tally-connector.svg" ]'
-exec_line=$(grep '^ExecStart=' "$work/stage/usr/$unit_rel")
-check "a staged install's unit names the final path" \
-  '[ "$exec_line" = "ExecStart=/usr/bin/tessaline-tally-connector --background" ]'
-
 # The Debian package, made into a scratch folder: what it holds, what it depends on, lintian's
 # verdict, then installed into a throw-away root with its own dpkg database and removed again.
 cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1 || cat "$work/cpack.log"
@@ -63,11 +52,10 @@ check "cpack makes tessaline-tally-connector_VERSION_amd64.deb ($(stat -c %s "$d
   '[ "$(basename "$deb")" = tessaline-tally-connector_${TSL_VERSION}_amd64.deb ]'
 files=$(dpkg-deb -c "$deb" | awk '{ print "/" $6 }')
 holds() { for f; do grep -qx "/./usr/$f" <<<"$files" || return 1; done; }
-check "it holds the binary, the user unit, the icons and the manual page" \
+check "it holds the binary, the user unit, the icons (7 sizes and the drawing) and the manual page" \
   'holds bin/tessaline-tally-connector share/systemd/user/tessaline-tally-connector.service \
-     share/icons/hicolor/48x48/apps/tessaline-tally-connector.png \
-     share/icons/hicolor/scalable/apps/tessaline-tally-connector.svg \
-     share/man/man1/tessaline-tally-connector.1.gz'
+     share/icons/hicolor/scalable/apps/tessaline-tally-connector.svg share/man/man1/tessaline-tally-connector.1.gz &&
+   [ "$(grep -c "/hicolor/[0-9]*x[0-9]*/apps/tessaline-tally-connector.png$" <<<"$files")" -eq 7 ]'
 # Each library the binary loads must come with a package it depends on.
 depends=$(dpkg-deb -f "$deb" Depends)
 missing=
@@ -88,6 +76,7 @@ out=$("$root/usr/bin/tessaline-tally-connector" --version 2>&1)
 check "dpkg installs it and the installed binary runs: $out" \
   '[ $rc -eq 0 ] && [ "$out" = "Tessaline Tally Connector $TSL_VERSION" ]'
 exec_line=$(grep '^ExecStart=' "$root/usr/share/systemd/user/tessaline-tally-connector.service")
+# cpack stages under DESTDIR: the unit must name the final place, not the stage.
 check "the packaged unit starts /usr/bin/tessaline-tally-connector" \
   '[ "$exec_line" = "ExecStart=/usr/bin/tessaline-tally-connector --background" ]'
 pkg -r tessaline-tally-connector; rc=$?

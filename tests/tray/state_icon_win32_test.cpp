@@ -25,14 +25,9 @@ TEST(StateIconWin32, BitmapHoldsThePixels) {
         ASSERT_TRUE(GetObjectW(colourBits.get(), sizeof bitmap, &bitmap));
         EXPECT_EQ(bitmap.bmWidth, size);
         EXPECT_EQ(bitmap.bmHeight, size);
-
-        BITMAPINFO header{};
-        header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        header.bmiHeader.biWidth = size;
-        header.bmiHeader.biHeight = -size;
-        header.bmiHeader.biPlanes = 1;
-        header.bmiHeader.biBitCount = 32;
-        header.bmiHeader.biCompression = BI_RGB;
+        // Read back top-down: drawn upside down, the rows would differ.
+        BITMAPINFO header{{sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0},
+                          {}};
         std::vector<std::uint32_t> got(static_cast<std::size_t>(size * size));
         {
             tsl::WindowDc screen(nullptr);

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "tray/state_icon.h"
 #include "tray/status_text.h"
 #include "tray/tray_texts.h"
@@ -11,79 +9,45 @@ namespace {
 using tsl::IconColour;
 using tsl::SyncState;
 
-std::uint32_t alpha(std::uint32_t p) {
-    return p >> 24;
-}
-
-TEST(StateIcon, ColourPerState) {
-    EXPECT_EQ(tsl::iconColourFor(SyncState::Starting), IconColour::Amber);
-    EXPECT_EQ(tsl::iconColourFor(SyncState::SyncOff), IconColour::Amber);
-    EXPECT_EQ(tsl::iconColourFor(SyncState::TallyUnreachable), IconColour::Amber);
-    EXPECT_EQ(tsl::iconColourFor(SyncState::NotConnected), IconColour::Red);
-    EXPECT_EQ(tsl::iconColourFor(SyncState::ServerUnreachable), IconColour::Red);
-    EXPECT_EQ(tsl::iconColourFor(SyncState::Paused), IconColour::Red);
-    EXPECT_EQ(tsl::iconColourFor(SyncState::Syncing), IconColour::Green);
-    EXPECT_EQ(tsl::iconColourFor(SyncState::UpToDate), IconColour::Green);
-    EXPECT_EQ(tsl::iconColourFor(static_cast<SyncState>(8)), IconColour::Grey);
-    EXPECT_EQ(tsl::iconColourFor(static_cast<SyncState>(-1)), IconColour::Grey);
-}
-
-TEST(StateIcon, PixelsOfTheDiscAndTheLetter) {
-    // size, then where the T's bar and stem must be white: q, t, stemLeft, stemEnd.
-    struct Case {
-        int size, q, t, stemLeft, stemEnd;
-    } cases[] = {{16, 4, 2, 7, 12}, {20, 6, 2, 9, 15}, {24, 7, 3, 11, 18}, {32, 9, 4, 14, 24}};
-    for (const Case& c : cases) {
-        const auto px = tsl::stateIconPixels(IconColour::Green, c.size);
-        ASSERT_EQ(px.size(), static_cast<std::size_t>(c.size * c.size));
-        auto at = [&](int x, int y) { return px[static_cast<std::size_t>(y * c.size + x)]; };
-        EXPECT_EQ(alpha(at(0, 0)), 0u) << c.size;  // transparent corners
-        EXPECT_EQ(alpha(at(c.size - 1, c.size - 1)), 0u);
-        EXPECT_EQ(alpha(at(c.size / 2, c.size / 2)), 255u);  // opaque centre
-        // White T, premultiplied: every component equals alpha.
-        for (auto [x, y] : {std::pair{c.q, c.q},
-                            {c.size - c.q - 1, c.q + c.t - 1},
-                            {c.stemLeft, c.stemEnd - 1},
-                            {c.stemLeft + c.t - 1, c.q}}) {
-            const std::uint32_t p = at(x, y);
-            const std::uint32_t a = alpha(p);
-            EXPECT_EQ(p, a << 24 | a << 16 | a << 8 | a) << c.size << " at " << x << "," << y;
-        }
-        // Just below the stem and outside the bar: the disc's colour.
-        const std::uint32_t below = at(c.stemLeft, c.stemEnd);
-        EXPECT_EQ(below, 0xFF000000u | 46u << 16 | 160u << 8 | 67u) << c.size;
-        const std::uint32_t beside = at(c.q - 1, c.q);
-        EXPECT_NE(beside & 0xFFu, alpha(beside)) << c.size;
-    }
-    // Edge pixels are blended, not cut: some alpha strictly between 0 and 255.
+// The icon as a person sees it at 96 DPI: a disc in the state's colour with a centred white T,
+// its edge blended ('.'), outside transparent; premultiplied, as Windows draws it.
+TEST(StateIcon, DiscWithAWhiteT) {
+    const char* const picture[] = {
+        "     ......     ", "   ..oooooo..   ", "  ..oooooooo..  ", " ..oooooooooo.. ",
+        " .oo########oo. ", ".ooo########ooo.", ".oooooo##oooooo.", ".oooooo##oooooo.",
+        ".oooooo##oooooo.", ".oooooo##oooooo.", ".oooooo##oooooo.", " .ooooo##ooooo. ",
+        " ..oooooooooo.. ", "  ..oooooooo..  ", "   ..oooooo..   ", "     ......     "};
     const auto px = tsl::stateIconPixels(IconColour::Red, 16);
-    EXPECT_TRUE(std::any_of(px.begin(), px.end(),
-                            [](std::uint32_t p) { return alpha(p) > 0 && alpha(p) < 255; }));
+    ASSERT_EQ(px.size(), 256u);
+    for (std::uint32_t y = 0; y < 16; ++y) {
+        for (std::uint32_t x = 0; x < 16; ++x) {
+            const std::uint32_t p = px[y * 16 + x], a = p >> 24;
+            const bool white = picture[y][x] == '#';
+            const std::uint32_t r = white ? 255 : 207, g = white ? 255 : 34, b = white ? 255 : 46;
+            const char seen = a == 0 ? ' ' : a < 255 ? '.' : white ? '#' : 'o';
+            EXPECT_EQ(seen, picture[y][x]) << x << "," << y;
+            EXPECT_EQ(p, a << 24 | (a * r / 255) << 16 | (a * g / 255) << 8 | (a * b / 255))
+                << x << "," << y;
+        }
+    }
 }
 
 TEST(TrayTexts, TooltipAndBalloons) {
     EXPECT_EQ(tsl::trayTooltip(SyncState::UpToDate), "Tessaline Tally Connector\nUp to date");
     struct Step {
         SyncState from, to;
-        const char* balloon;  // nullptr: none
+        const char* balloon;  // "": none
     } steps[] = {
-        {SyncState::Starting, SyncState::NotConnected, nullptr},
+        {SyncState::Starting, SyncState::NotConnected, ""},
         {SyncState::UpToDate, SyncState::NotConnected, "Tally sync stopped"},
         {SyncState::Syncing, SyncState::Paused, "Tally sync paused"},
-        {SyncState::Paused, SyncState::Paused, nullptr},
-        {SyncState::Paused, SyncState::UpToDate, nullptr},
-        {SyncState::NotConnected, SyncState::NotConnected, nullptr},
+        {SyncState::Paused, SyncState::Paused, ""},
+        {SyncState::Paused, SyncState::UpToDate, ""},
+        {SyncState::NotConnected, SyncState::NotConnected, ""},
         {SyncState::Starting, SyncState::Paused, "Tally sync paused"},
     };
-    for (const Step& s : steps) {
-        const auto title = tsl::balloonTitle(s.from, s.to);
-        if (s.balloon) {
-            ASSERT_TRUE(title.has_value());
-            EXPECT_EQ(*title, s.balloon);
-        } else {
-            EXPECT_FALSE(title.has_value());
-        }
-    }
+    for (const Step& s : steps)
+        EXPECT_EQ(tsl::balloonTitle(s.from, s.to).value_or(""), s.balloon) << s.balloon;
 }
 
 // A peer's text cannot add lines to the status dialog or the balloon.
@@ -116,30 +80,27 @@ TEST(TrayTexts, SettingsPage) {
     }
 }
 
+// The state line is only read; unpaired there is nothing to sync; every other command can be
+// used, each item giving its own command.
 TEST(TrayTexts, MenuFollowsPairingAndStartEntry) {
     const auto unpaired = tsl::trayMenu(SyncState::NotConnected, false, true);
-    ASSERT_EQ(unpaired.size(), 10u);
-    EXPECT_EQ(unpaired[0].text, "Not connected to Tessaline");
-    EXPECT_TRUE(unpaired[0].grayed);
-    EXPECT_TRUE(unpaired[1].separator && unpaired[8].separator);
-    EXPECT_TRUE(unpaired[3].grayed);
-    EXPECT_EQ(unpaired[4].text, "&Pair with Tessaline...");
-    EXPECT_TRUE(unpaired[7].checked);
-    EXPECT_EQ(unpaired[9].id, tsl::kCmdExit);
-
     const auto paired = tsl::trayMenu(SyncState::UpToDate, true, false);
-    for (std::size_t i = 2; i < paired.size(); ++i) {
-        EXPECT_FALSE(paired[i].grayed) << paired[i].text;  // every command can be used
-        EXPECT_EQ(paired[i].separator, i == 8) << paired[i].text;
-        if (i != 7) {
-            EXPECT_FALSE(paired[i].checked) << paired[i].text;
+    ASSERT_EQ(unpaired.size(), 10u);
+    ASSERT_EQ(paired.size(), 10u);
+    EXPECT_EQ(unpaired[0].text, "Not connected to Tessaline");
+    EXPECT_EQ(unpaired[4].text, "&Pair with Tessaline...");
+    EXPECT_EQ(paired[4].text, "&Connection settings...");
+    for (std::size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(unpaired[i].grayed, i == 0 || i == 3) << unpaired[i].text;
+        EXPECT_EQ(paired[i].grayed, i == 0) << paired[i].text;
+        EXPECT_EQ(paired[i].separator, i == 1 || i == 8) << paired[i].text;
+        EXPECT_EQ(unpaired[i].checked, i == 7) << unpaired[i].text;  // "Start with Windows"
+        EXPECT_FALSE(paired[i].checked) << paired[i].text;
+        if (i >= 2 && i <= 7) {
+            EXPECT_EQ(paired[i].id, tsl::kCmdStatus + i - 2) << paired[i].text;
         }
     }
-    EXPECT_EQ(paired[4].text, "&Connection settings...");
-    EXPECT_FALSE(paired[7].checked);
-    unsigned expectedId = tsl::kCmdStatus;
-    for (std::size_t i = 2; i <= 7; ++i)
-        EXPECT_EQ(paired[i].id, expectedId++);
+    EXPECT_EQ(paired[9].id, tsl::kCmdExit);
 }
 
 }  // namespace
