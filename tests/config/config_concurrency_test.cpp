@@ -26,10 +26,8 @@ tsl::Settings tagged(const std::string& tag) {
 class ConfigConcurrency : public ::testing::Test {
   protected:
     TempDir dir;
-#ifndef _WIN32
-    // The per-user secret of the token protection lives under XDG_DATA_HOME.
+    // Off Windows the per-user secret of the token protection lives under XDG_DATA_HOME.
     tsl::testing::ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
-#endif
 };
 
 TEST_F(ConfigConcurrency, SavesAndSnapshotsNeverMixTwoRecords) {

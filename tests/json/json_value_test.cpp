@@ -5,17 +5,12 @@
 #include <limits>
 #include <random>
 #include <string_view>
-#include <type_traits>
 
 #include "json/json.h"
 
 namespace {
 
 using tsl::Json;
-
-static_assert(std::is_nothrow_move_constructible_v<Json>);
-static_assert(std::is_nothrow_move_assignable_v<Json>);
-static_assert(std::is_copy_constructible_v<Json>);
 
 TEST(JsonValue, ReadsNeverFail) {
     // A server may answer any kind where an object belongs.
@@ -68,11 +63,9 @@ TEST(JsonDump, Table) {
         Json value;
         const char* text;
     } cases[] = {
-        {Json(200.0), "200"},
         {Json(-3.0), "-3"},
         {Json(0.0), "0"},
         {Json(-0.0), "0"},
-        {Json(1.5), "1.5"},
         {Json(0.1), "0.10000000000000001"},
         {Json(1e20), "1e+20"},
         {Json(9e15), "9000000000000000"},
@@ -81,12 +74,7 @@ TEST(JsonDump, Table) {
         {Json(std::nan("")), "null"},
         {Json(std::numeric_limits<double>::infinity()), "null"},
         {Json(-std::numeric_limits<double>::infinity()), "null"},
-        {Json(std::string("\t\"\x1F", 3)), "\"\\t\\\"\\u001f\""},
         {Json(std::string("\0\b\f\n\r\\/", 7)), "\"\\u0000\\b\\f\\n\\r\\\\/\""},
-        {Json("\xC3\xA9\xFF"), "\"\xC3\xA9\xFF\""},
-        {Json(""), "\"\""},
-        {Json(Json::Array{}), "[]"},
-        {Json(Json::Object{}), "{}"},
         {Json(Json::Array{Json(), Json(true), Json(std::nan(""))}), "[null,true,null]"},
     };
     for (const Case& c : cases)
@@ -118,17 +106,13 @@ std::string referenceEscape(const std::string& text) {
 
 // Mostly plain text with every kind of byte mixed in: stops land anywhere in a block.
 std::string mixedText(std::mt19937& rng, std::size_t size, int stopsPerHundred) {
-    std::string text;
-    for (std::size_t i = 0; i < size; ++i) {
+    static const char kStops[] = {'"', '\\', '\n', '\r', '\t', '\0', '\x1f', '\x0b'};
+    std::string text(size, ' ');
+    for (char& c : text) {
         const int r = static_cast<int>(rng() % 100);
-        if (r < stopsPerHundred) {
-            static const char kStops[] = {'"', '\\', '\n', '\r', '\t', '\0', '\x1f', '\x0b'};
-            text += kStops[rng() % sizeof(kStops)];
-        } else if (r < stopsPerHundred + 3) {
-            text += static_cast<char>(0x80 + rng() % 0x80);
-        } else {
-            text += static_cast<char>(0x20 + rng() % 0x5F);
-        }
+        c = static_cast<char>(r < stopsPerHundred       ? kStops[rng() % sizeof(kStops)]
+                              : r < stopsPerHundred + 3 ? 0x80 + rng() % 0x80
+                                                        : 0x20 + rng() % 0x5F);
     }
     return text;
 }
@@ -152,49 +136,21 @@ TEST(JsonDump, LongTextsFollowTheEscapeTable) {
     EXPECT_EQ(Json(controls).dump(), referenceEscape(controls));
 }
 
-Json randomValue(std::mt19937& rng, int depth) {
-    std::uniform_int_distribution<int> kind(0, depth > 3 ? 3 : 5);
-    switch (kind(rng)) {
-        case 0:
-            return Json();
-        case 1:
-            return Json(rng() % 2 == 0);
-        case 2: {
-            std::uniform_real_distribution<double> d(-1e18, 1e18);
-            return Json(rng() % 2 ? std::floor(d(rng) / 1e6) : d(rng));
-        }
-        case 3: {
-            std::string s;
-            const std::size_t n = rng() % 40;
-            for (std::size_t i = 0; i < n; ++i)
-                s += static_cast<char>(rng() % 256);
-            return Json(std::move(s));
-        }
-        case 4: {
-            Json a(Json::Array{});
-            for (std::size_t i = rng() % 5; i > 0; --i)
-                a.push(randomValue(rng, depth + 1));
-            return a;
-        }
-        default: {
-            Json o(Json::Object{});
-            for (std::size_t i = rng() % 5; i > 0; --i) {
-                o.set(std::to_string(rng() % 100), randomValue(rng, depth + 1));
-            }
-            return o;
-        }
-    }
-}
-
-TEST(JsonDump, RoundTripOfGeneratedValues) {
-    std::mt19937 rng(20261206);
-    for (int i = 0; i < 500; ++i) {
-        const Json v = randomValue(rng, 0);
-        const std::string text = v.dump();
-        const Json back = Json::parse(text);
-        EXPECT_TRUE(back == v) << text;
-        EXPECT_EQ(back.dump(), text);
-    }
+// Every kind, nested, with numbers that need all 17 digits and a string of every byte: written
+// back byte for byte, and read again into an equal value.
+TEST(JsonDump, RoundTripOfEveryKind) {
+    std::string everyByte;
+    for (int i = 0; i < 256; ++i)
+        everyByte += static_cast<char>(i);
+    const std::string text =
+        R"({"":[],"a":[null,true,false,0.30000000000000004,-1.7976931348623157e+308,)"
+        R"(4.9406564584124654e-324,-42,{"b":{"c":{}}}],"d":)" +
+        referenceEscape(everyByte) + "}";
+    const Json value = Json::parse(text);
+    EXPECT_EQ(value.dump(), text);
+    EXPECT_TRUE(Json::parse(value.dump()) == value);
+    std::string other = text;
+    EXPECT_FALSE(Json::parse(other.replace(other.find("-42"), 3, "-43")) == value);
 }
 
 }  // namespace
