@@ -13,14 +13,9 @@ namespace {
 
 using tsl::testing::TempDir;
 
+// A record whose fields all tell which save wrote it.
 tsl::Settings tagged(const std::string& tag) {
-    tsl::Settings s;
-    s.serverUrl = "https://" + tag;
-    s.tallyHost = tag;
-    s.organisation = tag;
-    s.company = tag;
-    s.token = tag;
-    return s;
+    return {"https://" + tag, tag, 9000, tag, tag, tag};
 }
 
 class ConfigConcurrency : public ::testing::Test {

@@ -78,7 +78,7 @@ TEST_F(ConfigTest, FirstSaveWritesTheLayoutExactlyWithATokenOnlyThisUserCanRead)
         .save({"https://h/api/v1/", "tally-pc", -1, "secret-token", "Org", "Co"});
     const std::string stored =
         tsl::IniFile(dir.path() / "connector.ini").readString("auth", "token", "");
-    // Windows keeps the file in UTF-16 (byte-order mark first); elsewhere it is UTF-8.
+    // Windows keeps the file in UTF-16 (byte-order mark first), Linux in UTF-8: read decoded.
     EXPECT_EQ(fileText(),
               "[server]\r\nurl=https://h/api\r\norganisation=Org\r\ncompany=Co\r\n"
               "[tally]\r\nhost=tally-pc\r\nport=-1\r\n[auth]\r\ntoken=" +
@@ -97,13 +97,14 @@ TEST_F(ConfigTest, FirstSaveWritesTheLayoutExactlyWithATokenOnlyThisUserCanRead)
 
 TEST_F(ConfigTest, SavedValuesComeBackAfterARestart) {
     // Outside every ANSI code page: Devanagari and an emoji (a surrogate pair in UTF-16).
-    const tsl::Settings s{
-        "https://h/api/v1/",
-        " host with blanks ",
-        -1,
-        "secret-token-\xC3\xA9",
-        "Caf\xC3\xA9 \xE0\xA4\xB6\xE0\xA4\xB0\xE0\xA5\x8D\xE0\xA4\xAE\xE0\xA4\xBE \xF0\x9F\x98\x80",
-        "Line one\r\n[tally]\r\nhost=elsewhere\nend"};
+    const std::string organisation =
+        "Caf\xC3\xA9 \xE0\xA4\xB6\xE0\xA4\xB0\xE0\xA5\x8D\xE0\xA4\xAE\xE0\xA4\xBE \xF0\x9F\x98\x80";
+    const tsl::Settings s{"https://h/api/v1/",
+                          " host with blanks ",
+                          -1,
+                          "secret-token-\xC3\xA9",
+                          organisation,
+                          "Line one\r\n[tally]\r\nhost=elsewhere\nend"};
     {
         tsl::Config config(dir.path());
         config.save(s);

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <random>
 #include <string_view>
+#include <vector>
 
 #include "json/json.h"
 
@@ -23,13 +25,11 @@ TEST(JsonValue, ReadsNeverFail) {
     }
     EXPECT_TRUE(Json(Json::Object{}).items().empty());
     const Json answer = Json::parse(R"({"a":"30","b":true,"c":30.9,"d":-2.7,"e":1e20,"f":-1e20})");
-    EXPECT_EQ(answer.get("a").intOr(60), 60);
-    EXPECT_EQ(answer.get("b").intOr(60), 60);
-    EXPECT_EQ(answer.get("missing").intOr(60), 60);
-    EXPECT_EQ(answer.get("c").intOr(60), 30);
-    EXPECT_EQ(answer.get("d").intOr(60), -2);
-    EXPECT_EQ(answer.get("e").intOr(60), std::numeric_limits<int>::max());
-    EXPECT_EQ(answer.get("f").intOr(60), std::numeric_limits<int>::min());
+    const std::pair<const char*, int> ints[] = {
+        {"a", 60}, {"b", 60}, {"missing", 60}, {"c", 30}, {"d", -2}, {"e", INT_MAX}, {"f", INT_MIN},
+    };
+    for (const auto& [key, value] : ints)
+        EXPECT_EQ(answer.get(key).intOr(60), value) << key;
     EXPECT_EQ(Json(std::nan("")).intOr(60), 60);
     EXPECT_EQ(answer.get("b").boolOr(false), true);
     EXPECT_EQ(answer.get("a").boolOr(false), false);
@@ -117,20 +117,56 @@ std::string mixedText(std::mt19937& rng, std::size_t size, int stopsPerHundred) 
     return text;
 }
 
-TEST(JsonDump, LongTextsFollowTheEscapeTable) {
+// The text as a JSON string, each byte in one of the forms the reader accepts, picked at random
+// (\u00XX in either case, raw control bytes); now and then a surrogate pair goes into both.
+std::string variously(std::mt19937& rng, std::string& text) {
+    static const char kHex[] = "0123456789abcdef0123456789ABCDEF";
+    std::string json = "\"", plain;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (rng() % 4 == 0 && c < 0x80) {
+            const unsigned upper = (rng() % 2) * 16;
+            json += {'\\', 'u', '0', '0', kHex[(c >> 4) + upper], kHex[(c & 0xF) + upper]};
+        } else {
+            if (c == '"' || c == '\\' || c == '/') json += '\\';
+            json += ch;
+        }
+        plain += ch;
+        if (rng() % 64 == 0) {
+            json += "\\ud83d\\ude00";
+            plain += "\xF0\x9F\x98\x80";
+        }
+    }
+    text = plain;
+    return json + '"';
+}
+
+// Texts of every length around the block sizes, from plain to all escapes: written as the table
+// says and read back from that, and from every other form, many strings in one document.
+TEST(JsonText, LongTextsBothWays) {
     std::mt19937 rng(7);
+    std::vector<std::string> texts;
+    std::string array = "[";
     for (const std::size_t size :
          {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 4095, 4096, 4097, 8200, 70000}) {
         for (const int density : {0, 1, 10, 60, 100}) {
-            const std::string text = mixedText(rng, size, density);
+            std::string text = mixedText(rng, size, density);
+            if (rng() % 3 == 0) text += '\\';  // a closing quote right after an escaped backslash
             const std::string expected = referenceEscape(text);
             ASSERT_EQ(Json(text).dump(), expected) << size << " " << density;
             std::string out = "prefix";
             Json(text).dumpTo(out);
             ASSERT_EQ(out, "prefix" + expected);
             ASSERT_EQ(Json::parse(expected).stringOr("-"), text) << size << " " << density;
+            if (!texts.empty()) array += rng() % 2 ? "," : " ,\n";
+            array += variously(rng, text);
+            texts.push_back(text);
         }
     }
+    const Json value = Json::parse(array + "]");
+    ASSERT_EQ(value.items().size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(value.items()[i].stringOr("-"), texts[i]) << i;
     // The worst case: every byte written as \u00XX, over several chunks.
     const std::string controls(9000, '\x01');
     EXPECT_EQ(Json(controls).dump(), referenceEscape(controls));
