@@ -13,23 +13,16 @@ namespace {
 
 using tsl::testing::TempDir;
 
+// A record whose fields all tell which save wrote it.
 tsl::Settings tagged(const std::string& tag) {
-    tsl::Settings s;
-    s.serverUrl = "https://" + tag;
-    s.tallyHost = tag;
-    s.organisation = tag;
-    s.company = tag;
-    s.token = tag;
-    return s;
+    return {"https://" + tag, tag, 9000, tag, tag, tag};
 }
 
 class ConfigConcurrency : public ::testing::Test {
   protected:
     TempDir dir;
-#ifndef _WIN32
-    // The per-user secret of the token protection lives under XDG_DATA_HOME.
+    // Off Windows the per-user secret of the token protection lives under XDG_DATA_HOME.
     tsl::testing::ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
-#endif
 };
 
 TEST_F(ConfigConcurrency, SavesAndSnapshotsNeverMixTwoRecords) {

@@ -28,14 +28,16 @@ TEST(PrivateFiles, ModesDoNotFollowTheUmask) {
         ASSERT_EQ(::mkdir(home.c_str(), 0700), 0);
         ASSERT_EQ(::mkdir((home / ".config").c_str(), 0755), 0);
         ::chmod((home / ".config").c_str(), 0755);
-        ScopedEnv homeEnv("HOME", home.string()), config("XDG_CONFIG_HOME", ""),
+        // XDG_CONFIG_HOME where it is set, ~/.config where it is empty.
+        const auto configHome = mask == 0 ? home / "xdg-config" : home / ".config";
+        ScopedEnv homeEnv("HOME", home.string()),
+            config("XDG_CONFIG_HOME", mask == 0 ? configHome.string() : ""),
             state("XDG_STATE_HOME", ""), data("XDG_DATA_HOME", "");
         const mode_t previous = ::umask(mask);
         {
-            tsl::Config settings;
-            tsl::Settings s = settings.settings();
-            s.token = "tok";
-            settings.save(s);
+            tsl::Config settings;  // makes its folder, but writes no file before a save
+            EXPECT_FALSE(std::filesystem::exists(settings.iniPath()));
+            settings.save({.token = "tok", .organisation = "", .company = ""});
             tsl::setStartWithWindows(true);
             tsl::Logger::start(false);
             tsl::Logger::info("first");
@@ -48,8 +50,8 @@ TEST(PrivateFiles, ModesDoNotFollowTheUmask) {
 
         const auto app = std::filesystem::path("Tessaline") / "Tally Connector";
         for (const auto& file :
-             {home / ".config" / app / "connector.ini", home / ".local/share" / app / "token.key",
-              home / ".config/autostart/Tessaline Tally Connector.desktop",
+             {configHome / app / "connector.ini", home / ".local/share" / app / "token.key",
+              configHome / "autostart/Tessaline Tally Connector.desktop",
               home / ".local/state" / app / "logs/connector.log",
               home / ".local/state" / app / "logs/connector.1.log"}) {
             EXPECT_TRUE(std::filesystem::is_regular_file(file)) << file;

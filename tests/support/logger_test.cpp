@@ -17,11 +17,6 @@ std::string withoutCarriageReturns(std::string text) {
     return text;
 }
 
-// "YYYY-MM-DD hh:mm:ss.mmm [INFO] " + text + "\r\n"
-std::size_t lineLength(const std::string& text) {
-    return 23 + 8 + text.size() + 2;
-}
-
 class LoggerTest : public ::testing::Test {
   protected:
     void TearDown() override { tsl::Logger::reset(); }
@@ -41,40 +36,22 @@ TEST_F(LoggerTest, NothingIsWrittenBeforeStart) {
     EXPECT_EQ(tsl::Logger::folder(), dir.path() / "logs");
 }
 
-// The console shows the file's lines, whatever line ending the console uses.
-TEST_F(LoggerTest, ConsoleEchoShowsTheSameLines) {
+// Stamped lines; the console shows the same ones, whatever line ending it uses. A peer's text
+// (a job's kind, the server's message) cannot add a line of its own, in the file or on the console.
+TEST_F(LoggerTest, LinesAreStampedEchoedAndNeverSplitByTheirText) {
     tsl::Logger::startIn(dir.path(), true);
     ::testing::internal::CaptureStdout();
-    tsl::Logger::info("one");
-    tsl::Logger::error("two");
-    const std::string echoed = withoutCarriageReturns(::testing::internal::GetCapturedStdout());
-    const std::string logged = withoutCarriageReturns(readFile(dir.path() / "connector.log"));
-    EXPECT_EQ(echoed, logged);
-    EXPECT_NE(logged.find("[ERROR] two\n"), std::string::npos);
-}
-
-TEST_F(LoggerTest, LineFormat) {
-    tsl::Logger::startIn(dir.path(), false);
     tsl::Logger::info("Sync loop started");
     tsl::Logger::error("e");
-    const std::string text = readFile(dir.path() / "connector.log");
-    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INFO\] Sync loop started\r\n)"
-                          R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[ERROR\] e\r\n)");
-    EXPECT_TRUE(std::regex_match(text, line)) << text;
-}
-
-// A peer's text (a job's kind, the server's message) cannot add a line of its own, in the file
-// or on the console.
-TEST_F(LoggerTest, TextWithLineBreaksStaysOneLine) {
-    tsl::Logger::startIn(dir.path(), true);
-    ::testing::internal::CaptureStdout();
     tsl::Logger::warn("job x\r\n2026-01-01 00:00:00.000 [ERROR] forged\x1B[2J");
     const std::string echoed = withoutCarriageReturns(::testing::internal::GetCapturedStdout());
     const std::string logged = readFile(dir.path() / "connector.log");
-    const std::string expected =
-        R"( [WARN] job x\r\n2026-01-01 00:00:00.000 [ERROR] forged\x1B[2J)";
-    EXPECT_EQ(logged.substr(23), expected + "\r\n");
-    EXPECT_EQ(echoed.substr(23), expected + "\n");
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+    const std::regex lines(
+        stamp + R"(\[INFO\] Sync loop started\r\n)" + stamp + R"(\[ERROR\] e\r\n)" + stamp +
+        R"(\[WARN\] job x\\r\\n2026-01-01 00:00:00\.000 \[ERROR\] forged\\x1B\[2J\r\n)");
+    EXPECT_TRUE(std::regex_match(logged, lines)) << logged;
+    EXPECT_EQ(echoed, withoutCarriageReturns(logged));
 }
 
 TEST_F(LoggerTest, RotatesOnlyAboveFiveMebibytes) {
@@ -104,7 +81,8 @@ TEST_F(LoggerTest, RotationThatCannotRenameKeepsAppending) {
     std::filesystem::create_directories(dir.path() / "connector.1.log" / "in use");
     tsl::Logger::info("still logged");
     EXPECT_EQ(std::filesystem::file_size(log),
-              tsl::Logger::kRotateBytes + 1 + lineLength("still logged"));
+              tsl::Logger::kRotateBytes + 1 +
+                  sizeof("2026-01-01 00:00:00.000 [INFO] still logged\r\n") - 1);
 }
 
 TEST_F(LoggerTest, UnwritableFolderDropsLinesButStillEchoes) {

@@ -1,9 +1,7 @@
-// What the support layer does only off Windows: a stand-in for the ANSI code page, and the log
-// under the XDG state folder.
+// What the support layer does only off Windows: a stand-in for the ANSI code page. (Where the
+// program's files go, and with which modes, is checked in private_files_posix_test.cpp.)
 #include <gtest/gtest.h>
 
-#include "common/temp_dir.h"
-#include "support/logger.h"
 #include "support/text.h"
 
 namespace {
@@ -18,18 +16,6 @@ TEST(TextPosix, AnsiIsWindows1252) {
               bytes({0xE2, 0x82, 0xAC, 0xC5, 0xB8, 0xC2, 0xA0, 0xC3, 0xBF}));
     for (int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
         EXPECT_EQ(tsl::ansiToUtf8(bytes({undefined})), bytes({0xEF, 0xBF, 0xBD})) << undefined;
-}
-
-TEST(LoggerPosix, StartLogsUnderTheStateFolder) {
-    tsl::testing::TempDir dir;
-    tsl::testing::ScopedEnv state("XDG_STATE_HOME", (dir.path() / "state").string());
-    tsl::Logger::start(false);
-    const auto folder = dir.path() / "state" / "Tessaline" / "Tally Connector" / "logs";
-    EXPECT_EQ(tsl::Logger::folder(), folder);
-    tsl::Logger::info("first line");
-    tsl::Logger::reset();
-    EXPECT_NE(tsl::testing::readFile(folder / "connector.log").find("first line"),
-              std::string::npos);
 }
 
 }  // namespace
