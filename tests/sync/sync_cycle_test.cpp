@@ -181,4 +181,31 @@ TEST(SyncWait, AtLeastOneSecondAndNoOverflow) {
     EXPECT_EQ(tsl::SyncEngine::backoffSeconds(40), 300);
 }
 
+// A transport failure's message already begins with the state's words: the console, the log and
+// the status dialog show them once.
+TEST(SyncStateLine, TheStateWordsAppearOnce) {
+    const struct {
+        SyncState state;
+        const char* message;
+        const char* line;
+        const char* detail;
+    } cases[] = {
+        {SyncState::ServerUnreachable, "Cannot reach Tessaline: Could not connect",
+         "Cannot reach Tessaline: Could not connect", "Could not connect"},
+        {SyncState::ServerUnreachable, "Tessaline answered HTTP 500",
+         "Cannot reach Tessaline: Tessaline answered HTTP 500", "Tessaline answered HTTP 500"},
+        {SyncState::ServerUnreachable, "Cannot reach Tessaline", "Cannot reach Tessaline", ""},
+        {SyncState::ServerUnreachable, "Cannot reach Tessaline's mirror",
+         "Cannot reach Tessaline: Cannot reach Tessaline's mirror",
+         "Cannot reach Tessaline's mirror"},
+        {SyncState::TallyUnreachable, "Cannot reach Tessaline: x",
+         "Tally is not reachable: Cannot reach Tessaline: x", "Cannot reach Tessaline: x"},
+        {SyncState::UpToDate, "", "Up to date", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tsl::stateLine(c.state, c.message), c.line);
+        EXPECT_EQ(tsl::stateDetail(c.state, c.message), c.detail);
+    }
+}
+
 }  // namespace
