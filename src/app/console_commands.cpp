@@ -50,8 +50,7 @@ int runConsolePairing(Config& config, const CommandLineOptions& options) {
 
 int runOnce(Config& config) {
     SyncEngine engine(config, [](const SyncStatus& status) {
-        std::printf("%s%s%s\n", syncStateText(status.state), status.message.empty() ? "" : ": ",
-                    escapeControls(status.message).c_str());
+        std::printf("%s\n", escapeControls(stateLine(status.state, status.message)).c_str());
         std::fflush(stdout);
     });
     const bool healthy = engine.syncOnce();

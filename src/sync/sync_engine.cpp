@@ -77,9 +77,7 @@ void SyncEngine::setState(SyncState state, const std::string& message) {
         std::lock_guard<std::mutex> lock(statusMutex_);
         const bool changed = state != status_.state || message != status_.message;
         if (changed && isTroubledState(state)) {
-            std::string line = syncStateText(state);
-            if (!message.empty()) line += ": " + message;
-            Logger::warn(line);
+            Logger::warn(stateLine(state, message));
         }
         status_.state = state;
         status_.message = message;

@@ -24,6 +24,19 @@ const char* syncStateText(SyncState state) {
     return "";
 }
 
+std::string stateDetail(SyncState state, const std::string& message) {
+    const std::string text = syncStateText(state);
+    if (text.empty() || message.compare(0, text.size(), text) != 0) return message;
+    if (message.size() == text.size()) return std::string();
+    if (message.compare(text.size(), 2, ": ") == 0) return message.substr(text.size() + 2);
+    return message;
+}
+
+std::string stateLine(SyncState state, const std::string& message) {
+    const std::string detail = stateDetail(state, message);
+    return detail.empty() ? syncStateText(state) : syncStateText(state) + (": " + detail);
+}
+
 bool isTroubledState(SyncState state) {
     return state == SyncState::NotConnected || state == SyncState::ServerUnreachable ||
            state == SyncState::TallyUnreachable || state == SyncState::Paused;

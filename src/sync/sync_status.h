@@ -19,6 +19,12 @@ enum class SyncState : std::int32_t {
 // The display text of a state; "" for a value outside the enumeration.
 const char* syncStateText(SyncState state);
 
+// The detail shown after a state's text: the message, less the state's own words where it
+// begins with them, so a line never reads "Cannot reach Tessaline: Cannot reach Tessaline: ...".
+std::string stateDetail(SyncState state, const std::string& message);
+// The state's text, then ": " and its detail when there is one.
+std::string stateLine(SyncState state, const std::string& message);
+
 // True for the states that mean sync has stopped for a reason the user may need to see:
 // changes into them are logged as warnings.
 bool isTroubledState(SyncState state);

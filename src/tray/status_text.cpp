@@ -12,7 +12,8 @@ std::string statusText(const SyncStatus& status, const Settings& settings,
     // break a line or pass for a line of its own.
     auto line = [&text](const std::string& content) { text += escapeControls(content) + "\r\n"; };
     line(std::string("Status:  ") + syncStateText(status.state));
-    if (!status.message.empty()) line("         " + status.message);
+    const std::string detail = stateDetail(status.state, status.message);
+    if (!detail.empty()) line("         " + detail);
     line("");
     line("Tessaline:  " + settings.serverUrl);
     if (!settings.organisation.empty()) line("Organisation:  " + settings.organisation);

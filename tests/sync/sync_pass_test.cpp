@@ -15,6 +15,7 @@
 #include "sync/kept_results.h"
 #include "sync/pass_lock.h"
 #include "sync/sync_fixture.h"
+#include "sync/sync_status.h"
 
 namespace {
 
@@ -223,6 +224,31 @@ TEST(SyncWait, AtLeastOneSecondAndNoOverflow) {
     EXPECT_EQ(SyncEngine::backoffSeconds(40), 300);  // the series itself: SyncFaults
 }
 
+// A transport failure's message already begins with the state's words: the console, the log and
+// the status dialog show them once.
+TEST(SyncStateLine, TheStateWordsAppearOnce) {
+    const struct {
+        SyncState state;
+        const char *message, *line, *detail;
+    } cases[] = {
+        {SyncState::ServerUnreachable, "Cannot reach Tessaline: Could not connect",
+         "Cannot reach Tessaline: Could not connect", "Could not connect"},
+        {SyncState::ServerUnreachable, "Tessaline answered HTTP 500",
+         "Cannot reach Tessaline: Tessaline answered HTTP 500", "Tessaline answered HTTP 500"},
+        {SyncState::ServerUnreachable, "Cannot reach Tessaline", "Cannot reach Tessaline", ""},
+        {SyncState::ServerUnreachable, "Cannot reach Tessaline's mirror",
+         "Cannot reach Tessaline: Cannot reach Tessaline's mirror",
+         "Cannot reach Tessaline's mirror"},
+        {SyncState::TallyUnreachable, "Cannot reach Tessaline: x",
+         "Tally is not reachable: Cannot reach Tessaline: x", "Cannot reach Tessaline: x"},
+        {SyncState::UpToDate, "", "Up to date", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tsl::stateLine(c.state, c.message), c.line);
+        EXPECT_EQ(tsl::stateDetail(c.state, c.message), c.detail);
+    }
+}
+
 class SyncFaults : public tsl::testing::SyncFixture {
   protected:
     // Points the engine at another server address for the next passes.
@@ -250,7 +276,7 @@ TEST_F(SyncFaults, NothingListeningThenTheServerComesBack) {
     const tsl::SyncStatus down = engine->status();
     EXPECT_EQ(down.state, SyncState::ServerUnreachable);
     expectMessage(down.message, "Cannot reach Tessaline: Could not send request to 127.0.0.1: *");
-    EXPECT_EQ(logCount("[WARN] Cannot reach Tessaline: " + down.message), 1);
+    EXPECT_EQ(logCount("[WARN] " + down.message), 1);  // the state's words once
     EXPECT_EQ(tallyPosts(), 0u);
     engine->settingsChanged();
     EXPECT_EQ(engine->runCycle(), 15);  // new settings start the series again
@@ -293,7 +319,9 @@ TEST_F(SyncFaults, HeartbeatFaultsOfTheServer) {
         EXPECT_EQ(engine->runCycle(), 15);
         EXPECT_EQ(engine->status().state, SyncState::ServerUnreachable);
         expectMessage(engine->status().message, c[1]);
-        EXPECT_EQ(logCount("[WARN] Cannot reach Tessaline: " + engine->status().message), 1);
+        // The log line names the state once, whether or not the message begins with it.
+        const std::string message = engine->status().message, once = "Cannot reach Tessaline: ";
+        EXPECT_EQ(logCount("[WARN] " + (message.rfind(once, 0) == 0 ? "" : once) + message), 1);
         EXPECT_EQ(server.requestCount(), 1u);
     }
     EXPECT_TRUE(config->isPaired());
