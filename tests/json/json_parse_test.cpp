@@ -25,10 +25,7 @@ std::string nested(int depth, const std::string& inner) {
 }
 
 TEST(JsonParse, FailuresWithReasonAndOffset) {
-    struct Case {
-        std::string text;
-        const char* error;
-    } cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"", "Invalid JSON at offset 0: unexpected end"},
         {"    ", "Invalid JSON at offset 4: unexpected end"},
         {"{\"a\" 1}", "Invalid JSON at offset 5: expected ':'"},
@@ -62,8 +59,8 @@ TEST(JsonParse, FailuresWithReasonAndOffset) {
         {nested(66, ""), "Invalid JSON at offset 65: nested too deeply"},
         {"{\"a\":" + nested(64, "1") + "}", "Invalid JSON at offset 69: nested too deeply"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parseError(c.text), c.error) << c.text;
+    for (const auto& [text, error] : cases)
+        EXPECT_EQ(parseError(text), error) << text;
 }
 
 TEST(JsonParse, AcceptedEdges) {
@@ -95,16 +92,10 @@ TEST(JsonParse, LenientNumbers) {
 }
 
 TEST(JsonParse, NumbersIgnoreTheProcessLocale) {
-    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "German_Germany.1252"};
     const std::string old = std::setlocale(LC_ALL, nullptr);
-    bool switched = false;
-    for (const char* name : names) {
-        if (std::setlocale(LC_ALL, name)) {
-            switched = true;
-            break;
-        }
-    }
-    if (!switched || std::localeconv()->decimal_point[0] != ',') {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "German_Germany.1252"})
+        if (std::setlocale(LC_ALL, name)) break;
+    if (std::localeconv()->decimal_point[0] != ',') {
         std::setlocale(LC_ALL, old.c_str());
         GTEST_SKIP() << "no locale with a decimal comma is installed";
     }

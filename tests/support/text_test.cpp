@@ -5,10 +5,7 @@
 namespace {
 
 std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values)
-        out.push_back(static_cast<char>(v));
-    return out;
+    return std::string(values.begin(), values.end());
 }
 
 // A plain UTF-8 encoder of one code point.
@@ -32,9 +29,7 @@ TEST(Text, TrimRemovesOnlyTheFourBlanksAtTheEnds) {
 
 TEST(Text, InvalidUtf8BecomesOneReplacementPerFaultyPiece) {
     const std::string fffd = bytes({0xEF, 0xBF, 0xBD});
-    struct Case {
-        std::string in, out;
-    } cases[] = {
+    const std::string cases[][2] = {
         {bytes({'a', 0xFF, 'b'}), "a" + fffd + "b"},
         {bytes({'a', 0xE2, 0x82, 'b'}), "a" + fffd + "b"},  // a cut character is one U+FFFD
         {bytes({0xF0, 0x9F, 0x98}), fffd},
@@ -43,8 +38,8 @@ TEST(Text, InvalidUtf8BecomesOneReplacementPerFaultyPiece) {
         {bytes({0xF5, 0x80}), fffd + fffd},
         {bytes({0xE2, 0x82, 0xAC, 0xE2}), bytes({0xE2, 0x82, 0xAC}) + fffd},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(tsl::toUtf8(tsl::fromUtf8(c.in)), c.out) << c.in;
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(tsl::toUtf8(tsl::fromUtf8(in)), out) << in;
 }
 
 TEST(Text, WideTextSurrogatesAreNeverPairedAcrossCodePoints) {
@@ -60,10 +55,7 @@ TEST(Text, WideTextSurrogatesAreNeverPairedAcrossCodePoints) {
 }
 
 TEST(Text, Utf8Validation) {
-    struct Case {
-        std::string text;
-        bool valid;
-    } cases[] = {
+    const std::pair<std::string, bool> cases[] = {
         {"", true},
         {"ascii only, longer than eight bytes", true},
         {bytes({0xC3, 0xA9}), true},
@@ -77,16 +69,14 @@ TEST(Text, Utf8Validation) {
         {bytes({0xE9}), false},                    // truncated
         {"12345678" + bytes({0x80}), false},       // stray continuation after a fast run
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(tsl::isValidUtf8(c.text), c.valid) << c.text;
+    for (const auto& [text, valid] : cases)
+        EXPECT_EQ(tsl::isValidUtf8(text), valid) << text;
 }
 
 // Text from a peer must not forge log lines or drive the terminal that shows it.
 TEST(Text, EscapeControlsMakesControlsVisible) {
     using namespace std::string_literals;
-    struct Case {
-        std::string text, escaped;
-    } cases[] = {
+    const std::string cases[][2] = {
         {"a\r\nb\tc", R"(a\r\nb\tc)"},
         {"\x1B[2J cleared", R"(\x1B[2J cleared)"},
         {"in\0side"s, R"(in\x00side)"},
@@ -97,8 +87,8 @@ TEST(Text, EscapeControlsMakesControlsVisible) {
         {"é ₹ \\n", "é ₹ \\n"},  // a backslash stays as it is
         {bytes({0xE9, 0x9B, 0xFF, 0xC2}), bytes({0xE9, 0x9B, 0xFF, 0xC2})},  // not UTF-8: bytes
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(tsl::escapeControls(c.text), c.escaped) << c.text;
+    for (const auto& [text, escaped] : cases)
+        EXPECT_EQ(tsl::escapeControls(text), escaped) << text;
 }
 
 TEST(Text, DecodeTextByMark) {
@@ -123,9 +113,9 @@ TEST(Text, DecodeTextByMark) {
         {bytes({'c', 'a', 'f', 0xE9}), bytes({'c', 'a', 'f', 0xC3, 0xA9})},
         {bytes({0xE2, 0x82, 0xAC}), bytes({0xE2, 0x82, 0xAC})},  // valid UTF-8 stays
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(tsl::decodeText(c[0]), c[1]);
-        EXPECT_EQ(tsl::decodeText(std::string(c[0])), c[1]);
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(tsl::decodeText(in), out);
+        EXPECT_EQ(tsl::decodeText(std::string(in)), out);
     }
 }
 
