@@ -53,9 +53,8 @@ TEST(PrivateFiles, ModesDoNotFollowTheUmask) {
              {configHome / app / "connector.ini", home / ".local/share" / app / "token.key",
               configHome / "autostart/Tessaline Tally Connector.desktop",
               home / ".local/state" / app / "logs/connector.log",
-              home / ".local/state" / app / "logs/connector.1.log"}) {
+              home / ".local/state" / app / "logs/connector.1.log"})
             EXPECT_TRUE(std::filesystem::is_regular_file(file)) << file;
-        }
         EXPECT_EQ(modeOf(home / ".config"), 0755u);
         for (const auto& entry : std::filesystem::recursive_directory_iterator(home)) {
             if (entry.path() == home / ".config") continue;

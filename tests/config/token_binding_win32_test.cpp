@@ -22,7 +22,9 @@ DATA_BLOB blobOf(const std::string& bytes) {
             reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
 }
 
-std::string taken(DATA_BLOB& out) {
+// What DPAPI gave, freed; "" when it failed.
+std::string taken(BOOL ok, DATA_BLOB& out) {
+    if (!ok) return "";
     const std::string bytes(reinterpret_cast<const char*>(out.pbData), out.cbData);
     LocalFree(out.pbData);
     return bytes;
@@ -31,20 +33,19 @@ std::string taken(DATA_BLOB& out) {
 // A blob as DPAPI makes it for the user, with the given optional entropy (none when empty).
 std::string sealed(const std::string& token, const std::string& entropy) {
     DATA_BLOB in = blobOf(token), extra = blobOf(entropy), out{};
-    return CryptProtectData(&in, nullptr, entropy.empty() ? nullptr : &extra, nullptr, nullptr,
-                            CRYPTPROTECT_UI_FORBIDDEN, &out)
-               ? tsl::base64Encode(taken(out))
-               : "";
+    return tsl::base64Encode(
+        taken(CryptProtectData(&in, nullptr, entropy.empty() ? nullptr : &extra, nullptr, nullptr,
+                               CRYPTPROTECT_UI_FORBIDDEN, &out),
+              out));
 }
 
 // Opens a blob the way an older version did: for the user alone.
 std::string openedUnbound(const std::string& stored) {
     const std::string bytes = tsl::base64Decode(stored);
     DATA_BLOB in = blobOf(bytes), out{};
-    return CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                              &out)
-               ? taken(out)
-               : "";
+    return taken(CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr,
+                                    CRYPTPROTECT_UI_FORBIDDEN, &out),
+                 out);
 }
 
 std::string storedIn(const TempDir& dir) {

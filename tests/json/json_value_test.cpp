@@ -83,16 +83,13 @@ std::string referenceEscape(const std::string& text) {
     std::string out = "\"";
     for (const char ch : text) {
         const std::size_t named = std::string_view("\"\\\b\t\n\f\r").find(ch);  // never '\0'
+        char buffer[8] = {ch};
         if (named != std::string_view::npos) {
-            out += '\\';
-            out += "\"\\btnfr"[named];
+            std::snprintf(buffer, sizeof(buffer), "\\%c", "\"\\btnfr"[named]);
         } else if (static_cast<unsigned char>(ch) < 0x20) {
-            char buffer[8];
             std::snprintf(buffer, sizeof(buffer), "\\u%04x", static_cast<unsigned char>(ch));
-            out += buffer;
-        } else {
-            out += ch;
         }
+        out += buffer;
     }
     return out + "\"";
 }

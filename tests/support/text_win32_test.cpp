@@ -44,7 +44,6 @@ TEST(TextWin32, SystemCodesStillFoundWithWinHttpLoaded) {
     const std::string text = tsl::systemErrorText(ERROR_ACCESS_DENIED);
     EXPECT_GT(text.size(), 4u);
     EXPECT_EQ(text.substr(text.size() - 4), " (5)");
-    EXPECT_EQ(tsl::systemErrorText(987654321u), "error 987654321");
     FreeLibrary(winhttp);
 }
 
