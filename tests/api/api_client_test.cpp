@@ -96,30 +96,22 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
                                  tsl::ApiClient::resultsArray(std::move(results)), ""),
               "done");
 
-    const std::string first = peer.request(0);
-    EXPECT_EQ(first.rfind("POST /api/v1/tally/agent/pair HTTP/1.1\r\n", 0), 0u) << first;
-    const std::size_t type = first.find("Content-Type: application/json; charset=utf-8\r\n");
-    const std::size_t accept = first.find("Accept: application/json\r\n");
-    EXPECT_NE(type, std::string::npos);
-    EXPECT_LT(type, accept);
-    EXPECT_EQ(first.find("X-Tally-Connector-Token"), std::string::npos);
-    EXPECT_EQ(peer.received(0).body, R"({"agentVersion":")" + std::string(tsl::kVersion) +
-                                         R"(","code":" code ","machineName":"My PC"})");
-
-    const std::string second = peer.request(1);
-    EXPECT_NE(second.find("Accept: application/json\r\nX-Tally-Connector-Token: tok-3n.Z~\r\n"),
-              std::string::npos)
-        << second;
-    EXPECT_EQ(peer.received(1).body,
-              R"({"agentVersion":")" + std::string(tsl::kVersion) +
+    const std::string version = tsl::kVersion;
+    const std::string json =
+        "Content-Type:application/json; charset=utf-8\r\nAccept:application/json\r\n";
+    EXPECT_EQ(tsl::testing::callersPart(peer.request(0)),
+              "POST /api/v1/tally/agent/pair HTTP/1.1\r\n" + json + "\r\n" +
+                  R"({"agentVersion":")" + version + R"(","code":" code ","machineName":"My PC"})");
+    EXPECT_EQ(tsl::testing::callersPart(peer.request(1)),
+              "POST /api/v1/tally/agent/heartbeat HTTP/1.1\r\n" + json +
+                  "X-Tally-Connector-Token:tok-3n.Z~\r\n\r\n" + R"({"agentVersion":")" + version +
                   R"(","machineName":"My PC","tallyInfo":"Running","tallyReachable":true})");
-
-    EXPECT_EQ(peer.received(2).line,
-              "POST /api/v1/tally/agent/jobs/..%2Fid%2Fwith%3Fodd%23x/result HTTP/1.1");
     EXPECT_EQ(
-        peer.received(2).body,
-        R"({"error":null,"results":[{"body":"<A/>","error":null,"httpStatus":200,"ok":true,"ref":"r1"},)"
-        R"({"body":"","error":"Tally stopped responding: x","httpStatus":0,"ok":false,"ref":"r2"}]})");
+        tsl::testing::callersPart(peer.request(2)),
+        "POST /api/v1/tally/agent/jobs/..%2Fid%2Fwith%3Fodd%23x/result HTTP/1.1\r\n" + json +
+            "X-Tally-Connector-Token:tok-3n.Z~\r\n\r\n" +
+            R"({"error":null,"results":[{"body":"<A/>","error":null,"httpStatus":200,"ok":true,"ref":"r1"},)"
+            R"({"body":"","error":"Tally stopped responding: x","httpStatus":0,"ok":false,"ref":"r2"}]})");
 }
 
 TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
@@ -154,7 +146,9 @@ TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->requests.empty());
     EXPECT_EQ(paired.postResults("j", tsl::ApiClient::resultsArray({}), "job failed"), "");
-    EXPECT_EQ(peer.received(6).body, R"({"error":"job failed","results":[]})");
+    const std::string sent = peer.request(6);
+    EXPECT_EQ(sent.substr(sent.find("\r\n\r\n")),
+              "\r\n\r\n{\"error\":\"job failed\",\"results\":[]}");
 }
 
 // A job id from the server can only ever name its own result.
