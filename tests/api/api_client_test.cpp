@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/sandbox_client.h"
 #include "config/settings.h"
 #include "support/version.h"
@@ -37,11 +39,8 @@ class ApiClientTest : public ::testing::Test {
 TEST_F(ApiClientTest, StatusMapping) {
     auto heartbeat = [&] { paired.heartbeat("PC", true, "info"); };
     auto pairing = [&] { unpaired.pair("CODE", "PC"); };
-    struct Case {
-        const char* reply;
-        bool withToken;
-        const char* expected;
-    } cases[] = {
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        // reply, with a token, error
         {R"({"status":401})", true, "NotPaired"},
         {R"({"status":403,"body":"{\"message\":\"revoked\"}"})", true, "NotPaired"},
         // Not Tessaline's own refusal (a web filter's page): the token is not the matter.
@@ -68,11 +67,9 @@ TEST_F(ApiClientTest, StatusMapping) {
          "check the server address"},
         {R"({"status":200,"body":"[1,2]"})", true, "(no error)"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.withToken ? failureOf(c.reply, heartbeat) : failureOf(c.reply, pairing),
-                  c.expected)
-            << c.reply;
-    }
+    for (const auto& [reply, withToken, expected] : cases)
+        EXPECT_EQ(withToken ? failureOf(reply, heartbeat) : failureOf(reply, pairing), expected)
+            << reply;
     tsl::ApiClient nowhere("http://127.0.0.1:1/api", "t");
     EXPECT_EQ(failureOf("[]", [&] { nowhere.heartbeat("PC", false, ""); })
                   .rfind("Cannot reach Tessaline: Could not send request to 127.0.0.1: ", 0),
@@ -147,16 +144,12 @@ TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
     EXPECT_TRUE(empty->requests.empty());
     EXPECT_EQ(paired.postResults("j", tsl::ApiClient::resultsArray({}), "job failed"), "");
     const std::string sent = peer.request(6);
-    EXPECT_EQ(sent.substr(sent.find("\r\n\r\n")),
-              "\r\n\r\n{\"error\":\"job failed\",\"results\":[]}");
+    EXPECT_EQ(sent.substr(sent.find("\r\n\r\n") + 4), R"({"error":"job failed","results":[]})");
 }
 
 // A job id from the server can only ever name its own result.
 TEST(ApiPaths, JobIdsAreOneSegment) {
-    struct Case {
-        std::string id;
-        std::string segment;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"job-1_a.b~", "job-1_a.b~"},
         {"a b", "a%20b"},
         {"..", "%2E%2E"},
@@ -169,8 +162,8 @@ TEST(ApiPaths, JobIdsAreOneSegment) {
         {std::string("nul\0x", 5), "nul%00x"},
         {"%2F", "%252F"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(tsl::encodePathSegment(c.id), c.segment) << c.segment;
+    for (const auto& [id, segment] : cases)
+        EXPECT_EQ(tsl::encodePathSegment(id), segment) << segment;
     tsl::ApiClient api("https://h.example/api", "t0ken");
     EXPECT_TRUE(api.canReport(std::string(600, '\n')));  // 1800 bytes once encoded
     EXPECT_FALSE(api.canReport(std::string(700, '\n')));
