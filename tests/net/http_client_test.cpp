@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "common/sandbox_client.h"
@@ -325,34 +326,30 @@ TEST(HttpClient, ProxyOnlyWhenNotDirectAndNeverForThisMachine) {
                                       {"HTTP_PROXY", proxy.url("")},
                                       {"no_proxy", ""},
                                       {"NO_PROXY", ""}};
-    struct Case {
-        bool direct;
-        std::string url;
-        bool viaProxy;
-    };
-    const Case cases[] = {
+    const std::tuple<bool, std::string, bool> cases[] = {
+        // direct, URL, through the proxy
         {false, "http://tessaline.invalid/through", true},
         {false, target.url("/loopback"), false},
         {false, target.url("/name", "localhost"), false},
         {true, target.url("/straight"), false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.url);
-        if (c.viaProxy && platformCannot("proxy-not-settable")) {
+    for (const auto& [direct, url, viaProxy] : cases) {
+        SCOPED_TRACE(url);
+        if (viaProxy && platformCannot("proxy-not-settable")) {
             std::printf("skipped here: the proxied row (no proxy can be set up for a test)\n");
             continue;
         }
         const std::size_t proxied = proxy.requestCount();
         const std::size_t straight = target.requestCount();
-        const HttpResponse response = HttpClient(c.direct, 5000).request(L"GET", c.url, {}, "");
+        const HttpResponse response = HttpClient(direct, 5000).request(L"GET", url, {}, "");
         ASSERT_TRUE(response.ok) << response.error;
-        EXPECT_EQ(response.body, c.viaProxy ? "via proxy" : "direct");
-        EXPECT_EQ(proxy.requestCount(), proxied + (c.viaProxy ? 1 : 0));
-        ASSERT_EQ(target.requestCount(), straight + (c.viaProxy ? 0 : 1));
-        const ScriptedPeer& reached = c.viaProxy ? proxy : target;
-        const std::string path = c.url.substr(c.url.find('/', 8));
+        EXPECT_EQ(response.body, viaProxy ? "via proxy" : "direct");
+        EXPECT_EQ(proxy.requestCount(), proxied + (viaProxy ? 1 : 0));
+        ASSERT_EQ(target.requestCount(), straight + (viaProxy ? 0 : 1));
+        const ScriptedPeer& reached = viaProxy ? proxy : target;
+        const std::string path = url.substr(url.find('/', 8));
         EXPECT_EQ(reached.request(reached.requestCount() - 1)
-                      .rfind("GET " + (c.viaProxy ? c.url : path) + " HTTP/1.1\r\n", 0),
+                      .rfind("GET " + (viaProxy ? url : path) + " HTTP/1.1\r\n", 0),
                   0u);
     }
 }
