@@ -79,7 +79,8 @@ TEST(HttpClient, RequestGoesOutAsTheCallerGaveIt) {
     for (int i = 0; i < 512; ++i)
         binary.push_back(static_cast<char>(i % 256));
     const ScriptedPeer peer(sandbox());
-    peer.script(R"({"status":200,"bodyBase64":")" + testing::base64(binary) + R"("})");
+    peer.script(R"([{"status":200,"bodyBase64":")" + testing::base64(binary) +
+                R"("},{"status":200},{"status":200}])");
     const HttpHeaders headers = {{L"Content-Type", L"application/json; charset=utf-8"},
                                  {L"Accept", L"application/json"},
                                  {L"X-Tally-Connector-Token", L"t\u00f6ken-1"},
@@ -103,14 +104,10 @@ TEST(HttpClient, RequestGoesOutAsTheCallerGaveIt) {
     // Without headers or body only the protocol's own go out (a GET has no length); the longest
     // path still does.
     const std::string path = "/" + std::string(2046, 'p');
-    for (const auto& [method, name] : {std::pair{L"GET", "GET"}, std::pair{L"POST", "POST"}}) {
-        const ScriptedPeer bare(sandbox());
-        bare.script(R"({"status":200})");
-        ASSERT_TRUE(send(bare.url(path), method, {}, "").ok);
-        EXPECT_EQ(testing::callersPart(bare.request(0)),
-                  std::string(name) + " " + path + " HTTP/1.1\r\n\r\n");
-        EXPECT_TRUE(name[0] == 'P' || bare.request(0).find("Content-Length") == std::string::npos);
-    }
+    ASSERT_TRUE(send(peer.url(path)).ok && send(peer.url(path), L"POST").ok);
+    EXPECT_EQ(testing::callersPart(peer.request(1)), "GET " + path + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(testing::callersPart(peer.request(2)), "POST " + path + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(peer.request(1).find("Content-Length"), std::string::npos);
 }
 
 // One exchange per row, each with a fresh peer at localhost: what the peer does, and the answer
@@ -143,14 +140,10 @@ TEST(HttpClient, EachAnswerComesBackAndEachFailureLandsOnItsStep) {
         {R"({"body":"must not be read"})", untrusted, {}, "tls11"},
         {R"({"noAnswer":true})", silent},
         {R"({"close":true})", silent},
-        {R"({"rawBase64":")" + testing::base64(std::string("\x00\x01\x02garbage\r\n\r\n", 14)) +
-             R"("})",
-         silent},
         {R"({"raw":"HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\nhi"})", silent},
         {R"({"body":")" + std::string(1000, 'b') + R"(","cutAfter":100})", cut},
         {R"({"size":100000,"chunked":true,"cutAfter":70000})", cut},
         {R"({"size":1000000,"stallAfter":10})", cut},
-        {R"({"size":1000000,"chunked":true,"stallAfter":10})", cut},
         {R"({"size":1048577})", tooLarge + "1 MB", {1u << 20}},
         {R"({"size":1000000000000,"chunked":true})", tooLarge + "64 KB", {64u << 10}},
         {R"({"size":5000,"autoLength":false})", tooLarge + "1000 bytes", {1000}},

@@ -17,9 +17,6 @@ namespace {
 struct AddedRoot {
     HCERTSTORE store = nullptr;
     PCCERT_CONTEXT added = nullptr;
-    AddedRoot() = default;
-    AddedRoot(const AddedRoot&) = delete;
-    AddedRoot& operator=(const AddedRoot&) = delete;
     ~AddedRoot() {
         // CertDeleteCertificateFromStore frees the context it is given, even on failure.
         if (added) CertDeleteCertificateFromStore(added);
