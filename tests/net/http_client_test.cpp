@@ -250,19 +250,15 @@ TEST(HttpClient, RedirectsStayWithinTheOrigin) {
         if (c.expected.rfind(from, 0) == 0) {
             expectFailure(response, withPorts(c.expected, origin, other));
             EXPECT_EQ(origin.requestCount(), 1u);
-            continue;
+        } else if (c.expected.empty()) {
+            EXPECT_EQ(std::to_string(response.status) + " " + response.body, "302 moved");
+        } else {
+            EXPECT_EQ(response.body, "arrived") << response.error;
+            ASSERT_EQ(origin.requestCount(), 2u);
+            EXPECT_EQ(testing::callersPart(origin.request(1)),
+                      c.expected + "\r\nX-Tally-Connector-Token:secret\r\n\r\n" +
+                          (c.expected[0] == 'P' ? body : ""));
         }
-        ASSERT_TRUE(response.ok) << response.error;
-        if (c.expected.empty()) {
-            EXPECT_EQ(response.status, 302u);
-            EXPECT_EQ(response.body, "moved");
-            continue;
-        }
-        EXPECT_EQ(response.body, "arrived");
-        ASSERT_EQ(origin.requestCount(), 2u);
-        EXPECT_EQ(testing::callersPart(origin.request(1)),
-                  c.expected + "\r\nX-Tally-Connector-Token:secret\r\n\r\n" +
-                      (c.expected[0] == 'P' ? body : ""));
     }
 }
 
