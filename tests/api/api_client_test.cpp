@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/sandbox_client.h"
 #include "config/settings.h"
 #include "support/version.h"
@@ -37,11 +39,8 @@ class ApiClientTest : public ::testing::Test {
 TEST_F(ApiClientTest, StatusMapping) {
     auto heartbeat = [&] { paired.heartbeat("PC", true, "info"); };
     auto pairing = [&] { unpaired.pair("CODE", "PC"); };
-    struct Case {
-        const char* reply;
-        bool withToken;
-        const char* expected;
-    } cases[] = {
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        // reply, with a token, error
         {R"({"status":401})", true, "NotPaired"},
         {R"({"status":403,"body":"{\"message\":\"revoked\"}"})", true, "NotPaired"},
         // Not Tessaline's own refusal (a web filter's page): the token is not the matter.
@@ -68,11 +67,9 @@ TEST_F(ApiClientTest, StatusMapping) {
          "check the server address"},
         {R"({"status":200,"body":"[1,2]"})", true, "(no error)"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.withToken ? failureOf(c.reply, heartbeat) : failureOf(c.reply, pairing),
-                  c.expected)
-            << c.reply;
-    }
+    for (const auto& [reply, withToken, expected] : cases)
+        EXPECT_EQ(withToken ? failureOf(reply, heartbeat) : failureOf(reply, pairing), expected)
+            << reply;
     tsl::ApiClient nowhere("http://127.0.0.1:1/api", "t");
     EXPECT_EQ(failureOf("[]", [&] { nowhere.heartbeat("PC", false, ""); })
                   .rfind("Cannot reach Tessaline: Could not send request to 127.0.0.1: ", 0),
@@ -96,30 +93,22 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
                                  tsl::ApiClient::resultsArray(std::move(results)), ""),
               "done");
 
-    const std::string first = peer.request(0);
-    EXPECT_EQ(first.rfind("POST /api/v1/tally/agent/pair HTTP/1.1\r\n", 0), 0u) << first;
-    const std::size_t type = first.find("Content-Type: application/json; charset=utf-8\r\n");
-    const std::size_t accept = first.find("Accept: application/json\r\n");
-    EXPECT_NE(type, std::string::npos);
-    EXPECT_LT(type, accept);
-    EXPECT_EQ(first.find("X-Tally-Connector-Token"), std::string::npos);
-    EXPECT_EQ(peer.received(0).body, R"({"agentVersion":")" + std::string(tsl::kVersion) +
-                                         R"(","code":" code ","machineName":"My PC"})");
-
-    const std::string second = peer.request(1);
-    EXPECT_NE(second.find("Accept: application/json\r\nX-Tally-Connector-Token: tok-3n.Z~\r\n"),
-              std::string::npos)
-        << second;
-    EXPECT_EQ(peer.received(1).body,
-              R"({"agentVersion":")" + std::string(tsl::kVersion) +
+    const std::string version = tsl::kVersion;
+    const std::string json =
+        "Content-Type:application/json; charset=utf-8\r\nAccept:application/json\r\n";
+    EXPECT_EQ(tsl::testing::callersPart(peer.request(0)),
+              "POST /api/v1/tally/agent/pair HTTP/1.1\r\n" + json + "\r\n" +
+                  R"({"agentVersion":")" + version + R"(","code":" code ","machineName":"My PC"})");
+    EXPECT_EQ(tsl::testing::callersPart(peer.request(1)),
+              "POST /api/v1/tally/agent/heartbeat HTTP/1.1\r\n" + json +
+                  "X-Tally-Connector-Token:tok-3n.Z~\r\n\r\n" + R"({"agentVersion":")" + version +
                   R"(","machineName":"My PC","tallyInfo":"Running","tallyReachable":true})");
-
-    EXPECT_EQ(peer.received(2).line,
-              "POST /api/v1/tally/agent/jobs/..%2Fid%2Fwith%3Fodd%23x/result HTTP/1.1");
     EXPECT_EQ(
-        peer.received(2).body,
-        R"({"error":null,"results":[{"body":"<A/>","error":null,"httpStatus":200,"ok":true,"ref":"r1"},)"
-        R"({"body":"","error":"Tally stopped responding: x","httpStatus":0,"ok":false,"ref":"r2"}]})");
+        tsl::testing::callersPart(peer.request(2)),
+        "POST /api/v1/tally/agent/jobs/..%2Fid%2Fwith%3Fodd%23x/result HTTP/1.1\r\n" + json +
+            "X-Tally-Connector-Token:tok-3n.Z~\r\n\r\n" +
+            R"({"error":null,"results":[{"body":"<A/>","error":null,"httpStatus":200,"ok":true,"ref":"r1"},)"
+            R"({"body":"","error":"Tally stopped responding: x","httpStatus":0,"ok":false,"ref":"r2"}]})");
 }
 
 TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
@@ -138,11 +127,10 @@ TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
     EXPECT_EQ(reply.pollSeconds, 12);
     EXPECT_EQ(reply.companyName, "C");
     EXPECT_EQ(reply.syncError, "S");
-    int poll = -1;
-    EXPECT_FALSE(paired.nextJob(&poll).has_value());
-    EXPECT_EQ(poll, 5);
-    EXPECT_FALSE(paired.nextJob(&poll).has_value());
-    EXPECT_EQ(poll, 60);
+    for (const int expected : {5, 60}) {
+        int poll = -1;
+        EXPECT_FALSE(paired.nextJob(&poll).has_value() || poll != expected) << poll;
+    }
     const auto job = paired.nextJob(nullptr);
     ASSERT_TRUE(job.has_value());
     EXPECT_EQ(job->id, "j");
@@ -154,15 +142,13 @@ TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->requests.empty());
     EXPECT_EQ(paired.postResults("j", tsl::ApiClient::resultsArray({}), "job failed"), "");
-    EXPECT_EQ(peer.received(6).body, R"({"error":"job failed","results":[]})");
+    const std::string sent = peer.request(6);
+    EXPECT_EQ(sent.substr(sent.find("\r\n\r\n") + 4), R"({"error":"job failed","results":[]})");
 }
 
 // A job id from the server can only ever name its own result.
 TEST(ApiPaths, JobIdsAreOneSegment) {
-    struct Case {
-        std::string id;
-        std::string segment;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"job-1_a.b~", "job-1_a.b~"},
         {"a b", "a%20b"},
         {"..", "%2E%2E"},
@@ -175,8 +161,8 @@ TEST(ApiPaths, JobIdsAreOneSegment) {
         {std::string("nul\0x", 5), "nul%00x"},
         {"%2F", "%252F"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(tsl::encodePathSegment(c.id), c.segment) << c.segment;
+    for (const auto& [id, segment] : cases)
+        EXPECT_EQ(tsl::encodePathSegment(id), segment) << segment;
     tsl::ApiClient api("https://h.example/api", "t0ken");
     EXPECT_TRUE(api.canReport(std::string(600, '\n')));  // 1800 bytes once encoded
     EXPECT_FALSE(api.canReport(std::string(700, '\n')));

@@ -3,8 +3,8 @@
 #include "config/base64.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
+#include <regex>
 #include <stdexcept>
 
 #include "net/http_client.h"
@@ -96,35 +96,13 @@ std::string ScriptedPeer::request(std::size_t index) const {
     return sandbox_.bytes("/peers/" + id_ + "/requests/" + std::to_string(index));
 }
 
-ReceivedRequest parseRequest(const std::string& bytes) {
-    ReceivedRequest request;
-    const std::size_t headEnd = std::min(bytes.find("\r\n\r\n"), bytes.size());
-    request.body = bytes.substr(std::min(bytes.size(), headEnd + 4));
-    for (std::size_t start = 0, end = 0; start < headEnd; start = end + 2) {
-        end = std::min(bytes.find("\r\n", start), headEnd);
-        const std::string line = bytes.substr(start, end - start);
-        if (request.line.empty()) {
-            request.line = line;
-        } else {
-            const std::size_t colon = std::min(line.find(':'), line.size());
-            const std::size_t value = line.find_first_not_of(" \t", colon + 1);
-            request.headers.emplace_back(line.substr(0, colon),
-                                         line.substr(std::min(value, line.size())));
-        }
-    }
-    return request;
-}
-
-std::string ReceivedRequest::header(const std::string& name) const {
-    const auto lower = [](std::string text) {
-        for (char& c : text)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    for (const auto& [n, v] : headers) {
-        if (lower(n) == lower(name)) return v;
-    }
-    return "<absent>";
+std::string callersPart(const std::string& request) {
+    static const std::regex added(R"(\r\n(host|user-agent|content-length|connection):[^\r\n]*)",
+                                  std::regex::icase);
+    static const std::regex blanks(R"(\r\n([^:\r\n]*):[ \t]*)");
+    const std::size_t headEnd = std::min(request.find("\r\n\r\n"), request.size());
+    const std::string head = std::regex_replace(request.substr(0, headEnd), added, "");
+    return std::regex_replace(head, blanks, "\r\n$1:") + request.substr(headEnd);
 }
 
 std::string jsonText(const std::string& text) {

@@ -2,8 +2,6 @@
 
 #include <cstddef>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "json/json.h"
 
@@ -33,16 +31,10 @@ class SandboxControl {
     int tallyPort_ = 0;
 };
 
-// A request as a peer received it: the request line, the header fields in order (values
-// without the blanks before them) and the body as sent (a chunked one keeps its coding).
-struct ReceivedRequest {
-    std::string line;
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-    // The value of the first field of that name in any case; "<absent>" when there is none.
-    std::string header(const std::string& name) const;
-};
-ReceivedRequest parseRequest(const std::string& bytes);
+// A request as a peer received it (ScriptedPeer::request) less the fields any transport adds
+// on its own (Host, User-Agent, Content-Length, Connection), with no blanks after a field's
+// colon: the request line, the caller's fields in order and the body, "\r\n" between.
+std::string callersPart(const std::string& request);
 
 // A scripted peer of the sandbox, removed again when the owner goes away.
 // tls: "none", "modern" (TLS 1.2+, test authority), "tls11" (TLS 1.1 only), "untrusted"
@@ -65,9 +57,8 @@ class ScriptedPeer {
     std::size_t requestCount() const;
     // Connections accepted, whether or not a request arrived on them.
     std::size_t connectionCount() const;
-    // The exact bytes of the index-th request received, and the same taken apart.
+    // The exact bytes of the index-th request received.
     std::string request(std::size_t index) const;
-    ReceivedRequest received(std::size_t index) const { return parseRequest(request(index)); }
 
   private:
     const SandboxControl& sandbox_;

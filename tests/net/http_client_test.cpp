@@ -11,8 +11,8 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
-#include <vector>
 
 #include "common/sandbox_client.h"
 #include "common/temp_dir.h"
@@ -29,14 +29,13 @@ using Clock = std::chrono::steady_clock;
 // the run: Wine's certificate chain engine takes its trusted roots once per process.
 const testing::SandboxControl& sandbox() {
     static const testing::SandboxControl control;
-    static const testing::TrustedAuthority trust(control.authorityPem());
+    [[maybe_unused]] static const bool trusted = (testing::trustSandboxAuthority(control), true);
     return control;
 }
 
 HttpResponse send(const std::string& url, const std::wstring& method = L"GET",
-                  const HttpHeaders& headers = {}, const std::string& body = {},
-                  std::uint32_t timeoutMs = 5000) {
-    return HttpClient(true, timeoutMs).request(method, url, headers, body);
+                  const HttpHeaders& headers = {}, const std::string& body = {}) {
+    return HttpClient(true, 5000).request(method, url, headers, body);
 }
 
 // A failure: nothing but the step's sentence, ": " and the platform's "text (code)" or
@@ -57,15 +56,6 @@ bool platformCannot(const char* what) {
     return quirks && std::strstr(quirks, what);
 }
 
-// What a transport may add to the caller's headers: what HTTP itself needs, the user agent,
-// and (WinHTTP) its connection header.
-bool isProtocolHeader(std::string name) {
-    for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name == "host" || name == "user-agent" || name == "content-length" ||
-           name == "connection";
-}
-
 // The address rules themselves are tabled with splitUrl, the token rules with isHttpToken:
 // here, that both transports apply them before anything goes out.
 TEST(HttpClient, RefusesUnsafeRequestsWithoutTouchingTheNetwork) {
@@ -78,12 +68,7 @@ TEST(HttpClient, RefusesUnsafeRequestsWithoutTouchingTheNetwork) {
         expectFailure(send(url), "Invalid URL '" + url + "'");
     }
     const std::pair<std::wstring, HttpHeaders> smuggled[] = {
-        {L"GE T", {}},
-        {L"GET\r\nX: y", {}},
-        {L"GET", {{L"X-Bad", L"a\r\nInjected: 1"}}},
-        {L"GET", {{L"Bad Name", L"v"}}},
-        {L"GET", {{L"", L"v"}}},
-    };
+        {L"GET\r\nX: y", {}}, {L"GET", {{L"X-Bad", L"a\r\nInjected: 1"}}}, {L"GET", {{L"", L"v"}}}};
     for (const auto& [method, headers] : smuggled)
         expectFailure(send(peer.url("/"), method, headers), "Could not open request");
     EXPECT_EQ(peer.requestCount(), 0u);
@@ -94,7 +79,8 @@ TEST(HttpClient, RequestGoesOutAsTheCallerGaveIt) {
     for (int i = 0; i < 512; ++i)
         binary.push_back(static_cast<char>(i % 256));
     const ScriptedPeer peer(sandbox());
-    peer.script(R"({"status":200,"bodyBase64":")" + testing::base64(binary) + R"("})");
+    peer.script(R"([{"status":200,"bodyBase64":")" + testing::base64(binary) +
+                R"("},{"status":200},{"status":200}])");
     const HttpHeaders headers = {{L"Content-Type", L"application/json; charset=utf-8"},
                                  {L"Accept", L"application/json"},
                                  {L"X-Tally-Connector-Token", L"t\u00f6ken-1"},
@@ -103,38 +89,25 @@ TEST(HttpClient, RequestGoesOutAsTheCallerGaveIt) {
     ASSERT_TRUE(response.ok) << response.error;
     EXPECT_EQ(response.body, binary);
 
-    const testing::ReceivedRequest sent = peer.received(0);
-    EXPECT_EQ(sent.line, "PUT /v1/tally/agent/pair HTTP/1.1");
-    EXPECT_EQ(sent.body, binary);
-    std::vector<std::pair<std::string, std::string>> callers;
-    for (const auto& header : sent.headers) {
-        if (!isProtocolHeader(header.first)) callers.push_back(header);
+    const std::string sent = peer.request(0);
+    EXPECT_EQ(
+        testing::callersPart(sent),
+        "PUT /v1/tally/agent/pair HTTP/1.1\r\nContent-Type:application/json; charset=utf-8\r\n"
+        "Accept:application/json\r\nX-Tally-Connector-Token:t\xC3\xB6ken-1\r\nX-Empty:\r\n\r\n" +
+            binary);
+    for (const std::string& field :
+         {std::string("User-Agent: TessalineTallyConnector/") + kVersion,
+          "Host: 127.0.0.1:" + std::to_string(peer.port()), std::string("Content-Length: 512")}) {
+        EXPECT_NE(sent.find("\r\n" + field + "\r\n"), std::string::npos) << field;
     }
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"Content-Type", "application/json; charset=utf-8"},
-        {"Accept", "application/json"},
-        {"X-Tally-Connector-Token", "t\xC3\xB6ken-1"},
-        {"X-Empty", ""}};
-    EXPECT_EQ(callers, expected);
-    EXPECT_EQ(sent.header("User-Agent"), std::string("TessalineTallyConnector/") + kVersion);
-    EXPECT_EQ(sent.header("Host"), "127.0.0.1:" + std::to_string(peer.port()));
-    EXPECT_EQ(sent.header("Content-Length"), "512");
 
-    // Without headers or body only the protocol's own go out; the longest path still does.
+    // Without headers or body only the protocol's own go out (a GET has no length); the longest
+    // path still does.
     const std::string path = "/" + std::string(2046, 'p');
-    for (const auto& [method, name] : {std::pair{L"GET", "GET"}, std::pair{L"POST", "POST"}}) {
-        const ScriptedPeer bare(sandbox());
-        bare.script(R"({"status":200})");
-        ASSERT_TRUE(send(bare.url(path), method, {}, "").ok);
-        const testing::ReceivedRequest request = bare.received(0);
-        EXPECT_EQ(request.body, "");
-        EXPECT_EQ(request.line, std::string(name) + " " + path + " HTTP/1.1");
-        for (const auto& header : request.headers)
-            EXPECT_TRUE(isProtocolHeader(header.first)) << header.first;
-        const std::string length = request.header("Content-Length");
-        EXPECT_TRUE(length == "<absent>" || (name == std::string("POST") && length == "0"))
-            << name << " " << length;
-    }
+    ASSERT_TRUE(send(peer.url(path)).ok && send(peer.url(path), L"POST").ok);
+    EXPECT_EQ(testing::callersPart(peer.request(1)), "GET " + path + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(testing::callersPart(peer.request(2)), "POST " + path + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(peer.request(1).find("Content-Length"), std::string::npos);
 }
 
 // One exchange per row, each with a fresh peer at localhost: what the peer does, and the answer
@@ -167,14 +140,10 @@ TEST(HttpClient, EachAnswerComesBackAndEachFailureLandsOnItsStep) {
         {R"({"body":"must not be read"})", untrusted, {}, "tls11"},
         {R"({"noAnswer":true})", silent},
         {R"({"close":true})", silent},
-        {R"({"rawBase64":")" + testing::base64(std::string("\x00\x01\x02garbage\r\n\r\n", 14)) +
-             R"("})",
-         silent},
         {R"({"raw":"HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\nhi"})", silent},
         {R"({"body":")" + std::string(1000, 'b') + R"(","cutAfter":100})", cut},
         {R"({"size":100000,"chunked":true,"cutAfter":70000})", cut},
         {R"({"size":1000000,"stallAfter":10})", cut},
-        {R"({"size":1000000,"chunked":true,"stallAfter":10})", cut},
         {R"({"size":1048577})", tooLarge + "1 MB", {1u << 20}},
         {R"({"size":1000000000000,"chunked":true})", tooLarge + "64 KB", {64u << 10}},
         {R"({"size":5000,"autoLength":false})", tooLarge + "1000 bytes", {1000}},
@@ -209,36 +178,24 @@ TEST(HttpClient, EachAnswerComesBackAndEachFailureLandsOnItsStep) {
             c.reply.find("stallAfter") != std::string::npos) {
             EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
         }
-        if (c.reply[0] == '{') {
-            EXPECT_LE(peer.requestCount(), 1u);
-        }
+        EXPECT_TRUE(c.reply[0] == '[' || peer.requestCount() <= 1u) << peer.requestCount();
     }
 
-    // Large bodies arrive whole, with and without a length.
+    // Large bodies arrive whole, with and without a length: the fill repeated, nothing lost.
     const std::size_t size = 8u << 20;
     const std::string fill = "0123456789abcdefghijklmnopqrstuvwxyz!";
-    std::string large;
-    while (large.size() < size)
-        large += fill;
-    large.resize(size);
     for (const char* chunked : {"false", "true"}) {
-        SCOPED_TRACE(chunked);
         const ScriptedPeer peer(sandbox());
-        peer.script(R"({"size":)" + std::to_string(size) + R"(,"fill":")" + fill +
-                    R"(","chunked":)" + chunked + "}");
-        const HttpResponse response = send(peer.url("/"));
-        ASSERT_TRUE(response.ok) << response.error;
-        EXPECT_EQ(response.body.size(), size);
-        EXPECT_TRUE(response.body == large);
+        peer.script(R"({"size":8388608,"fill":")" + fill + R"(","chunked":)" + chunked + "}");
+        const std::string body = send(peer.url("/")).body;
+        EXPECT_EQ(body.size(), size) << chunked;
+        EXPECT_TRUE(body.rfind(fill, 0) == 0 &&
+                    body.compare(fill.size(), size, body, 0, size - fill.size()) == 0);
     }
 }
 
 TEST(HttpClient, NothingListening) {
-    std::string url;
-    {
-        const ScriptedPeer gone(sandbox());
-        url = gone.url("/");
-    }
+    const std::string url = ScriptedPeer(sandbox()).url("/");  // the peer is gone again
     expectFailure(send(url), "Could not send request to 127.0.0.1");
 }
 
@@ -272,8 +229,6 @@ TEST(HttpClient, RedirectsStayWithinTheOrigin) {
          from + "302) from localhost to another server, http://localhost:{Q}"},
         {"modern", "modern", 307, "https://localhost:{Q}/",
          from + "307) from localhost to another server, https://localhost:{Q}"},
-        {"none", "modern", 301, "https://localhost:{Q}/",
-         from + "301) from localhost to another server, https://localhost:{Q}"},
         {"none", "none", 302, "http://local\\u0001host:{Q}/\\u001b[2J",
          from + "302) from localhost to an address that cannot be used"},
     };
@@ -295,20 +250,15 @@ TEST(HttpClient, RedirectsStayWithinTheOrigin) {
         if (c.expected.rfind(from, 0) == 0) {
             expectFailure(response, withPorts(c.expected, origin, other));
             EXPECT_EQ(origin.requestCount(), 1u);
-            continue;
+        } else if (c.expected.empty()) {
+            EXPECT_EQ(std::to_string(response.status) + " " + response.body, "302 moved");
+        } else {
+            EXPECT_EQ(response.body, "arrived") << response.error;
+            ASSERT_EQ(origin.requestCount(), 2u);
+            EXPECT_EQ(testing::callersPart(origin.request(1)),
+                      c.expected + "\r\nX-Tally-Connector-Token:secret\r\n\r\n" +
+                          (c.expected[0] == 'P' ? body : ""));
         }
-        ASSERT_TRUE(response.ok) << response.error;
-        if (c.expected.empty()) {
-            EXPECT_EQ(response.status, 302u);
-            EXPECT_EQ(response.body, "moved");
-            continue;
-        }
-        EXPECT_EQ(response.body, "arrived");
-        ASSERT_EQ(origin.requestCount(), 2u);
-        const testing::ReceivedRequest again = origin.received(1);
-        EXPECT_EQ(again.line, c.expected);
-        EXPECT_EQ(again.header("X-Tally-Connector-Token"), "secret");
-        EXPECT_EQ(again.body, c.expected[0] == 'P' ? body : "");
     }
 }
 
@@ -365,34 +315,31 @@ TEST(HttpClient, ProxyOnlyWhenNotDirectAndNeverForThisMachine) {
                                       {"HTTP_PROXY", proxy.url("")},
                                       {"no_proxy", ""},
                                       {"NO_PROXY", ""}};
-    struct Case {
-        bool direct;
-        std::string url;
-        bool viaProxy;
-    };
-    const Case cases[] = {
+    const std::tuple<bool, std::string, bool> cases[] = {
+        // direct, URL, through the proxy
         {false, "http://tessaline.invalid/through", true},
         {false, target.url("/loopback"), false},
         {false, target.url("/name", "localhost"), false},
         {true, target.url("/straight"), false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.url);
-        if (c.viaProxy && platformCannot("proxy-not-settable")) {
+    for (const auto& [direct, url, viaProxy] : cases) {
+        SCOPED_TRACE(url);
+        if (viaProxy && platformCannot("proxy-not-settable")) {
             std::printf("skipped here: the proxied row (no proxy can be set up for a test)\n");
             continue;
         }
         const std::size_t proxied = proxy.requestCount();
         const std::size_t straight = target.requestCount();
-        const HttpResponse response = HttpClient(c.direct, 5000).request(L"GET", c.url, {}, "");
+        const HttpResponse response = HttpClient(direct, 5000).request(L"GET", url, {}, "");
         ASSERT_TRUE(response.ok) << response.error;
-        EXPECT_EQ(response.body, c.viaProxy ? "via proxy" : "direct");
-        EXPECT_EQ(proxy.requestCount(), proxied + (c.viaProxy ? 1 : 0));
-        ASSERT_EQ(target.requestCount(), straight + (c.viaProxy ? 0 : 1));
-        const ScriptedPeer& reached = c.viaProxy ? proxy : target;
-        const std::string path = c.url.substr(c.url.find('/', 8));
-        EXPECT_EQ(reached.received(reached.requestCount() - 1).line,
-                  "GET " + (c.viaProxy ? c.url : path) + " HTTP/1.1");
+        EXPECT_EQ(response.body, viaProxy ? "via proxy" : "direct");
+        EXPECT_EQ(proxy.requestCount(), proxied + (viaProxy ? 1 : 0));
+        ASSERT_EQ(target.requestCount(), straight + (viaProxy ? 0 : 1));
+        const ScriptedPeer& reached = viaProxy ? proxy : target;
+        const std::string path = url.substr(url.find('/', 8));
+        EXPECT_EQ(reached.request(reached.requestCount() - 1)
+                      .rfind("GET " + (viaProxy ? url : path) + " HTTP/1.1\r\n", 0),
+                  0u);
     }
 }
 

@@ -1,25 +1,16 @@
 #include "net/trusted_authority.h"
 
-#include "common/temp_dir.h"
-#include "net/http_client_testing.h"
-
+#include <cstdlib>
 #include <stdexcept>
+
+#include "net/http_client_testing.h"
 
 namespace tsl::testing {
 
-struct TrustedAuthority::State {
-    TempDir folder;
-};
-
-TrustedAuthority::TrustedAuthority(const std::string& pem) : state_(new State) {
-    const auto file = state_->folder.path() / "authority.pem";
-    writeFile(file, pem);
-    if (readFile(file) != pem) throw std::runtime_error("cannot write " + file.string());
-    trustExtraAuthorityForTesting(file.string());
-}
-
-TrustedAuthority::~TrustedAuthority() {
-    trustExtraAuthorityForTesting("");
+void trustSandboxAuthority(const SandboxControl&) {
+    const char* file = std::getenv("TSL_SANDBOX_CA");  // with-sandbox.sh sets it
+    if (!file || !*file) throw std::runtime_error("TSL_SANDBOX_CA is not set");
+    trustExtraAuthorityForTesting(file);
 }
 
 }  // namespace tsl::testing
