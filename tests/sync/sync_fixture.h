@@ -50,6 +50,19 @@ class SyncFixture : public ::testing::Test {
         s.tallyPort = port;
         config->save(s);
     }
+    void serveFrom(const std::string& address) {
+        Settings s = config->settings();
+        s.serverUrl = address;
+        config->save(s);
+    }
+    // The state shown, and its message whole or, where the expected text ends in '*', its start.
+    void expectShown(SyncState state, const std::string& message) const {
+        const SyncStatus s = engine->status();
+        EXPECT_EQ(s.state, state);
+        const bool start = message.back() == '*';
+        EXPECT_EQ(start ? s.message.substr(0, message.size() - 1) : s.message,
+                  start ? message.substr(0, message.size() - 1) : message);
+    }
 
     // Queues jobs (the sandbox's POST /api/jobs form); the id of the first.
     std::string queue(const std::string& jobs) {
