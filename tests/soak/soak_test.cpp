@@ -176,7 +176,8 @@ TEST_F(Soak, WorkerUnderRandomFaultsLosesNothing) {
     EXPECT_FALSE(std::filesystem::exists(keptFile()));
 
     std::map<std::string, int> runs;  // by the XML sent, which names its request
-    for (const Json& request : sandbox.call("GET", "/tally/requests").items())
+    const Json requests = sandbox.call("GET", "/tally/requests");
+    for (const Json& request : requests.items())
         if (request.get("method").stringOr("") == "POST") ++runs[request.get("body").stringOr("")];
     for (const auto& [xml, n] : runs)
         EXPECT_EQ(n, 1) << xml << " reached Tally " << n << " times";
