@@ -19,9 +19,9 @@ class SyncWorker : public ::testing::Test {
     void SetUp() override { tsl::Logger::startIn(dir.path() / "logs", false); }
     void TearDown() override { tsl::Logger::reset(); }
 
-    // Waits up to two seconds for the listener to have been called at least n times.
+    // Waits (up to 30 s, however slow the machine) for the listener to have been called n times.
     bool waitForPasses(int n) {
-        for (int i = 0; i < 200 && passes.load() < n; ++i)
+        for (int i = 0; i < 3000 && passes.load() < n; ++i)
             std::this_thread::sleep_for(10ms);
         return passes.load() >= n;
     }
@@ -48,7 +48,7 @@ TEST_F(SyncWorker, StartStopAndWake) {
     const auto before = std::chrono::steady_clock::now();
     engine.stop();  // ends the 30 s wait, joins
     engine.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 20s);  // not the 30 s waited out
     const int after = passes.load();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(passes.load(), after);
