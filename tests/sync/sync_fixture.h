@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -50,6 +51,19 @@ class SyncFixture : public ::testing::Test {
         s.tallyPort = port;
         config->save(s);
     }
+    void serveFrom(const std::string& address) {
+        Settings s = config->settings();
+        s.serverUrl = address;
+        config->save(s);
+    }
+    // The state shown, and its message whole or, where the expected text ends in '*', its start.
+    void expectShown(SyncState state, const std::string& message) const {
+        const SyncStatus s = engine->status();
+        EXPECT_EQ(s.state, state);
+        const bool start = message.back() == '*';
+        EXPECT_EQ(start ? s.message.substr(0, message.size() - 1) : s.message,
+                  start ? message.substr(0, message.size() - 1) : message);
+    }
 
     // Queues jobs (the sandbox's POST /api/jobs form); the id of the first.
     std::string queue(const std::string& jobs) {
@@ -58,22 +72,18 @@ class SyncFixture : public ::testing::Test {
     void failNext(const std::string& failureJson) {
         sandbox.call("POST", "/api/failures", failureJson);
     }
+    // How many of the sandbox's records at the path have the member with the value.
+    std::size_t countOf(const char* path, const char* member, const std::string& value) const {
+        const Json records = sandbox.call("GET", path);
+        return std::count_if(records.items().begin(), records.items().end(),
+                             [&](const Json& r) { return r.get(member).stringOr("") == value; });
+    }
     // How many reports of this job the sandbox took.
     std::size_t resultsFor(const std::string& id) const {
-        std::size_t count = 0;
-        const Json results = sandbox.call("GET", "/api/results/digest");
-        for (const Json& r : results.items())
-            count += r.get("jobId").stringOr("") == id ? 1 : 0;
-        return count;
+        return countOf("/api/results/digest", "jobId", id);
     }
     // How many XML requests reached the sandbox's Tally (the probes are GETs).
-    std::size_t tallyPosts() const {
-        std::size_t count = 0;
-        const Json requests = sandbox.call("GET", "/tally/requests");
-        for (const Json& r : requests.items())
-            count += r.get("method").stringOr("") == "POST" ? 1 : 0;
-        return count;
-    }
+    std::size_t tallyPosts() const { return countOf("/tally/requests", "method", "POST"); }
     // The state folder is the settings folder here (Config(folder)).
     std::filesystem::path keptFile() const { return dir.path() / "kept-results.json"; }
     std::filesystem::path asideFile() const { return dir.path() / kSetAsideFileName; }
