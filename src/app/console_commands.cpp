@@ -8,6 +8,8 @@
 #include "config/config.h"
 #include "config/pairing_address.h"
 #include "config/start_with_windows.h"
+#include "diag/field_check.h"
+#include "support/logger.h"
 #include "support/machine_name.h"
 #include "support/text.h"
 #include "sync/sync_engine.h"
@@ -60,6 +62,17 @@ int runOnce(Config& config) {
     }
     std::fflush(stdout);
     return healthy ? 0 : 1;
+}
+
+int runCheck(const Config& config) {
+    Logger::info("Checking what syncing needs (--check)");
+    bool failed = false;
+    for (const CheckLine& line : runFieldChecks(config)) {
+        std::printf("%s\n", formatCheckLine(line).c_str());
+        failed = failed || line.mark == CheckLine::Mark::Fail;
+    }
+    std::fflush(stdout);
+    return failed ? 1 : 0;
 }
 
 }  // namespace tsl

@@ -16,4 +16,8 @@ int runConsolePairing(Config& config, const CommandLineOptions& options);
 // Returns 0 when the final state is Syncing or Up to date, else 1.
 int runOnce(Config& config);
 
+// "--check": one line per check of what syncing needs (diag/field_check.h), changing nothing
+// but one INFO line in the log. Returns 0 when no check failed, else 1.
+int runCheck(const Config& config);
+
 }  // namespace tsl
