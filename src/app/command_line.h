@@ -15,6 +15,7 @@ struct CommandLineOptions {
     std::string server;
     std::string tallyHost;
     int tallyPort = 0;
+    bool operator==(const CommandLineOptions&) const = default;
 };
 
 // The switches of the process's own command line. Cannot fail; unknown text is ignored.
