@@ -17,6 +17,7 @@
 #include "sync/kept_results.h"
 #include "sync/path_text.h"
 #include "sync/sync_status.h"
+#include "tally/open_companies.h"
 #include "tally/tally_client.h"
 
 namespace tsl {
@@ -93,7 +94,7 @@ CheckLine serverAddress(const Settings& settings) {
                 std::string(kPairingAddressRefused) + "; set it in the connection dialog.");
 }
 
-CheckLine heartbeat(const Settings& settings, const TallyProbe& tally) {
+CheckLine heartbeat(const Settings& settings, const TallyProbe& tally, std::string& company) {
     const Clock::time_point start = Clock::now();
     try {
         ApiClient api(settings.serverUrl, settings.token);
@@ -101,6 +102,7 @@ CheckLine heartbeat(const Settings& settings, const TallyProbe& tally) {
         std::string figure = "accepted in " + millisecondsSince(start);
         if (!settings.organisation.empty()) figure += "; organisation " + settings.organisation;
         if (!reply.companyName.empty()) figure += "; company " + reply.companyName;
+        if (!reply.companyName.empty()) company = reply.companyName;
         if (!reply.enabled) {
             return warn("Heartbeat", figure + "; sync is off",
                         "Turn sync on in the Tessaline web app (Accounting > Tally Sync).");
@@ -131,6 +133,32 @@ CheckLine tally(const Settings& settings, const TallyProbe& probe, const std::st
                 "Start TallyPrime and turn on its XML server: Help (F1) > Settings > "
                 "Connectivity, TallyPrime acting as Server or Both, port " +
                     std::to_string(settings.tallyPort) + ".");
+}
+
+// Which companies Tally has open, and whether the one Tessaline syncs with is among them: Tally
+// running with no company loaded is the most common reason nothing happens.
+CheckLine company(const TallyClient& tally, const std::string& expected) {
+    const HttpResponse answer = tally.postXml(openCompaniesRequest());
+    const auto open =
+        answer.ok && answer.status == 200 ? openCompaniesIn(answer.body) : std::nullopt;
+    if (!open) {
+        return warn("Company", "Tally did not list its open companies", "");
+    }
+    std::string names;
+    bool found = false;
+    for (const std::string& name : *open) {
+        names += (names.empty() ? "" : ", ") + name;
+        found = found || name == expected;
+    }
+    if (open->empty()) {
+        return fail("Company", "Tally has no company open",
+                    "Open the company " + (expected.empty() ? std::string("to sync") : expected) +
+                        " in TallyPrime.");
+    }
+    if (expected.empty()) return ok("Company", "open in Tally: " + names);
+    if (found) return ok("Company", expected + " is open in Tally");
+    return fail("Company", "Tessaline syncs with " + expected + "; Tally has open: " + names,
+                "Open the company " + expected + " in TallyPrime.");
 }
 
 CheckLine keptAnswers(const Config& config, const Settings& settings) {
@@ -194,15 +222,18 @@ std::vector<CheckLine> runFieldChecks(const Config& config) {
                                  serverAddress(settings)};
     const bool reachable = lines[1].mark == Mark::Ok && lines[2].mark == Mark::Ok;
 
+    const TallyClient tallyClient(settings.tallyHost, settings.tallyPort);
     const Clock::time_point start = Clock::now();
-    const TallyProbe probe = TallyClient(settings.tallyHost, settings.tallyPort).probe();
+    const TallyProbe probe = tallyClient.probe();
     const std::string took = millisecondsSince(start);
+    std::string expected = settings.company;  // what the last heartbeat named wins
     if (reachable) {
-        lines.push_back(heartbeat(settings, probe));
+        lines.push_back(heartbeat(settings, probe, expected));
     } else {
         lines.push_back(warn("Heartbeat", "not sent until the lines above are mended", ""));
     }
     lines.push_back(tally(settings, probe, took));
+    if (probe.running) lines.push_back(company(tallyClient, expected));
     lines.push_back(keptAnswers(config, settings));
     lines.push_back(startAtLogon());
     lines.push_back(logFolder());

@@ -52,14 +52,23 @@ token=$(ctl GET /api/state | python3 -c 'import json,sys; print(json.load(sys.st
 ctl POST /api/jobs '{"generate":1}' >/dev/null
 what="paired and healthy"
 check_run 0
-check "$what: eight lines, all ok" '[ "$(grep -c "^ok   " <<<"$out")" = 8 ]' || printf '%s\n' "$out"
+check "$what: nine lines, all ok" '[ "$(grep -c "^ok   " <<<"$out")" = 9 ]' || printf '%s\n' "$out"
 check "$what: the heartbeat names the company, Tally its answer" \
   'has "ok   Heartbeat: accepted in [0-9]+ ms; organisation Sandbox Organisation; company Sandbox Traders; sync is on$" &&
-   has "ok   Tally: 127.0.0.1:$TSL_SANDBOX_TALLY_PORT answers in [0-9]+ ms: TallyPrime Server is Running$"'
+   has "ok   Tally: 127.0.0.1:$TSL_SANDBOX_TALLY_PORT answers in [0-9]+ ms: TallyPrime Server is Running$" &&
+   has "ok   Company: Sandbox Traders is open in Tally$"'
 check "$what: the token is in no output, the queued job was not fetched" \
   '! grep -qF "$token" <<<"$out" && [ "$(ctl GET /api/results)" = "[]" ]'
 
-ctl POST /tally/config '{"running":false}' >/dev/null
+# Tally runs, but not with the company Tessaline syncs with.
+for open in '' 'Rao & Sons'; do
+  ctl POST /tally/config "{\"company\":\"$open\"}" >/dev/null
+  what="Tally with company \"$open\" open"
+  check_run 1
+  if [ -z "$open" ]; then want="Tally has no company open"; else want="Tessaline syncs with Sandbox Traders; Tally has open: $open"; fi
+  check "$what: which company to open" 'has "FAIL Company: $want - Open the company Sandbox Traders in TallyPrime\.$"'
+done
+ctl POST /tally/config '{"company":"Sandbox Traders","running":false}' >/dev/null
 what="Tally down"
 check_run 1
 check "$what: where to turn on Tally's XML server, with the port to set" \
