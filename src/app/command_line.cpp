@@ -30,6 +30,8 @@ CommandLineOptions parseArguments(const std::vector<std::string>& arguments) {
             options.once = true;
         } else if (arg == "--check") {
             options.check = true;
+        } else if (arg == "--report") {
+            options.report = true;
         } else if (arg == "--version") {
             options.version = true;
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
@@ -79,6 +81,7 @@ std::string usageText(const std::string& programName) {
            "  --once              sync once, printing each state, then end\n"
            "  --check             check what syncing needs, one line each, changing\n"
            "                      nothing, then end\n"
+           "    --report          ...and save a diagnostics report in the log folder\n"
            "  --version           print the version and end\n"
            "  --help, -h, /?      print this text and end\n"
            "\n"

@@ -9,6 +9,7 @@ struct CommandLineOptions {
     bool background = false;
     bool once = false;
     bool check = false;
+    bool report = false;  // with "--check": also save a diagnostics report
     bool version = false;
     bool help = false;  // "--help", "-h" or "/?"
     std::string pairCode;

@@ -29,6 +29,7 @@ CommandLineOptions options(auto... set) {
 constexpr auto background = [](CommandLineOptions& o) { o.background = true; };
 constexpr auto once = [](CommandLineOptions& o) { o.once = true; };
 constexpr auto check = [](CommandLineOptions& o) { o.check = true; };
+constexpr auto report = [](CommandLineOptions& o) { o.report = true; };
 constexpr auto version = [](CommandLineOptions& o) { o.version = true; };
 constexpr auto help = [](CommandLineOptions& o) { o.help = true; };
 auto pair(const char* v) {
@@ -74,7 +75,8 @@ TEST(CommandLine, SwitchesValuesAndRunMode) {
         {{"--pair", "CODE", "--once"}, options(pair("CODE"), once), RunMode::Pairing},
         {{"--check", "--once"}, options(check, once), RunMode::Once},
         {{"--check", "--pair", "X"}, options(check, pair("X")), RunMode::Pairing},
-        {{"--check"}, options(check), RunMode::Check},
+        {{"--report", "--check"}, options(check, report), RunMode::Check},
+        {{"--report"}, options(report), RunMode::Resident},
         // Exact, case-sensitive matches only; no equals-sign forms, no short forms.
         {{"--Once", "--VERSION", "-once", "--once ", "once"}, options(), RunMode::Resident},
         {{"--pair=X", "--server=https://x", "--tally-port=5", "--once=1", "-p", "X"},

@@ -25,14 +25,15 @@ fi
 ini="$folder/connector.ini"
 lines() { [ -f "$log" ] && tr -d '\r' <"$log" | wc -l || echo 0; }
 jobs() { ctl GET /api/state | python3 -c 'import json,sys; s=json.load(sys.stdin); print(s["queuedJobs"], s["handedOutJobs"])'; }
-# check_run RC: runs --check into $out, then checks the exit code, that connector.ini and the
-# jobs stayed as they were and that the log gained one line.
+# check_run RC [SWITCH]: runs --check into $out, then checks the exit code, that connector.ini
+# and the jobs stayed as they were and that the log gained one line.
 check_run() {
   local want=$1 before logged=$(lines) queued=$(jobs)
   before=$(od -c "$ini" 2>/dev/null)
-  out=$(run --check 2>&1); rc=$?
+  out=$(run --check "${@:2}" 2>&1); rc=$?
   out=$(tr -d '\r' <<<"$out")
-  check "$what: exit $want" '[ $rc -eq $want ]' || printf '%s\n' "$out"
+  check "$what: exit $want" '[ $rc -eq $want ]'
+  [ $rc -eq $want ] || printf '%s\n' "$out"
   check "$what: nothing changed" \
     '[ "$(od -c "$ini" 2>/dev/null)" = "$before" ] && [ "$(jobs)" = "$queued" ] &&
      [ "$(lines)" -eq $((logged + 1)) ]'
@@ -59,6 +60,24 @@ check "$what: the heartbeat names the company, Tally its answer" \
    has "ok   Company: Sandbox Traders is open in Tally$"'
 check "$what: the token is in no output, the queued job was not fetched" \
   '! grep -qF "$token" <<<"$out" && [ "$(ctl GET /api/results)" = "[]" ]'
+
+# The diagnostics report: beside the log, the lines, the settings and the log's end, no secret.
+what="report"
+check_run 0 --report
+report="$(dirname "$log")/$(ls "$(dirname "$log")" | grep -E '^diagnostics-[0-9]{8}-[0-9]{6}\.txt$')"
+text=$(tr -d '\r' <"$report" 2>/dev/null)
+blob=$( (iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini") | tr -d '\r' | sed -n 's/^token=//p')
+check "$what: saved in the log folder, its path printed" \
+  'has "Diagnostics report saved: .*diagnostics-[0-9-]*\.txt$" && [ -s "$report" ]'
+check "$what: version, system, the check's lines, settings and the log's last line" \
+  'grep -qx "Tessaline Tally Connector $TSL_VERSION, diagnostics report of .*" <<<"$text" &&
+   grep -q "^System: ." <<<"$text" && grep -qx "ok   Company: Sandbox Traders is open in Tally" <<<"$text" &&
+   grep -qx "  server: $TSL_SANDBOX_API" <<<"$text" && grep -qx "  token: stored" <<<"$text" &&
+   [ "$(tail -1 <<<"$text")" = "$(tr -d "\r" <"$log" | tail -1)" ]'
+check "$what: neither the token nor its protected form" \
+  '[ ${#blob} -gt 20 ] && ! grep -qF "$token" "$report" && ! grep -qF "$blob" "$report" &&
+   ! grep -qF "${blob:0:16}" "$report"'
+rm -f "$report"
 
 # Tally runs, but not with the company Tessaline syncs with.
 for open in '' 'Rao & Sons'; do
