@@ -79,6 +79,22 @@ check "$what: neither the token nor its protected form" \
    ! grep -qF "${blob:0:16}" "$report"'
 rm -f "$report"
 
+if [ "$target" = windows ]; then
+  # Turned off in Task Manager: Windows skips the entry although it is there; pairing again
+  # turns it on for real.
+  approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
+  "$wine_run" reg add "$approved" /v "Tessaline Tally Connector" /t REG_BINARY \
+    /d 030000000000000000000000 /f >/dev/null 2>&1
+  what="start at logon turned off in Task Manager"
+  check_run 0
+  check "$what: said so, with where to turn it on" \
+    'has "warn Start at logon: turned off in Task Manager.s Startup tab - Turn it on there"'
+  run --pair "$(ctl POST /api/codes '{}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["code"])')" >/dev/null
+  out=$(run --check 2>&1 | tr -d '\r')
+  check "$what: on again after pairing" 'has "ok   Start at logon: on"'
+  token=$(ctl GET /api/state | python3 -c 'import json,sys; print(json.load(sys.stdin)["tokens"][-1])')
+fi
+
 # Tally runs, but not with the company Tessaline syncs with.
 for open in '' 'Rao & Sons'; do
   ctl POST /tally/config "{\"company\":\"$open\"}" >/dev/null
