@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The areas of src/ form layers, each built only on those below it:
-#   support, json -> config, net -> api, tally -> sync -> tray -> app
+#   support, json -> config, net -> api, tally -> sync -> diag -> tray -> app
 # Fails, naming each one, when a file of src/ includes a header of its own layer's peer or of a
 # higher layer (an include of "area/..." where area ranks the same or above the file's own area).
 #   check_layers.sh [SOURCE_DIR]
@@ -9,7 +9,7 @@ cd "${1:-$(dirname "$0")/..}/src" || exit 2
 rank() {
   case $1 in
     support | json) echo 0 ;; config | net) echo 1 ;; api | tally) echo 2 ;;
-    sync) echo 3 ;; tray) echo 4 ;; app) echo 5 ;; *) echo -1 ;;
+    sync) echo 3 ;; diag) echo 4 ;; tray) echo 5 ;; app) echo 6 ;; *) echo -1 ;;
   esac
 }
 bad=0

@@ -28,6 +28,10 @@ CommandLineOptions parseArguments(const std::vector<std::string>& arguments) {
             options.background = true;
         } else if (arg == "--once") {
             options.once = true;
+        } else if (arg == "--check") {
+            options.check = true;
+        } else if (arg == "--report") {
+            options.report = true;
         } else if (arg == "--version") {
             options.version = true;
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
@@ -49,7 +53,8 @@ CommandLineOptions parseCommandLine() {
 }
 
 bool isConsoleRun(const CommandLineOptions& options) {
-    return options.once || options.version || options.help || !options.pairCode.empty();
+    return options.once || options.check || options.version || options.help ||
+           !options.pairCode.empty();
 }
 
 RunMode chooseRunMode(const CommandLineOptions& options) {
@@ -57,6 +62,7 @@ RunMode chooseRunMode(const CommandLineOptions& options) {
     if (options.version) return RunMode::Version;
     if (!options.pairCode.empty()) return RunMode::Pairing;
     if (options.once) return RunMode::Once;
+    if (options.check) return RunMode::Check;
     return RunMode::Resident;
 }
 
@@ -73,10 +79,14 @@ std::string usageText(const std::string& programName) {
            "    --tally-host HOST ...with Tally's XML server on this host (localhost)\n"
            "    --tally-port PORT ...and port (9000)\n"
            "  --once              sync once, printing each state, then end\n"
+           "  --check             check what syncing needs, one line each, changing\n"
+           "                      nothing, then end\n"
+           "    --report          ...and save a diagnostics report in the log folder\n"
            "  --version           print the version and end\n"
            "  --help, -h, /?      print this text and end\n"
            "\n"
-           "Exit codes: 0 done (--once: in sync), 1 --once not in sync, 2 pairing failed.\n";
+           "Exit codes: 0 done (--once: in sync), 1 --once not in sync or --check found\n"
+           "a failure, 2 pairing failed.\n";
 }
 
 }  // namespace tsl

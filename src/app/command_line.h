@@ -8,12 +8,15 @@ namespace tsl {
 struct CommandLineOptions {
     bool background = false;
     bool once = false;
+    bool check = false;
+    bool report = false;  // with "--check": also save a diagnostics report
     bool version = false;
     bool help = false;  // "--help", "-h" or "/?"
     std::string pairCode;
     std::string server;
     std::string tallyHost;
     int tallyPort = 0;
+    bool operator==(const CommandLineOptions&) const = default;
 };
 
 // The switches of the process's own command line. Cannot fail; unknown text is ignored.
@@ -28,13 +31,15 @@ CommandLineOptions parseArguments(const std::vector<std::string>& arguments);
 // outside the 32-bit range saturate instead of being undefined.
 int parsePort(const std::string& text);
 
-// A console run prints and ends ("--help", "--version", "--pair CODE", "--once"); anything else
+// A console run prints and ends ("--help", "--version", "--pair CODE", "--once", "--check");
+// anything else
 // is the tray (or, off Windows, the background agent).
 bool isConsoleRun(const CommandLineOptions& options);
 
 // What a run does, by precedence: a request for help answers before anything else, then
-// "--version"; a pairing code wins over "--once", and everything else is the resident program.
-enum class RunMode { Help, Version, Pairing, Once, Resident };
+// "--version"; a pairing code wins over "--once", which wins over "--check", and everything else
+// is the resident program.
+enum class RunMode { Help, Version, Pairing, Once, Check, Resident };
 RunMode chooseRunMode(const CommandLineOptions& options);
 
 // The short usage printed for "--help", naming the program as it was started.

@@ -1,6 +1,9 @@
 #include "app/console_commands.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "api/api_client.h"
 #include "app/command_line.h"
@@ -8,8 +11,12 @@
 #include "config/config.h"
 #include "config/pairing_address.h"
 #include "config/start_with_windows.h"
+#include "diag/diagnostics_report.h"
+#include "diag/field_check.h"
+#include "support/logger.h"
 #include "support/machine_name.h"
 #include "support/text.h"
+#include "sync/path_text.h"
 #include "sync/sync_engine.h"
 
 namespace tsl {
@@ -60,6 +67,29 @@ int runOnce(Config& config) {
     }
     std::fflush(stdout);
     return healthy ? 0 : 1;
+}
+
+int runCheck(const Config& config, bool report) {
+    Logger::info("Checking what syncing needs (--check)");
+    const std::vector<CheckLine> lines = runFieldChecks(config);
+    bool failed = false;
+    for (const CheckLine& line : lines) {
+        std::printf("%s\n", formatCheckLine(line).c_str());
+        failed = failed || line.mark == CheckLine::Mark::Fail;
+    }
+    if (report) {
+        std::string error;
+        const std::filesystem::path saved = saveDiagnosticsReport(config, lines, error);
+        if (saved.empty()) {
+            std::fprintf(stderr, "Could not save the diagnostics report: %s\n",
+                         escapeControls(error).c_str());
+            failed = true;
+        } else {
+            std::printf("Diagnostics report saved: %s\n", pathText(saved).c_str());
+        }
+    }
+    std::fflush(stdout);
+    return failed ? 1 : 0;
 }
 
 }  // namespace tsl

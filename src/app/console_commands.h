@@ -16,4 +16,9 @@ int runConsolePairing(Config& config, const CommandLineOptions& options);
 // Returns 0 when the final state is Syncing or Up to date, else 1.
 int runOnce(Config& config);
 
+// "--check": one line per check of what syncing needs (diag/field_check.h), changing nothing
+// but one INFO line in the log; with `report`, then saves the diagnostics report and prints its
+// path. Returns 0 when no check failed and the report (if asked for) was saved, else 1.
+int runCheck(const Config& config, bool report);
+
 }  // namespace tsl

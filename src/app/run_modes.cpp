@@ -31,6 +31,7 @@ int runApplication() {
     Config config;
     if (mode == RunMode::Pairing) return runConsolePairing(config, options);
     if (mode == RunMode::Once) return runOnce(config);
+    if (mode == RunMode::Check) return runCheck(config, options.report);
     return runResident(config, options);
 }
 

@@ -48,4 +48,8 @@ void setStartWithWindows(bool enable) {
     if (out.write(desktopEntryText(exe))) out.commit();
 }
 
+bool isStartTurnedOffByUser() {
+    return false;  // a desktop session's own switch for autostart entries is not read
+}
+
 }  // namespace tsl

@@ -12,22 +12,45 @@ namespace {
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t kValueName[] = L"Tessaline Tally Connector";
+// Where Task Manager's Startup tab keeps what the user turned off: a binary value of the same
+// name whose first byte is odd while the entry is off.
+constexpr wchar_t kApprovedKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 
 struct KeyCloser {
     void operator()(HKEY key) const { RegCloseKey(key); }
 };
 using KeyHandle = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
+KeyHandle openKey(const wchar_t* path, REGSAM access) {
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, access, &raw) != ERROR_SUCCESS) return nullptr;
+    return KeyHandle(raw);
+}
+
+bool hasRunValue() {
+    const KeyHandle key = openKey(kRunKey, KEY_QUERY_VALUE);
+    return key && RegQueryValueExW(key.get(), kValueName, nullptr, nullptr, nullptr, nullptr) ==
+                      ERROR_SUCCESS;
+}
+
+bool turnedOffInTaskManager() {
+    const KeyHandle key = openKey(kApprovedKey, KEY_QUERY_VALUE);
+    BYTE data[16] = {};
+    DWORD size = sizeof(data), type = 0;
+    return key &&
+           RegQueryValueExW(key.get(), kValueName, nullptr, &type, data, &size) == ERROR_SUCCESS &&
+           type == REG_BINARY && size > 0 && (data[0] & 1) != 0;
+}
+
 }  // namespace
 
 bool isStartWithWindowsEnabled() {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) {
-        return false;
-    }
-    KeyHandle key(raw);
-    return RegQueryValueExW(key.get(), kValueName, nullptr, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS;
+    return hasRunValue() && !turnedOffInTaskManager();
+}
+
+bool isStartTurnedOffByUser() {
+    return hasRunValue() && turnedOffInTaskManager();
 }
 
 void setStartWithWindows(bool enable) {
@@ -37,6 +60,10 @@ void setStartWithWindows(bool enable) {
         return;
     }
     KeyHandle key(raw);
+    // Chosen here, the user's word wins over what Task Manager noted earlier.
+    if (const KeyHandle approved = openKey(kApprovedKey, KEY_SET_VALUE)) {
+        RegDeleteValueW(approved.get(), kValueName);
+    }
     if (!enable) {
         RegDeleteValueW(key.get(), kValueName);
         return;

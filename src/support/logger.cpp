@@ -70,7 +70,7 @@ void Logger::startIn(const std::filesystem::path& folder, bool echoToConsole) {
     s.echo = echoToConsole;
     s.folder = folder;
     createPrivateFolder(folder);
-    s.file = folder / "connector.log";
+    s.file = folder / kFileName;
 }
 
 void Logger::reset() {

@@ -28,6 +28,7 @@ class Logger {
     // The log folder, empty before start().
     static std::filesystem::path folder();
 
+    static constexpr char kFileName[] = "connector.log";  // in folder()
     // Rotation threshold: a file larger than this is renamed before the next line.
     static constexpr std::uintmax_t kRotateBytes = 5u * 1024u * 1024u;
 };

@@ -116,10 +116,32 @@ void KeptResults::reload(const Pairing& current) {
     } catch (const std::exception& e) {
         // Syncing goes on whatever the file holds; what was read so far is not trusted.
         jobs_.clear();
-        renameDamagedFile(file_, kWhat, e.what());
+        damaged(e.what());
     }
     // Written in the current format at once, so the pairing they were taken for stays theirs.
     if (firstFormat) save();
+}
+
+std::string KeptResults::look(const Pairing& current) {
+    looking_ = true;
+    damage_.clear();
+    jobs_.clear();
+    try {
+        load(current);
+    } catch (const std::exception& e) {
+        jobs_.clear();
+        damage_ = e.what();
+    }
+    looking_ = false;
+    return damage_;
+}
+
+void KeptResults::damaged(const std::string& reason) {
+    if (looking_) {
+        damage_ = reason;
+    } else {
+        renameDamagedFile(file_, kWhat, reason);
+    }
 }
 
 const KeptJob* KeptResults::find(const std::string& id) const {
@@ -183,7 +205,7 @@ bool KeptResults::load(const Pairing& current) {
         case ReadOutcome::Missing:
             return false;
         case ReadOutcome::Failed:
-            renameDamagedFile(file_, kWhat, error);
+            damaged(error);
             return false;
         case ReadOutcome::Read:
             break;
@@ -192,13 +214,13 @@ bool KeptResults::load(const Pairing& current) {
     try {
         root = Json::parse(text);
     } catch (const JsonError& e) {
-        renameDamagedFile(file_, kWhat, e.what());
+        damaged(e.what());
         return false;
     }
     text = std::string();  // the parsed copy is enough from here on
     const int version = root.get("version").intOr(0);
     if (version < 1 || version > kFormatVersion || !root.get("jobs").isArray()) {
-        renameDamagedFile(file_, kWhat, "not a file of kept results");
+        damaged("not a file of kept results");
         return false;
     }
     const std::int64_t now = secondsNow();
@@ -206,7 +228,7 @@ bool KeptResults::load(const Pairing& current) {
         KeptJob job{"", "", Json(), "", current, 0, now, 0};
         if (!readEntry(entry, version, job)) {
             jobs_.clear();
-            renameDamagedFile(file_, kWhat, "an entry is damaged");
+            damaged("an entry is damaged");
             return false;
         }
         job.bytes = entry.dump().size();

@@ -55,6 +55,9 @@ class KeptResults {
     // Replaces what is in memory by what the file holds now. Entries of the first format are
     // taken as belonging to `current` and kept in the current format from here on.
     void reload(const Pairing& current);
+    // Reads the file like reload() but changes no file: a damaged file stays where it is and
+    // reads as empty. Returns "" or why the file could not be used.
+    std::string look(const Pairing& current);
 
     std::size_t size() const { return jobs_.size(); }
     const KeptJob* find(const std::string& id) const;  // nullptr when not kept
@@ -74,7 +77,8 @@ class KeptResults {
     const std::filesystem::path& file() const { return file_; }
 
   private:
-    bool load(const Pairing& current);  // true when the file was of the first format
+    bool load(const Pairing& current);        // true when the file was of the first format
+    void damaged(const std::string& reason);  // renames the file aside, unless only looking
     void save();
 
     std::filesystem::path file_;
@@ -82,6 +86,8 @@ class KeptResults {
     std::deque<KeptJob> jobs_;  // oldest first
     SetAsideFile setAside_;
     bool saveFailing_ = false;
+    bool looking_ = false;
+    std::string damage_;  // why the file looked at could not be used
 };
 
 }  // namespace tsl

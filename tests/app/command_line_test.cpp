@@ -4,20 +4,14 @@
 
 #include <climits>
 #include <ostream>
-#include <tuple>
 
 namespace tsl {
 
-bool operator==(const CommandLineOptions& a, const CommandLineOptions& b) {
-    return std::tie(a.background, a.once, a.version, a.help, a.pairCode, a.server, a.tallyHost,
-                    a.tallyPort) == std::tie(b.background, b.once, b.version, b.help, b.pairCode,
-                                             b.server, b.tallyHost, b.tallyPort);
-}
-
 void PrintTo(const CommandLineOptions& o, std::ostream* out) {
-    *out << "{background " << o.background << ", once " << o.once << ", version " << o.version
-         << ", help " << o.help << ", pair \"" << o.pairCode << "\", server \"" << o.server
-         << "\", host \"" << o.tallyHost << "\", port " << o.tallyPort << "}";
+    *out << "{background " << o.background << ", once " << o.once << ", check " << o.check
+         << ", version " << o.version << ", help " << o.help << ", pair \"" << o.pairCode
+         << "\", server \"" << o.server << "\", host \"" << o.tallyHost << "\", port "
+         << o.tallyPort << "}";
 }
 
 }  // namespace tsl
@@ -34,6 +28,8 @@ CommandLineOptions options(auto... set) {
 }
 constexpr auto background = [](CommandLineOptions& o) { o.background = true; };
 constexpr auto once = [](CommandLineOptions& o) { o.once = true; };
+constexpr auto check = [](CommandLineOptions& o) { o.check = true; };
+constexpr auto report = [](CommandLineOptions& o) { o.report = true; };
 constexpr auto version = [](CommandLineOptions& o) { o.version = true; };
 constexpr auto help = [](CommandLineOptions& o) { o.help = true; };
 auto pair(const char* v) {
@@ -75,8 +71,12 @@ TEST(CommandLine, SwitchesValuesAndRunMode) {
         {{"--pair", "--once"}, options(pair("--once")), RunMode::Pairing},
         {{"--server", "--pair", "X"}, options(server("--pair")), RunMode::Resident},
         {{"--tally-host", "--tally-port", "9"}, options(host("--tally-port")), RunMode::Resident},
-        // Pairing wins over "--once".
+        // Pairing wins over "--once", which wins over "--check".
         {{"--pair", "CODE", "--once"}, options(pair("CODE"), once), RunMode::Pairing},
+        {{"--check", "--once"}, options(check, once), RunMode::Once},
+        {{"--check", "--pair", "X"}, options(check, pair("X")), RunMode::Pairing},
+        {{"--report", "--check"}, options(check, report), RunMode::Check},
+        {{"--report"}, options(report), RunMode::Resident},
         // Exact, case-sensitive matches only; no equals-sign forms, no short forms.
         {{"--Once", "--VERSION", "-once", "--once ", "once"}, options(), RunMode::Resident},
         {{"--pair=X", "--server=https://x", "--tally-port=5", "--once=1", "-p", "X"},

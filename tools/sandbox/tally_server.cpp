@@ -124,6 +124,9 @@ std::string TallyServer::answerFor(const httplib::Request& request,
     if (config.force.empty() && !company.empty() && company != config.company) {
         return companyNotLoadedAnswer(company);
     }
+    if (config.force.empty() && kind == RequestKind::Export && asksForCompanies(xml)) {
+        return openCompaniesAnswer(config.company);
+    }
     if (config.force == "export" || (config.force.empty() && kind == RequestKind::Export)) {
         return exportAnswer(config.company);
     }

@@ -215,6 +215,22 @@ std::string exportAnswer(const std::string& company) {
     return xml;
 }
 
+bool asksForCompanies(const std::string& xml) {
+    return upper(xml).find("<TYPE>COMPANY</TYPE>") != std::string::npos;
+}
+
+std::string openCompaniesAnswer(const std::string& company) {
+    std::string xml =
+        "<ENVELOPE>\r\n<HEADER>\r\n<VERSION>1</VERSION>\r\n<STATUS>1</STATUS>\r\n</HEADER>\r\n"
+        "<BODY>\r\n<DESC>\r\n</DESC>\r\n<DATA>\r\n<COLLECTION>\r\n";
+    if (!company.empty()) {
+        const std::string name = escapeXml(company);
+        xml += "<COMPANY NAME=\"" + name + "\" RESERVEDNAME=\"\"><NAME TYPE=\"String\">" + name +
+               "</NAME></COMPANY>\r\n";
+    }
+    return xml + "</COLLECTION>\r\n</DATA>\r\n</BODY>\r\n</ENVELOPE>\r\n";
+}
+
 std::string importAnswer(int created, int altered, int errors) {
     return "<ENVELOPE>\r\n<HEADER>\r\n<VERSION>1</VERSION>\r\n<STATUS>1</STATUS>\r\n</HEADER>\r\n"
            "<BODY>\r\n<DATA>\r\n<IMPORTRESULT>\r\n<CREATED>" +

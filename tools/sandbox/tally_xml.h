@@ -28,6 +28,10 @@ std::string requestedCompany(const std::string& xml);
 
 // Answers, as UTF-8 text.
 std::string exportAnswer(const std::string& company);
+// A request for the collection of open companies (of type Company), and its answer: the loaded
+// company, or none when it is "".
+bool asksForCompanies(const std::string& xml);
+std::string openCompaniesAnswer(const std::string& company);
 std::string importAnswer(int created, int altered, int errors);
 std::string unknownRequestAnswer();
 std::string companyNotLoadedAnswer(const std::string& company);

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# --check as a process against the sandbox (started by with-sandbox.sh), in the states a support
+# desk meets: not paired, paired and healthy, Tally down, the server down, the token revoked.
+#   check_sandbox.sh linux EXE
+#   check_sandbox.sh windows EXE WINE_RUN WINEPREFIX
+# Each time: the exit code, the mark and sentence of the lines that matter, and that nothing
+# changed (connector.ini byte for byte, no job fetched, one log line).
+set -u
+target=$1 exe=$2
+source "$(dirname "$0")/common.sh"
+
+if [ "$target" = windows ]; then
+  wine_run=$3 prefix=$4
+  users=$(wine_users "$wine_run" "$prefix")
+  folder="$users/AppData/Roaming/Tessaline/Tally Connector"
+  log="$users/AppData/Local/Tessaline/Tally Connector/logs/connector.log"
+  rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
+  run() { "$wine_run" "$exe" "$@"; }
+else
+  home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
+  folder="$home/.config/Tessaline/Tally Connector"
+  log="$home/.local/state/Tessaline/Tally Connector/logs/connector.log"
+  run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
+fi
+ini="$folder/connector.ini"
+lines() { [ -f "$log" ] && tr -d '\r' <"$log" | wc -l || echo 0; }
+jobs() { ctl GET /api/state | python3 -c 'import json,sys; s=json.load(sys.stdin); print(s["queuedJobs"], s["handedOutJobs"])'; }
+# check_run RC [SWITCH]: runs --check into $out, then checks the exit code, that connector.ini
+# and the jobs stayed as they were and that the log gained one line.
+check_run() {
+  local want=$1 before logged=$(lines) queued=$(jobs)
+  before=$(od -c "$ini" 2>/dev/null)
+  out=$(run --check "${@:2}" 2>&1); rc=$?
+  out=$(tr -d '\r' <<<"$out")
+  check "$what: exit $want" '[ $rc -eq $want ]'
+  [ $rc -eq $want ] || printf '%s\n' "$out"
+  check "$what: nothing changed" \
+    '[ "$(od -c "$ini" 2>/dev/null)" = "$before" ] && [ "$(jobs)" = "$queued" ] &&
+     [ "$(lines)" -eq $((logged + 1)) ]'
+}
+has() { grep -qE "^$1" <<<"$out"; }
+
+what="not paired"
+check_run 1
+check "$what: the settings and the token are missing, the heartbeat waits" \
+  'has "FAIL Settings file: not found at .* - Pair this PC" && has "FAIL Paired: no token is stored - Pair this PC" &&
+   has "warn Heartbeat: not sent" && [ ! -e "$ini" ]'
+check "$what: no call to Tessaline" '[ "$(ctl GET /api/requests)" = "[]" ]'
+
+run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
+  --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null
+token=$(ctl GET /api/state | python3 -c 'import json,sys; print(json.load(sys.stdin)["tokens"][0])')
+ctl POST /api/jobs '{"generate":1}' >/dev/null
+what="paired and healthy"
+check_run 0
+check "$what: nine lines, all ok" '[ "$(grep -c "^ok   " <<<"$out")" = 9 ]' || printf '%s\n' "$out"
+check "$what: the heartbeat names the company, Tally its answer" \
+  'has "ok   Heartbeat: accepted in [0-9]+ ms; organisation Sandbox Organisation; company Sandbox Traders; sync is on$" &&
+   has "ok   Tally: 127.0.0.1:$TSL_SANDBOX_TALLY_PORT answers in [0-9]+ ms: TallyPrime Server is Running$" &&
+   has "ok   Company: Sandbox Traders is open in Tally$"'
+check "$what: the token is in no output, the queued job was not fetched" \
+  '! grep -qF "$token" <<<"$out" && [ "$(ctl GET /api/results)" = "[]" ]'
+
+# The diagnostics report: beside the log, the lines, the settings and the log's end, no secret.
+what="report"
+check_run 0 --report
+report="$(dirname "$log")/$(ls "$(dirname "$log")" | grep -E '^diagnostics-[0-9]{8}-[0-9]{6}\.txt$')"
+text=$(tr -d '\r' <"$report" 2>/dev/null)
+blob=$( (iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini") | tr -d '\r' | sed -n 's/^token=//p')
+check "$what: saved in the log folder, its path printed" \
+  'has "Diagnostics report saved: .*diagnostics-[0-9-]*\.txt$" && [ -s "$report" ]'
+check "$what: version, system, the check's lines, settings and the log's last line" \
+  'grep -qx "Tessaline Tally Connector $TSL_VERSION, diagnostics report of .*" <<<"$text" &&
+   grep -q "^System: ." <<<"$text" && grep -qx "ok   Company: Sandbox Traders is open in Tally" <<<"$text" &&
+   grep -qx "  server: $TSL_SANDBOX_API" <<<"$text" && grep -qx "  token: stored" <<<"$text" &&
+   [ "$(tail -1 <<<"$text")" = "$(tr -d "\r" <"$log" | tail -1)" ]'
+check "$what: neither the token nor its protected form" \
+  '[ ${#blob} -gt 20 ] && ! grep -qF "$token" "$report" && ! grep -qF "$blob" "$report" &&
+   ! grep -qF "${blob:0:16}" "$report"'
+rm -f "$report"
+
+if [ "$target" = windows ]; then
+  # Turned off in Task Manager: Windows skips the entry although it is there; pairing again
+  # turns it on for real.
+  approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
+  "$wine_run" reg add "$approved" /v "Tessaline Tally Connector" /t REG_BINARY \
+    /d 030000000000000000000000 /f >/dev/null 2>&1
+  what="start at logon turned off in Task Manager"
+  check_run 0
+  check "$what: said so, with where to turn it on" \
+    'has "warn Start at logon: turned off in Task Manager.s Startup tab - Turn it on there"'
+  run --pair "$(ctl POST /api/codes '{}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["code"])')" >/dev/null
+  out=$(run --check 2>&1 | tr -d '\r')
+  check "$what: on again after pairing" 'has "ok   Start at logon: on"'
+  token=$(ctl GET /api/state | python3 -c 'import json,sys; print(json.load(sys.stdin)["tokens"][-1])')
+fi
+
+# Tally runs, but not with the company Tessaline syncs with.
+for open in '' 'Rao & Sons'; do
+  ctl POST /tally/config "{\"company\":\"$open\"}" >/dev/null
+  what="Tally with company \"$open\" open"
+  check_run 1
+  if [ -z "$open" ]; then want="Tally has no company open"; else want="Tessaline syncs with Sandbox Traders; Tally has open: $open"; fi
+  check "$what: which company to open" 'has "FAIL Company: $want - Open the company Sandbox Traders in TallyPrime\.$"'
+done
+ctl POST /tally/config '{"company":"Sandbox Traders","running":false}' >/dev/null
+what="Tally down"
+check_run 1
+check "$what: where to turn on Tally's XML server, with the port to set" \
+  'has "FAIL Tally: Tally is not running, .* - Start TallyPrime .* port $TSL_SANDBOX_TALLY_PORT\.$"'
+ctl POST /tally/config '{"running":true}' >/dev/null
+
+ctl POST /api/failures '{"endpoint":"heartbeat","status":503,"count":1}' >/dev/null
+what="server failing"
+check_run 1
+check "$what: the server's status, and to try again later" \
+  'has "FAIL Heartbeat: Tessaline answered HTTP 503.* - Try again in a few minutes"'
+
+ctl POST /api/revoke '{}' >/dev/null
+what="token revoked"
+check_run 1
+check "$what: the refusal and to pair again, the token still stored" \
+  'has "FAIL Heartbeat: Tessaline refused this PC.s token \(HTTP 401\) - Pair this PC again"'
+
+# A damaged file of kept answers is named, and left where it is for the connector to deal with.
+kept="$(dirname "$(dirname "$log")")/kept-results.json"
+printf '{"jobs":[{"id":' >"$kept"
+what="kept answers damaged"
+check_run 1
+check "$what: the file is named and stays as it was" \
+  'has "FAIL Answers: .*kept-results.json cannot be used: " && [ "$(cat "$kept")" = "{\"jobs\":[{\"id\":" ] &&
+   [ "$(ls "$(dirname "$kept")" | grep -c damaged)" = 0 ]'
+rm "$kept"
+
+# Nothing listens at the server address: a network failure asks to look at the connection.
+text=$(iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini")
+printf '[server]\r\nurl=http://127.0.0.1:1/api\r\n[auth]\r\n%s\r\n' \
+  "$(tr -d '\r' <<<"$text" | grep '^token=')" >"$ini"
+what="server down"
+check_run 1
+check "$what: the failed step, and to check the connection and proxy" \
+  'has "FAIL Heartbeat: Cannot reach Tessaline: .* - Check this PC.s internet connection and proxy"'
+
+if [ "$target" = windows ]; then rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"; fi
+exit $fail
