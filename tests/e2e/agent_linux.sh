@@ -10,8 +10,7 @@ trap 'kill $agent 2>/dev/null; cleanup' EXIT
 log="$state/logs/connector.log"
 results() { ctl GET /api/results | json 'len(v)'; }
 
-run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
-    --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null || { echo "FAIL: pairing"; exit 1; }
+paired || { echo "FAIL: pairing"; exit 1; }
 ctl POST /api/clear '{}' >/dev/null
 ctl POST /api/jobs '{"generate":3}' >/dev/null
 : >"$log"

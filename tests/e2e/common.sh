@@ -3,7 +3,13 @@ fail=0
 check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
 ctl() { curl -fsS -X "$1" "$TSL_SANDBOX_CONTROL$2" ${3:+-d "$3"}; }
 json() { python3 -c "import json,sys; v=json.load(sys.stdin); print($1)"; }  # json EXPRESSION-OF-v
+peer() { ctl POST /peers "{\"tls\":\"$1\"}" | json 'v["id"], v["port"]'; }  # peer TLS: "ID PORT"
 count() { json "sum(1 for x in v if $1)"; }  # count CONDITION-ON-x: the items of a list that match
+# paired [TALLY-PORT [CODE]]: the program paired with the sandbox, its Tally at 127.0.0.1.
+paired() {
+  run --pair "${2:-$TSL_SANDBOX_PAIRING_CODE}" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
+    --tally-port "${1:-$TSL_SANDBOX_TALLY_PORT}" >/dev/null 2>&1
+}
 # The POSTs Tally has received, without a Python start per call: loops that must notice a request
 # while Tally still holds it poll this.
 tally_posts() { ctl GET /tally/requests | grep -c '"method": "POST"'; }
@@ -38,4 +44,12 @@ use_program() {
   fi
   cleanup() { rm -rf "${places[@]}" "$work"; }
   trap cleanup EXIT
+}
+# start_x DIR [XVFB-ARGS...]: a private X server for Wine's windows ($TSL_WINE_DISPLAY, $xpid);
+# the running Wine session ends first, as one begun without a display keeps its null driver.
+start_x() {
+  timeout 60 wineserver -w
+  Xvfb -displayfd 3 -nolisten tcp "${@:2}" 3>"$1/display" >/dev/null 2>&1 &
+  xpid=$!
+  wait_for "[ -s '$1/display' ]" 100 && export TSL_WINE_DISPLAY=":$(head -1 "$1/display")"
 }

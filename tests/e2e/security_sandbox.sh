@@ -22,8 +22,7 @@ for address in http://localhost.example.com/api http://127.0.0.2/api; do
     '[ "$(cat "$work/rc.$n")" = 2 ] && [ "$(last err)" = "Pairing failed: The server address must start with https://" ] && [ ! -e "$ini" ]'
 done
 for tls in tls11 untrusted; do
-  peer=$(ctl POST /peers "{\"tls\":\"$tls\"}")
-  id=$(json 'v["id"]' <<<"$peer") port=$(json 'v["port"]' <<<"$peer")
+  read -r id port < <(peer "$tls")
   runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "https://localhost:$port/api"
   got=$(ctl GET "/peers/$id/requests" | json 'v["count"]')
   check "pairing over $tls TLS fails before anything is sent" \
@@ -33,12 +32,11 @@ done
 
 # A server that redirects the pairing call to another origin (port) gets the code only for
 # itself: the other server sees nothing and nothing is saved.
-other=$(ctl POST /peers '{"tls":"none"}'); other_id=$(json 'v["id"]' <<<"$other")
-other_port=$(json 'v["port"]' <<<"$other")
+read -r other_id other_port < <(peer none)
+read -r redirector_id redirector_port < <(peer none)
 ctl POST "/peers/$other_id/replies" '{"body":"{\"token\":\"stolen-token-123\"}","repeat":true}' >/dev/null
-redirector=$(ctl POST /peers '{"tls":"none"}'); redirector_id=$(json 'v["id"]' <<<"$redirector")
 ctl POST "/peers/$redirector_id/replies" "{\"status\":307,\"headers\":[[\"Location\",\"http://127.0.0.1:$other_port/api/v1/tally/agent/pair\"]],\"repeat\":true}" >/dev/null
-runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "http://127.0.0.1:$(json 'v["port"]' <<<"$redirector")/api"
+runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "http://127.0.0.1:$redirector_port/api"
 check "a pairing redirected to another server fails, naming the status and that server" \
   '[ "$(cat "$work/rc.$n")" = 2 ] && grep -q "^Pairing failed: Cannot reach Tessaline: Refused the redirect (HTTP 307) from 127.0.0.1 to another server, http://127.0.0.1:$other_port" <<<"$(last err)"'
 check "the other server never saw the code, and nothing was saved" \

@@ -13,13 +13,10 @@ requests() { ctl GET /api/requests | count True; }
 
 # Tally is a scripted peer that holds the first request open until the peer is removed, so the
 # first copy is inside its pass for as long as the test needs, however slow the machine.
-peer=$(ctl POST /peers '{"tls":"none"}')
-peer_id=$(json 'v["id"]' <<<"$peer") peer_port=$(json 'v["port"]' <<<"$peer")
+read -r peer_id peer_port < <(peer none)
 ctl POST "/peers/$peer_id/replies" \
   '[{"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>"},{"noAnswer":true,"holdMs":600000}]' >/dev/null
-run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
-    --tally-port "$peer_port" >/dev/null 2>&1; rc=$?
-check "paired" '[ $rc -eq 0 ]'
+check "paired" 'paired "$peer_port"'
 job=$(ctl POST /api/jobs '{"generate":1}' | json 'v["queued"][0]')
 
 start --once >"$work/first.out" 2>&1
@@ -39,8 +36,7 @@ check "the first copy reported its job once" '[ "$(results "$job")" = 1 ]'
 if [ "$1" = linux ]; then
   # The agent and a --once taking turns: what one keeps, the other reports, once.
   ctl POST /api/settings '{"pollSeconds":15}' >/dev/null
-  run --pair "$(ctl POST /api/codes '{}' | json 'v["code"]')" --server "$TSL_SANDBOX_API" \
-      --tally-host 127.0.0.1 --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null 2>&1
+  paired "$TSL_SANDBOX_TALLY_PORT" "$(ctl POST /api/codes '{}' | json 'v["code"]')"
   beats() { ctl GET /api/heartbeats | count True; }
   seen=$(beats)
   start --background >/dev/null 2>&1
