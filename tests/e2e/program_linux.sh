@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Linux program as a process: --version, the console modes. A second copy: agent_linux.sh.
+# The Linux program as a process: --version, the console modes. A second copy: agent.sh.
 set -u
 source "$(dirname "$0")/common.sh"
 use_program linux "$1"

@@ -142,12 +142,13 @@ Reply sendArgs(HWND window, const Args& a, bool post = false) {
     return post ? Reply() : std::to_wstring(sendTo(window, m, w, l));
 }
 
+// The program may change the text between the two messages: read until it fits the room given.
 std::wstring controlText(HWND window) {
-    const auto length = size_t(sendTo(window, WM_GETTEXTLENGTH, 0, 0));
-    std::wstring text(length + 1, L'\0');
-    const auto copied = size_t(sendTo(window, WM_GETTEXT, text.size(), LPARAM(text.data())));
-    text.resize(std::min(copied, length));
-    return text;
+    for (auto room = size_t(sendTo(window, WM_GETTEXTLENGTH, 0, 0)) + 2;; room *= 2) {
+        std::wstring text(room, L'\0');
+        const auto copied = size_t(sendTo(window, WM_GETTEXT, room, LPARAM(text.data())));
+        if (copied + 1 < room) return text.substr(0, copied);
+    }
 }
 
 // A push as the mouse would make it: refused for a disabled or hidden button, and posted, so a

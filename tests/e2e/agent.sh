@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The Linux background agent against the sandbox (started by with-sandbox.sh):
-#   agent_linux.sh EXE
+#   agent.sh linux EXE
 # It syncs on its own, logs its state changes, refuses a second copy and stops cleanly on
 # SIGTERM and on SIGINT.
 set -u
 source "$(dirname "$0")/common.sh"
-use_program linux "$1"
+use_program "$@"
 trap 'kill $agent 2>/dev/null; cleanup' EXIT
 log="$state/logs/connector.log"
 results() { ctl GET /api/results | json 'len(v)'; }

@@ -2,10 +2,10 @@
 # "--once" writing into a pipe nobody reads any more (`--once | head -c 1`): the pass still
 # relays and reports its job, and the exit code is the pass's (0 or 1), not death by SIGPIPE
 # (141). Next to a sandbox (with-sandbox.sh):
-#   closed_output_linux.sh EXE
+#   closed_output.sh linux EXE
 set -u
 source "$(dirname "$0")/common.sh"
-use_program linux "$1"
+use_program "$@"
 results() { ctl GET /api/results | json 'len(v)'; }
 
 check "paired" paired

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # --pair and --once as processes against the sandbox (started by with-sandbox.sh):
-#   console_sandbox.sh linux EXE
-#   console_sandbox.sh windows EXE WINE_RUN WINEPREFIX
+#   console.sh linux EXE
+#   console.sh windows EXE WINE_RUN WINEPREFIX
 # Exit codes, the exact lines on stdout and stderr, and connector.ini before and after.
 set -u
 source "$(dirname "$0")/common.sh"
