@@ -18,8 +18,9 @@ last() { tr -d '\r' <"$work/$1.$n"; }
 # Pairing codes never travel in clear text to another host, nor over weak or untrusted TLS.
 for address in http://localhost.example.com/api http://127.0.0.2/api; do
   runlog --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$address"
-  check "pairing with $address is refused" \
-    '[ "$(cat "$work/rc.$n")" = 2 ] && [ "$(last err)" = "Pairing failed: The server address must start with https://" ] && [ ! -e "$ini" ]'
+  check "pairing with $address is refused: exit 2, the reason on stderr only, nothing saved" \
+    '[ "$(cat "$work/rc.$n")" = 2 ] && [ "$(last err)" = "Pairing failed: The server address must start with https://" ] &&
+     [ -z "$(last out)" ] && [ ! -e "$ini" ]'
 done
 for tls in tls11 untrusted; do
   read -r id port < <(peer "$tls")
