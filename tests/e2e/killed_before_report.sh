@@ -6,50 +6,20 @@
 #   killed_before_report.sh linux EXE
 #   killed_before_report.sh windows EXE WINE_RUN WINEPREFIX
 set -u
-target=$1 exe=$2
 source "$(dirname "$0")/common.sh"
-count() { python3 -c "import json,sys; d=json.load(sys.stdin); print(sum(1 for x in d if $1))"; }
-
-if [ "$target" = windows ]; then
-  wine_run=$3 prefix=$4
-  users=$(wine_users "$wine_run" "$prefix")
-  folder="$users/AppData/Roaming/Tessaline/Tally Connector"
-  state="$users/AppData/Local/Tessaline/Tally Connector"
-  logs="$state/logs"
-  rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
-  run() { "$wine_run" "$exe" "$@"; }
-  # wine-run.sh and wine exec into the program: the job's process is the Windows process.
-  start() { "$wine_run" "$exe" "$@" & }
-  cleanup() { rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"; }
-else
-  home=$(mktemp -d)
-  folder="$home/.config/Tessaline/Tally Connector"
-  state="$home/.local/state/Tessaline/Tally Connector"
-  logs="$state/logs"
-  run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
-  start() { env -i HOME="$home" PATH="$PATH" "$exe" "$@" & }
-  cleanup() { rm -rf "$home"; }
-fi
-trap cleanup EXIT
+use_program "$@"
 kept="$state/kept-results.json"
 
-run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
-    --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null 2>&1; rc=$?
-check "paired" '[ $rc -eq 0 ]'
-job=$(ctl POST /api/jobs '{"generate":1}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["queued"][0])')
+check "paired" paired
+job=$(ctl POST /api/jobs '{"generate":1}' | json 'v["queued"][0]')
 # The report hangs for a long time, then fails without being recorded: the program is killed
 # while it waits.
 ctl POST /api/failures '{"endpoint":"result","status":503,"delayMs":6000}' >/dev/null
 
 start --once >/dev/null 2>&1
 pid=$!
-reported=0
-for _ in $(seq 1 600); do
-  reported=$(ctl GET /api/requests | grep -cE '"path": "[^"]*/result"')
-  [ "$reported" -gt 0 ] && break
-  sleep 0.05
-done
-check "the report was on its way when the program was killed" '[ "$reported" -gt 0 ] && [ -f "$kept" ]'
+reporting() { ctl GET /api/requests | grep -q '/result"'; }
+check "the report was on its way when the program was killed" 'wait_for reporting 600 && [ -f "$kept" ]'
 # The process killed is the program (Wine shows the Windows path as its name), not a wrapper.
 argv0=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -1)
 kill -KILL "$pid" 2>/dev/null
@@ -57,8 +27,7 @@ wait "$pid" 2>/dev/null; status=$?
 check "the program itself was killed ($argv0)" \
   '[ $status -eq 137 ] && grep -qi "tessaline.\?tally.\?connector" <<<"${argv0##*[/\\]}"'
 check "the kept file holds the job" 'grep -qF "\"id\":\"$job\"" "$kept"'
-posts=$(ctl GET /tally/requests | count 'x["method"] == "POST"')
-check "Tally ran the job once" '[ "$posts" -eq 1 ]'
+check "Tally ran the job once" '[ "$(tally_posts)" -eq 1 ]'
 check "Tessaline has no result yet" '[ "$(ctl GET /api/results/digest | count "True")" -eq 0 ]'
 
 # Where an earlier version kept them: beside connector.ini. The next start moves them first.
@@ -67,11 +36,10 @@ out=$(run --once); rc=$?; out=$(tr -d '\r' <<<"$out")
 check "next start: exit 0, the kept answers reported" \
   '[ $rc -eq 0 ] && grep -qx "Last job: import: Job $job: 1 of 1 requests carried out" <<<"$out"'
 check "next start: the log says so" \
-  'grep -q "\[INFO\] Results of 1 job(s) are waiting to be reported to Tessaline" <<<"$out" && grep -q "\[INFO\] Job $job (import): reporting the results kept from before" "$logs/connector.log"'
+  'grep -q "\[INFO\] Results of 1 job(s) are waiting to be reported to Tessaline" <<<"$out" && grep -q "\[INFO\] Job $job (import): reporting the results kept from before" "$state/logs/connector.log"'
 check "Tessaline took the answers exactly once" \
   '[ "$(ctl GET /api/results/digest | count "x[\"jobId\"] == \"$job\"")" -eq 1 ]'
-check "Tally did not run the job again" \
-  '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -eq 1 ]'
+check "Tally did not run the job again" '[ "$(tally_posts)" -eq 1 ]'
 check "next start: the kept file was moved to the state folder, with a line" \
   'grep -q "\[INFO\] Moved 1 file(s) of kept results from " <<<"$out"'
 check "nothing is kept any more, in either folder" \
@@ -81,8 +49,7 @@ check "nothing is kept any more, in either folder" \
 # arrived is not lost, and at the next start no request of the job goes to Tally again.
 ctl POST /tally/clear '{}' >/dev/null
 ctl POST /api/clear '{}' >/dev/null
-job=$(ctl POST /api/jobs '{"kind":"import","requests":[{"ref":"a","xml":"<ENVELOPE/>"},{"ref":"b","xml":"<ENVELOPE/>"},{"ref":"c","xml":"<ENVELOPE/>"}]}' |
-      python3 -c 'import json,sys; print(json.load(sys.stdin)["queued"][0])')
+job=$(ctl POST /api/jobs '{"kind":"import","requests":[{"ref":"a","xml":"<ENVELOPE/>"},{"ref":"b","xml":"<ENVELOPE/>"},{"ref":"c","xml":"<ENVELOPE/>"}]}' | json 'v["queued"][0]')
 ctl POST /tally/config '{"delayMs":2000}' >/dev/null
 start --once >/dev/null 2>&1
 pid=$!
@@ -90,13 +57,10 @@ wait_for '[ "$(tally_posts)" -ge 2 ]' 600
 kill -KILL "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 ctl POST /tally/config '{"delayMs":0}' >/dev/null
-check "killed while Tally held the second request" \
-  '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -eq 2 ]'
+check "killed while Tally held the second request" '[ "$(tally_posts)" -eq 2 ]'
 out=$(run --once); out=$(tr -d '\r' <<<"$out")
-results=$(ctl GET /api/results/digest | python3 -c "import json,sys
-for r in json.load(sys.stdin):
-    if r['jobId'] == '$job':
-        print(r['error']); [print(x['ref'], x['ok'], x['error']) for x in r['results']]")
+results=$(ctl GET /api/results/digest | json "'\n'.join(line for r in v if r['jobId'] == '$job'
+  for line in [r['error']] + [f'{x[\"ref\"]} {x[\"ok\"]} {x[\"error\"]}' for x in r['results']])")
 expected="The connector ended before Tally answered; Tally may have carried out this request
 a True None
 b False The connector ended before Tally answered; Tally may have carried out this request
@@ -104,6 +68,5 @@ c False Not sent to Tally: the connector ended"
 check "next start: the answer received and what became of the rest reached Tessaline once" \
   '[ "$results" = "$expected" ] && grep -q "the connector ended while Tally ran it" <<<"$out"'
 [ "$results" = "$expected" ] || echo "$results"
-check "next start: no request of the job went to Tally again" \
-  '[ "$(ctl GET /tally/requests | count "x[\"method\"] == \"POST\"")" -eq 2 ]'
+check "next start: no request of the job went to Tally again" '[ "$(tally_posts)" -eq 2 ]'
 exit $fail

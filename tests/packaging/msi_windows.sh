@@ -66,11 +66,9 @@ msiinfo extract "$msi" "Icon.$icon_name" >"$work/msi.ico" 2>/dev/null
 shortcut_icon=$(table Shortcut | awk -F'\t' '$1 == "StartMenuShortcut" { print $9 }')
 check "the package's icon ($icon_name) is the program's, for Apps & features and the shortcut" \
   '[ -n "$icon_name" ] && cmp -s "$work/msi.ico" "$ico" && [ "$shortcut_icon" = "$icon_name" ]'
-# project(VERSION) reaches the package, and the user agent in the program (the version resource is
-# read back by test_e2e_executable, the --version line below).
-check "product name, version and manufacturer; the program's user agent has the version" \
+check "product name, version (project(VERSION)) and manufacturer" \
   '[ "$(property ProductName)" = "Tessaline Tally Connector" ] && [ "$(property ProductVersion)" = "$version" ] &&
-   [ "$(property Manufacturer)" = "Tessaline" ] && grep -qaF "TessalineTallyConnector/$version" "$exe"'
+   [ "$(property Manufacturer)" = "Tessaline" ]'
 # Changing it would make the next version install beside this one instead of replacing it.
 check "the upgrade code is the one every version shares" \
   '[ "$(property UpgradeCode)" = "{C469DF32-3FB7-4E57-8D77-E7E8187D8744}" ]'
@@ -104,19 +102,12 @@ per_user() {
     tr -d '\r' | grep -q 'ProductName.*Tessaline Tally Connector'
 }
 
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1   # make sure the prefix exists first
-
 export WINEPREFIX=$prefix
-timeout 60 wineserver -w  # a session begun without a display keeps its null driver
-Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xpid=$!
-wait_for '[ -s "$work/display" ]' || { echo "FAIL: Xvfb did not start"; exit 1; }
-export TSL_WINE_DISPLAY=":$(head -1 "$work/display")"
+users=$(wine_users "$wine_run" "$prefix") user=$(basename "$users") profile="$users/AppData"
+start_x "$work" || { echo "FAIL: Xvfb did not start"; exit 1; }
 drive() { "$wine_run" "$driver" "$@" 2>/dev/null | tr -d '\r'; }
 # "PID\tPATH" of the running tray program, or nothing.
 running() { local r; r=$(drive process TessalineTallyConnectorTray '*' "${1:-0}"); [[ $r == ok* ]] && echo "${r#ok }"; }
-user=$(ls "$prefix/drive_c/users" | grep -v -x -e Public -e crashdialog | head -1)
-profile="$prefix/drive_c/users/$user/AppData"
 program="$profile/Local/Programs/Tessaline Tally Connector/TessalineTallyConnector.exe"
 shortcut="$profile/Roaming/Microsoft/Windows/Start Menu/Programs/Tessaline Tally Connector.lnk"
 settings="$profile/Roaming/Tessaline/Tally Connector/connector.ini"

@@ -1,12 +1,8 @@
-// Drives a Windows program's user interface from a test script, the way a person would use it:
-// finds windows, reads and types control texts, presses buttons, answers message boxes, posts
-// messages, checks a dialog against the program's own template; and plays the system's part:
-// ends a session, restarts the shell's notification area.
-//
-// One command from the arguments, or commands on standard input: each word as "=WORD" ended by
-// a NUL byte, each command by one more NUL. Each prints one line: "ok", "ok VALUE" or "error
-// MESSAGE", control characters shown as \r, \n, \t, \xHH; fields of a value are separated by a
-// tab. A class or title given as * matches any.
+// Drives a Windows program's user interface from a test script as a person would, and plays the
+// system's part (the end of a session, a restarted notification area). One command from the
+// arguments, or from standard input each word as "=WORD" ended by a NUL, each command by one more
+// NUL. Each prints a line: "ok", "ok VALUE" (fields tab-separated) or "error MESSAGE", control
+// characters escaped. A class or title given as * matches any.
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -21,7 +17,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "support/text.h"
@@ -137,24 +132,23 @@ LRESULT sendTo(HWND window, UINT message, WPARAM w, LPARAM l, UINT ms = kSendTim
     return LRESULT(result);
 }
 
-// MESSAGE WPARAM LPARAM from the arguments at index.
-std::tuple<UINT, WPARAM, LPARAM> message(const Args& a, size_t at) {
-    return {UINT(number(a.at(at))), WPARAM(number(a.at(at + 1))), LPARAM(number(a.at(at + 2)))};
+// MESSAGE WPARAM LPARAM from the arguments after the window's two, sent (as the system sends
+// WM_POWERBROADCAST: the answer) or posted.
+Reply sendArgs(HWND window, const Args& a, bool post = false) {
+    const auto m = UINT(number(a.at(2)));
+    const auto w = WPARAM(number(a.at(3)));
+    const auto l = LPARAM(number(a.at(4)));
+    if (post && !PostMessageW(window, m, w, l)) fail(L"PostMessageW failed");
+    return post ? Reply() : std::to_wstring(sendTo(window, m, w, l));
 }
 
-// MESSAGE WPARAM LPARAM from the arguments after the window's two, sent as the system sends
-// WM_POWERBROADCAST: the answer.
-Reply sendArgs(HWND window, const Args& a) {
-    const auto [m, w, l] = message(a, 2);
-    return std::to_wstring(sendTo(window, m, w, l));
-}
-
+// The program may change the text between the two messages: read until it fits the room given.
 std::wstring controlText(HWND window) {
-    const auto length = size_t(sendTo(window, WM_GETTEXTLENGTH, 0, 0));
-    std::wstring text(length + 1, L'\0');
-    const auto copied = size_t(sendTo(window, WM_GETTEXT, text.size(), LPARAM(text.data())));
-    text.resize(std::min(copied, length));
-    return text;
+    for (auto room = size_t(sendTo(window, WM_GETTEXTLENGTH, 0, 0)) + 2;; room *= 2) {
+        std::wstring text(room, L'\0');
+        const auto copied = size_t(sendTo(window, WM_GETTEXT, room, LPARAM(text.data())));
+        if (copied + 1 < room) return text.substr(0, copied);
+    }
 }
 
 // A push as the mouse would make it: refused for a disabled or hidden button, and posted, so a
@@ -318,22 +312,6 @@ Reply key(const Args& a) {
     return {};
 }
 
-// The visible top-level windows, front to back, as class and title: what a person would see.
-Reply listWindows(const Args&) {
-    std::wstring list;
-    for (HWND window : findWindows({L"*", L"*", true}))
-        list += (list.empty() ? L"" : L"\t") + windowClass(window) + L":" + windowTitle(window);
-    return list;
-}
-
-// "X Y WIDTH HEIGHT": where a visible window is on the screen, in pixels.
-Reply rect(const Args& a) {
-    RECT r{};
-    GetWindowRect(frontWindow(a), &r);
-    return std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
-           std::to_wstring(r.right - r.left) + L" " + std::to_wstring(r.bottom - r.top);
-}
-
 // The mouse moved to a point of the screen and, with "right", right-clicked there through the
 // system's input queue like a real mouse.
 Reply mouse(const Args& a) {
@@ -352,8 +330,7 @@ Reply post(const Args& a) {
     HWND window = findWindow(a);
     const tsl::KernelHandle process = openProcess(window);
     const ULONGLONG start = GetTickCount64();
-    const auto [m, w, l] = message(a, 2);
-    if (!PostMessageW(window, m, w, l)) fail(L"PostMessageW failed");
+    sendArgs(window, a, true);
     return a.size() > 5 ? awaitExit(process.get(), start, waitMs(a, 5)) : Reply();
 }
 
@@ -419,13 +396,26 @@ const std::map<std::wstring, Command> kCommands = {
     {L"post", post},          // CLASS TITLE MESSAGE WPARAM LPARAM [ms]
     {L"send", [](const Args& a) { return sendArgs(findWindow(a), a); }},  // CLASS TITLE M W L
     {L"key", key},                                                        // CLASS TITLE VIRTUAL-KEY
-    {L"windows", listWindows},
+    {L"windows",  // the visible top-level windows, front to back, as "CLASS:TITLE"
+     [](const Args&) {
+         std::wstring list;
+         for (HWND window : findWindows({L"*", L"*", true}))
+             list +=
+                 (list.empty() ? L"" : L"\t") + windowClass(window) + L":" + windowTitle(window);
+         return list;
+     }},
     {L"foreground",
      [](const Args&) {
          HWND window = GetForegroundWindow();
          return window ? windowClass(window) + L"\t" + windowTitle(window) : Reply(L"\t");
      }},
-    {L"rect", rect},               // CLASS TITLE
+    {L"rect",  // CLASS TITLE: "X Y WIDTH HEIGHT" of the frontmost visible one on the screen
+     [](const Args& a) {
+         RECT r{};
+         GetWindowRect(frontWindow(a), &r);
+         return std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+                std::to_wstring(r.right - r.left) + L" " + std::to_wstring(r.bottom - r.top);
+     }},
     {L"mouse", mouse},             // X Y [right]
     {L"end-session", endSession},  // CLASS TITLE LPARAM [ms]
     {L"notify-icon", notifyIcon},  // CLASS TITLE ID delete|exists

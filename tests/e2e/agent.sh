@@ -1,27 +1,24 @@
 #!/usr/bin/env bash
 # The Linux background agent against the sandbox (started by with-sandbox.sh):
-#   agent_linux.sh EXE
+#   agent.sh linux EXE
 # It syncs on its own, logs its state changes, refuses a second copy and stops cleanly on
 # SIGTERM and on SIGINT.
 set -u
-exe=$1
 source "$(dirname "$0")/common.sh"
-home=$(mktemp -d); trap 'kill $agent 2>/dev/null; rm -rf "$home"' EXIT
-mkdir -m 700 "$home/run"
-run() { env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" "$exe" "$@"; }
-log="$home/.local/state/Tessaline/Tally Connector/logs/connector.log"
-results() { ctl GET /api/results | python3 -c 'import json,sys; print(len(json.load(sys.stdin)))'; }
+use_program "$@"
+trap 'kill $agent 2>/dev/null; cleanup' EXIT
+log="$state/logs/connector.log"
+results() { ctl GET /api/results | json 'len(v)'; }
 
-run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
-    --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null || { echo "FAIL: pairing"; exit 1; }
+paired || { echo "FAIL: pairing"; exit 1; }
 ctl POST /api/clear '{}' >/dev/null
 ctl POST /api/jobs '{"generate":3}' >/dev/null
 : >"$log"
 
 for signal in TERM INT; do
-  # Started directly (not through a function) so that $! is the agent itself; a shell without
-  # job control starts it with SIGINT ignored, which the agent must undo.
-  env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" "$exe" --background >"$home/out" 2>&1 &
+  # $! is the agent itself; a shell without job control starts it with SIGINT ignored, which
+  # the agent must undo.
+  start --background >"$work/out" 2>&1
   agent=$!
   check "SIG$signal run: the queued jobs are synced without a console" 'wait_for "[ \$(results) -ge 3 ]"'
   check "SIG$signal run: up to date, in the log" 'wait_for "grep -q \"\\[INFO\\] Sync state: Up to date\" \"\$log\""'
@@ -31,9 +28,10 @@ for signal in TERM INT; do
   kill -"$signal" "$agent"
   wait "$agent"; rc=$?
   check "SIG$signal run: exit 0" '[ $rc -eq 0 ]'
-  check "SIG$signal run: starting first, Exiting last" \
-    'head -1 "$log" | grep -qF "Tessaline Tally Connector $TSL_VERSION starting" && tail -1 "$log" | tr -d "\r" | grep -q "\[INFO\] Exiting$"'
-  check "SIG$signal run: nothing on the console" '[ ! -s "$home/out" ]'
+  check "SIG$signal run: starting first and once (not by the second copy), Exiting last" \
+    'head -1 "$log" | grep -qF "Tessaline Tally Connector $TSL_VERSION starting" && [ "$(grep -c "starting\|Exiting" "$log")" = 2 ] &&
+     tail -1 "$log" | tr -d "\r" | grep -q "\[INFO\] Exiting$"'
+  check "SIG$signal run: nothing on the console" '[ ! -s "$work/out" ]'
   [ $fail -eq 0 ] || cat "$log"
   : >"$log"
 done
@@ -41,13 +39,13 @@ check "every job reported exactly once" '[ "$(results)" = 3 ]'
 
 # A console pairing while the agent runs is taken up at once, without a restart: the old token
 # is revoked, so a heartbeat recorded from here on carries the new one.
-heartbeats() { ctl GET /api/heartbeats | python3 -c 'import json,sys; print(len(json.load(sys.stdin)))'; }
+heartbeats() { ctl GET /api/heartbeats | json 'len(v)'; }
 ctl POST /api/settings '{"pollSeconds":3600}' >/dev/null
-env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" "$exe" --background >"$home/out" 2>&1 &
+start --background >"$work/out" 2>&1
 agent=$!
 wait_for 'grep -q "Sync state: Up to date" "$log"'
 ctl POST /api/revoke '{}' >/dev/null
-code=$(ctl POST /api/codes '{}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["code"])')
+code=$(ctl POST /api/codes '{}' | json 'v["code"]')
 before=$(heartbeats)
 run --pair "$code" --server "$TSL_SANDBOX_API" >/dev/null; rc=$?
 check "a console --pair beside the agent: exit 0, the agent syncs with the new token at once" \
@@ -68,5 +66,5 @@ ctl POST /tally/config '{"delayMs":0}' >/dev/null
 check "SIGTERM during a Tally request: exit 0 within 2 s (${took} ms)" \
   '[ $(tally_posts) -gt $before ] && [ $rc -eq 0 ] && [ $took -le 2000 ]'
 check "the job's answers are kept for the next start" \
-  '[ -s "$home/.local/state/Tessaline/Tally Connector/kept-results.json" ]'
+  '[ -s "$state/kept-results.json" ]'
 exit $fail

@@ -1,30 +1,17 @@
 #!/usr/bin/env bash
 # --check as a process against the sandbox (started by with-sandbox.sh), in the states a support
 # desk meets: not paired, paired and healthy, Tally down, the server down, the token revoked.
-#   check_sandbox.sh linux EXE
-#   check_sandbox.sh windows EXE WINE_RUN WINEPREFIX
+#   check.sh linux EXE
+#   check.sh windows EXE WINE_RUN WINEPREFIX
 # Each time: the exit code, the mark and sentence of the lines that matter, and that nothing
 # changed (connector.ini byte for byte, no job fetched, one log line).
 set -u
-target=$1 exe=$2
 source "$(dirname "$0")/common.sh"
-
-if [ "$target" = windows ]; then
-  wine_run=$3 prefix=$4
-  users=$(wine_users "$wine_run" "$prefix")
-  folder="$users/AppData/Roaming/Tessaline/Tally Connector"
-  log="$users/AppData/Local/Tessaline/Tally Connector/logs/connector.log"
-  rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"
-  run() { "$wine_run" "$exe" "$@"; }
-else
-  home=$(mktemp -d); trap 'rm -rf "$home"' EXIT
-  folder="$home/.config/Tessaline/Tally Connector"
-  log="$home/.local/state/Tessaline/Tally Connector/logs/connector.log"
-  run() { env -i HOME="$home" PATH="$PATH" "$exe" "$@"; }
-fi
+use_program "$@"
+log="$state/logs/connector.log"
 ini="$folder/connector.ini"
 lines() { [ -f "$log" ] && tr -d '\r' <"$log" | wc -l || echo 0; }
-jobs() { ctl GET /api/state | python3 -c 'import json,sys; s=json.load(sys.stdin); print(s["queuedJobs"], s["handedOutJobs"])'; }
+jobs() { ctl GET /api/state | json 'v["queuedJobs"], v["handedOutJobs"]'; }
 # check_run RC [SWITCH]: runs --check into $out, then checks the exit code, that connector.ini
 # and the jobs stayed as they were and that the log gained one line.
 check_run() {
@@ -47,9 +34,8 @@ check "$what: the settings and the token are missing, the heartbeat waits" \
    has "warn Heartbeat: not sent" && [ ! -e "$ini" ]'
 check "$what: no call to Tessaline" '[ "$(ctl GET /api/requests)" = "[]" ]'
 
-run --pair "$TSL_SANDBOX_PAIRING_CODE" --server "$TSL_SANDBOX_API" --tally-host 127.0.0.1 \
-  --tally-port "$TSL_SANDBOX_TALLY_PORT" >/dev/null
-token=$(ctl GET /api/state | python3 -c 'import json,sys; print(json.load(sys.stdin)["tokens"][0])')
+paired
+token=$(ctl GET /api/state | json 'v["tokens"][0]')
 ctl POST /api/jobs '{"generate":1}' >/dev/null
 what="paired and healthy"
 check_run 0
@@ -79,7 +65,7 @@ check "$what: neither the token nor its protected form" \
    ! grep -qF "${blob:0:16}" "$report"'
 rm -f "$report"
 
-if [ "$target" = windows ]; then
+if [ "$1" = windows ]; then
   # Turned off in Task Manager: Windows skips the entry although it is there; pairing again
   # turns it on for real.
   approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
@@ -89,10 +75,10 @@ if [ "$target" = windows ]; then
   check_run 0
   check "$what: said so, with where to turn it on" \
     'has "warn Start at logon: turned off in Task Manager.s Startup tab - Turn it on there"'
-  run --pair "$(ctl POST /api/codes '{}' | python3 -c 'import json,sys; print(json.load(sys.stdin)["code"])')" >/dev/null
+  paired "" "$(ctl POST /api/codes '{}' | json 'v["code"]')"
   out=$(run --check 2>&1 | tr -d '\r')
   check "$what: on again after pairing" 'has "ok   Start at logon: on"'
-  token=$(ctl GET /api/state | python3 -c 'import json,sys; print(json.load(sys.stdin)["tokens"][-1])')
+  token=$(ctl GET /api/state | json 'v["tokens"][-1]')
 fi
 
 # Tally runs, but not with the company Tessaline syncs with.
@@ -123,7 +109,7 @@ check "$what: the refusal and to pair again, the token still stored" \
   'has "FAIL Heartbeat: Tessaline refused this PC.s token \(HTTP 401\) - Pair this PC again"'
 
 # A damaged file of kept answers is named, and left where it is for the connector to deal with.
-kept="$(dirname "$(dirname "$log")")/kept-results.json"
+kept="$state/kept-results.json"
 printf '{"jobs":[{"id":' >"$kept"
 what="kept answers damaged"
 check_run 1
@@ -141,5 +127,4 @@ check_run 1
 check "$what: the failed step, and to check the connection and proxy" \
   'has "FAIL Heartbeat: Cannot reach Tessaline: .* - Check this PC.s internet connection and proxy"'
 
-if [ "$target" = windows ]; then rm -rf "$users/AppData/Roaming/Tessaline" "$users/AppData/Local/Tessaline"; fi
 exit $fail
