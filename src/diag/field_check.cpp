@@ -11,6 +11,7 @@
 #include "config/ini_file.h"
 #include "config/pairing_address.h"
 #include "config/start_with_windows.h"
+#include "net/proxy_choice.h"
 #include "support/logger.h"
 #include "support/machine_name.h"
 #include "support/text.h"
@@ -225,6 +226,7 @@ std::vector<CheckLine> runFieldChecks(const Config& config) {
     std::vector<CheckLine> lines{settingsFile(config), paired(config, settings),
                                  serverAddress(settings)};
     const bool reachable = lines[1].mark == Mark::Ok && lines[2].mark == Mark::Ok;
+    lines.push_back(ok("Proxy", proxyChoice(settings.serverUrl)));
 
     const TallyClient tallyClient(settings.tallyHost, settings.tallyPort);
     const Clock::time_point start = Clock::now();

@@ -39,7 +39,7 @@ token=$(ctl GET /api/state | json 'v["tokens"][0]')
 ctl POST /api/jobs '{"generate":1}' >/dev/null
 what="paired and healthy"
 check_run 0
-check "$what: nine lines, all ok" '[ "$(grep -c "^ok   " <<<"$out")" = 9 ]' || printf '%s\n' "$out"
+check "$what: ten lines, all ok, the proxy direct" '[ "$(grep -c "^ok   " <<<"$out")" = 10 ] && has "ok   Proxy: direct$"'
 check "$what: the heartbeat names the company, Tally its answer" \
   'has "ok   Heartbeat: accepted in [0-9]+ ms; organisation Sandbox Organisation; company Sandbox Traders; sync is on$" &&
    has "ok   Tally: 127.0.0.1:$TSL_SANDBOX_TALLY_PORT answers in [0-9]+ ms: TallyPrime Server is Running$" &&

@@ -16,6 +16,7 @@
 
 #include "common/sandbox_client.h"
 #include "common/temp_dir.h"
+#include "net/proxy_choice.h"
 #include "net/trusted_authority.h"
 #include "support/version.h"
 
@@ -328,6 +329,8 @@ TEST(HttpClient, ProxyOnlyWhenNotDirectAndNeverForThisMachine) {
             std::printf("skipped here: the proxied row (no proxy can be set up for a test)\n");
             continue;
         }
+        // What --check tells of the choice is what the transport does.
+        EXPECT_EQ(proxyChoice(url).rfind(proxy.url(""), 0) == 0, viaProxy && !direct);
         const std::size_t proxied = proxy.requestCount();
         const std::size_t straight = target.requestCount();
         const HttpResponse response = HttpClient(direct, 5000).request(L"GET", url, {}, "");
@@ -341,6 +344,9 @@ TEST(HttpClient, ProxyOnlyWhenNotDirectAndNeverForThisMachine) {
                       .rfind("GET " + (viaProxy ? url : path) + " HTTP/1.1\r\n", 0),
                   0u);
     }
+    // A sign-in written into a proxy's address is never shown.
+    EXPECT_EQ(withoutCredentials("http://u:p@h:1/a@b"), "http://h:1/a@b");
+    EXPECT_EQ(withoutCredentials("h:1/a@b"), "h:1/a@b");
 }
 
 }  // namespace
