@@ -84,7 +84,7 @@ Json ApiClient::post(const std::string& path, const Json& body, bool withToken) 
 }
 
 Json ApiClient::call(const HttpClient& http, const std::string& path, const Json& body,
-                     bool withToken) {
+                     bool withToken, std::string* date) {
     std::vector<std::pair<std::wstring, std::wstring>> headers = {
         {L"Content-Type", L"application/json; charset=utf-8"},
         {L"Accept", L"application/json"},
@@ -96,6 +96,7 @@ Json ApiClient::call(const HttpClient& http, const std::string& path, const Json
 
     HttpResponse response = http.request(L"POST", baseUrl_ + path, headers, body.dump());
     if (!response.ok) throw ApiError{"Cannot reach Tessaline: " + response.error};
+    if (date) *date = std::move(response.date);
 
     const std::string status = std::to_string(response.status);
     if (response.status == 401 || response.status == 403) {
@@ -159,8 +160,8 @@ HeartbeatReply ApiClient::heartbeat(const std::string& machineName, bool tallyRe
     Json body;
     body.set("machineName", Json(machineName)).set("agentVersion", Json(std::string(kVersion)));
     body.set("tallyReachable", Json(tallyReachable)).set("tallyInfo", Json(tallyInfo));
-    const Json answer = call(small_, "/heartbeat", body, true);
     HeartbeatReply reply;
+    const Json answer = call(small_, "/heartbeat", body, true, &reply.serverDate);
     reply.enabled = answer.get("enabled").boolOr(false);
     reply.companyName = answer.get("companyName").stringOr("");
     reply.pollSeconds = answer.get("pollSeconds").intOr(60);

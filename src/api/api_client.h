@@ -71,7 +71,9 @@ class ApiClient {
     const std::string& baseUrl() const { return baseUrl_; }
 
   private:
-    Json call(const HttpClient& http, const std::string& path, const Json& body, bool withToken);
+    // date, when given, receives the answer's Date header.
+    Json call(const HttpClient& http, const std::string& path, const Json& body, bool withToken,
+              std::string* date = nullptr);
 
     std::string baseUrl_;
     std::string token_;

@@ -29,6 +29,7 @@ struct HeartbeatReply {
     std::string companyName;
     int pollSeconds = 60;
     std::string syncError;
+    std::string serverDate;  // the answer's Date header, "" when it had none
 };
 
 struct JobRequest {

@@ -11,6 +11,7 @@
 #include "config/ini_file.h"
 #include "config/pairing_address.h"
 #include "config/start_with_windows.h"
+#include "net/http_date.h"
 #include "net/proxy_choice.h"
 #include "support/logger.h"
 #include "support/machine_name.h"
@@ -95,7 +96,23 @@ CheckLine serverAddress(const Settings& settings) {
                 std::string(kPairingAddressRefused) + "; set it in the connection dialog.");
 }
 
-CheckLine heartbeat(const Settings& settings, const TallyProbe& tally, std::string& company) {
+// Tessaline's clock, from the Date of its answer, against this PC's.
+CheckLine clock(const std::string& serverDate) {
+    const auto server = parseHttpDate(serverDate);
+    if (!server) return warn("Clock", "Tessaline's answer carried no time to compare with", "");
+    const std::int64_t ahead = static_cast<std::int64_t>(std::time(nullptr)) - *server;
+    const std::string figure = ahead == 0
+                                   ? "this PC's clock agrees with Tessaline's"
+                                   : "this PC's clock is " + ageText(ahead < 0 ? -ahead : ahead) +
+                                         (ahead > 0 ? " ahead of" : " behind") + " Tessaline's";
+    if (ahead >= -300 && ahead <= 300) return ok("Clock", figure);
+    return warn("Clock", figure,
+                "Set the clock right (Settings > Time & language > Date & time > Sync now): "
+                "times shown and sent depend on it.");
+}
+
+CheckLine heartbeat(const Settings& settings, const TallyProbe& tally, std::string& company,
+                    std::string& serverDate) {
     const Clock::time_point start = Clock::now();
     try {
         ApiClient api(settings.serverUrl, settings.token);
@@ -104,6 +121,7 @@ CheckLine heartbeat(const Settings& settings, const TallyProbe& tally, std::stri
         if (!settings.organisation.empty()) figure += "; organisation " + settings.organisation;
         if (!reply.companyName.empty()) figure += "; company " + reply.companyName;
         if (!reply.companyName.empty()) company = reply.companyName;
+        serverDate = reply.serverDate;
         if (!reply.enabled) {
             return warn("Heartbeat", figure + "; sync is off",
                         "Turn sync on in the Tessaline web app (Accounting > Tally Sync).");
@@ -234,7 +252,9 @@ std::vector<CheckLine> runFieldChecks(const Config& config) {
     const std::string took = millisecondsSince(start);
     std::string expected = settings.company;  // what the last heartbeat named wins
     if (reachable) {
-        lines.push_back(heartbeat(settings, probe, expected));
+        std::string serverDate;
+        lines.push_back(heartbeat(settings, probe, expected, serverDate));
+        if (lines.back().mark != Mark::Fail) lines.push_back(clock(serverDate));
     } else {
         lines.push_back(warn("Heartbeat", "not sent until the lines above are mended", ""));
     }

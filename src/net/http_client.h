@@ -17,6 +17,7 @@ struct HttpResponse {
     std::uint32_t status = 0;  // 0 also when the status line could not be read
     std::string body;          // exactly as received, no decoding
     std::string error;         // UTF-8; empty when ok
+    std::string date;          // the answer's Date header as sent, at most 64 bytes; "" if none
 };
 
 using HttpHeaders = std::vector<std::pair<std::wstring, std::wstring>>;

@@ -95,6 +95,7 @@ struct Exchange {
     bool headersDone = false;  // the final response's header block has ended
     long blockStatus = 0;      // status of the header block being read
     std::optional<std::string> location;  // of the block being read, at most kMaxLocation + 1
+    std::string date;                     // of the block being read, at most 64 bytes
     bool tooLarge = false;                // the body grew past the limit
     bool stopped = false;                 // the stop flag ended the transfer
     std::exception_ptr fault;  // memory exhaustion inside a callback, rethrown afterwards
@@ -124,6 +125,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
         if (startsWithNoCase(line, "HTTP/")) {
             ex.headersDone = false;
             ex.location.reset();
+            ex.date.clear();
             // The status follows the first blank; the line is not zero-terminated.
             const std::size_t blank = std::min(line.find(' '), line.size());
             ex.blockStatus = 0;
@@ -131,6 +133,8 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
                             line.data() + line.size(), ex.blockStatus);
         } else if (startsWithNoCase(line, "location:") && !ex.location) {
             ex.location = std::string(trimmed(line.substr(9)).substr(0, kMaxLocation + 1));
+        } else if (startsWithNoCase(line, "date:")) {
+            ex.date = std::string(trimmed(line.substr(5)).substr(0, 64));
         } else if (line == "\r\n" || line == "\n") {
             ex.headersDone = ex.blockStatus >= 200;
         }
@@ -391,6 +395,7 @@ HopAnswer sendHop(const HopSettings& settings, const std::string& method, const 
     curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
     answer.response.ok = true;
     answer.response.status = static_cast<std::uint32_t>(status);
+    answer.response.date = std::move(ex.date);
     answer.response.body = std::move(ex.body);
     if (isRedirectStatus(answer.response.status)) answer.location = std::move(ex.location);
     return answer;

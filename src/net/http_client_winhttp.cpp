@@ -236,6 +236,12 @@ HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::
     }
     answer.response.ok = true;
     answer.response.status = status;
+    wchar_t date[65] = {};
+    DWORD dateSize = sizeof(date) - sizeof(wchar_t);
+    if (WinHttpQueryHeaders(request.handle(), WINHTTP_QUERY_DATE, WINHTTP_HEADER_NAME_BY_INDEX,
+                            date, &dateSize, WINHTTP_NO_HEADER_INDEX)) {
+        answer.response.date = toUtf8(std::wstring(date, dateSize / sizeof(wchar_t)));
+    }
     if (isRedirectStatus(status)) answer.location = locationOf(request.handle());
     return answer;
 }

@@ -39,7 +39,8 @@ token=$(ctl GET /api/state | json 'v["tokens"][0]')
 ctl POST /api/jobs '{"generate":1}' >/dev/null
 what="paired and healthy"
 check_run 0
-check "$what: ten lines, all ok, the proxy direct" '[ "$(grep -c "^ok   " <<<"$out")" = 10 ] && has "ok   Proxy: direct$"'
+check "$what: eleven lines, all ok, the proxy direct, the clocks agreeing" \
+  '[ "$(grep -c "^ok   " <<<"$out")" = 11 ] && has "ok   Proxy: direct$" && has "ok   Clock: this PC.s clock (agrees|is [0-9]+ s)"'
 check "$what: the heartbeat names the company, Tally its answer" \
   'has "ok   Heartbeat: accepted in [0-9]+ ms; organisation Sandbox Organisation; company Sandbox Traders; sync is on$" &&
    has "ok   Tally: 127.0.0.1:$TSL_SANDBOX_TALLY_PORT answers in [0-9]+ ms: TallyPrime Server is Running$" &&
@@ -95,6 +96,13 @@ check_run 1
 check "$what: where to turn on Tally's XML server, with the port to set" \
   'has "FAIL Tally: Tally is not running, .* - Start TallyPrime .* port $TSL_SANDBOX_TALLY_PORT\.$"'
 ctl POST /tally/config '{"running":true}' >/dev/null
+
+ctl POST /api/settings '{"clockOffsetSeconds":-600}' >/dev/null
+what="clock off"
+check_run 0
+check "$what: how far, and to set it right" \
+  'has "warn Clock: this PC.s clock is 10 min ahead of Tessaline.s - Set the clock right"'
+ctl POST /api/settings '{"clockOffsetSeconds":0}' >/dev/null
 
 ctl POST /api/failures '{"endpoint":"heartbeat","status":503,"count":1}' >/dev/null
 what="server failing"

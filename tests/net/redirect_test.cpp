@@ -87,7 +87,8 @@ TEST(FollowRedirects, WithinTheOriginAtMostFiveTimes) {
                 static_cast<std::size_t>(std::count(transcript.begin(), transcript.end(), ';'));
             transcript +=
                 std::string(method.begin(), method.end()) + " " + urlText(to) + " " + body + ";";
-            HopAnswer answer{{true, hop < locations.size() ? 302u : 200u, "", ""}, std::nullopt};
+            HopAnswer answer{{true, hop < locations.size() ? 302u : 200u, "", "", ""},
+                             std::nullopt};
             if (hop < locations.size() && locations[hop] != "-") answer.location = locations[hop];
             return answer;
         };

@@ -1,5 +1,6 @@
 #include "net/url_parts.h"
 
+#include "net/http_date.h"
 #include "net/redirect.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,17 @@ TEST(HttpTokens, MethodsAndHeaderNamesAreTokensAndValuesHaveNoLineBreaks) {
     EXPECT_FALSE(isSafeHeaderValue("a\r\nInjected: 1"));
     EXPECT_FALSE(isSafeHeaderValue("a\nb"));
     EXPECT_FALSE(isSafeHeaderValue(std::string("a\0b", 3)));
+}
+
+// The server's Date, compared with this PC's clock by --check: only the form servers send.
+TEST(HttpDate, OnlyTheFormServersSend) {
+    EXPECT_EQ(parseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+    EXPECT_EQ(parseHttpDate("Mon, 29 Feb 2044 23:59:59 GMT"), 2340403199);
+    for (const char* bad : {"", "Sun, 06 Nov 1994 08:49:37 UTC", "Sun, 06 Now 1994 08:49:37 GMT",
+                            "Sun, 30 Feb 2025 08:49:37 GMT", "Sun, 06 Nov 1994 24:00:00 GMT",
+                            "Sunday, 06-Nov-94 08:49:37 GMT", "Sun, 06 ovN 1994 08:49:37 GMT"}) {
+        EXPECT_EQ(parseHttpDate(bad), std::nullopt) << bad;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "connector_api.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -63,6 +65,20 @@ ConnectorApi::ConnectorApi() {
     newCode("");
 }
 
+namespace {
+
+// "Sun, 06 Nov 1994 08:49:37 GMT", this machine's time moved by the given seconds.
+std::string httpDate(long long offsetSeconds) {
+    const std::time_t at = std::time(nullptr) + static_cast<std::time_t>(offsetSeconds);
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    return text;
+}
+
+}  // namespace
+
 void ConnectorApi::addRoutes(httplib::Server& server) {
     const std::string base = R"((.*)/v1/tally/agent)";
     auto route =
@@ -73,6 +89,8 @@ void ConnectorApi::addRoutes(httplib::Server& server) {
                     requests_.push_back(describeRequest(request));
                 }
                 (this->*handler)(request, response);
+                std::lock_guard lock(mutex_);
+                response.set_header("Date", httpDate(clockOffsetSeconds_));
             };
         };
     server.Post(base + "/pair", route(&ConnectorApi::pair));
@@ -228,6 +246,7 @@ void ConnectorApi::updateSettings(const json& changes) {
     enabled_ = changes.value("enabled", enabled_);
     pollSeconds_ = changes.value("pollSeconds", pollSeconds_);
     syncError_ = changes.value("syncError", syncError_);
+    clockOffsetSeconds_ = changes.value("clockOffsetSeconds", clockOffsetSeconds_);
 }
 
 std::string ConnectorApi::addJob(Job job) {
@@ -384,6 +403,7 @@ void ConnectorApi::reset() {
     enabled_ = true;
     pollSeconds_ = 30;
     syncError_.clear();
+    clockOffsetSeconds_ = 0;
     codes_.clear();
     tokens_.clear();
     revoked_.clear();

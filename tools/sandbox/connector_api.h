@@ -72,6 +72,7 @@ class ConnectorApi {
     bool enabled_ = true;
     int pollSeconds_ = 30;
     std::string syncError_;
+    long long clockOffsetSeconds_ = 0;  // how far the Date of its answers is from this clock
     std::set<std::string> codes_;
     std::set<std::string> tokens_;
     std::set<std::string> revoked_;
