@@ -99,8 +99,10 @@ class Soak : public tsl::testing::SyncFixture {
             for (int r = 1, n = 1 + static_cast<int>(rng() % 3); r <= n; ++r) {
                 const std::string ref = id + "-" + std::to_string(r);
                 jobs[id].push_back(ref);
-                requests += R"(,{"ref":")" + ref + R"(","xml":"<ENVELOPE><LEDGER NAME=\")" + ref +
-                            R"(\"/></ENVELOPE>"})";
+                requests += R"(,{"ref":")" + ref +
+                            R"(","xml":"<ENVELOPE><HEADER><TALLYREQUEST>Import</TALLYREQUEST>)"
+                            R"(</HEADER><BODY><DATA><TALLYMESSAGE><LEDGER NAME=\")" +
+                            ref + R"(\"/></TALLYMESSAGE></DATA></BODY></ENVELOPE>"})";
             }
             batch += R"(,{"kind":"import","id":")" + id + R"(","requests":[)" + requests.substr(1) +
                      "]}";
