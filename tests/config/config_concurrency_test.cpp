@@ -61,7 +61,7 @@ TEST_F(ConfigConcurrency, ClearTokenNeverUndoesAnotherSave) {
     };
     std::thread unpairer(unpair), unpairer2(unpair);
     for (int i = 0; i < 60; ++i) {
-        const std::string tag = "c" + std::to_string(i);
+        const std::string tag = std::string("c").append(std::to_string(i));
         config.save(tagged(tag));
         ASSERT_EQ(config.settings().company, tag) << "a stale record was saved over " << tag;
     }

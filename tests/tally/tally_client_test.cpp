@@ -49,6 +49,15 @@ TEST_F(TallyPeer, ProbeTexts) {
     EXPECT_EQ(tsl::testing::callersPart(peer.request(0)), "GET / HTTP/1.1\r\n\r\n");
 }
 
+// Tally's default host is "localhost", which may name ::1 first; a Tally listening on 127.0.0.1
+// alone (as the peer does) is still reached, within the probe's few seconds.
+TEST_F(TallyPeer, LocalhostReachesATallyOnIpv4Only) {
+    peer.script(R"({"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>","repeat":true})");
+    for (const char* host : {"localhost", "LocalHost", ""})
+        EXPECT_TRUE(tsl::TallyClient(host, peer.port()).probe().running) << host;
+    EXPECT_EQ(peer.requestCount(), 3u);
+}
+
 // No host set: this PC.
 TEST(TallyClient, NothingListening) {
     const tsl::TallyProbe probe = tsl::TallyClient("", 1).probe();
