@@ -157,7 +157,7 @@ CheckLine tally(const Settings& settings, const TallyProbe& probe, const std::st
 // Which companies Tally has open, and whether the one Tessaline syncs with is among them: Tally
 // running with no company loaded is the most common reason nothing happens.
 CheckLine company(const TallyClient& tally, const std::string& expected) {
-    const HttpResponse answer = tally.postXml(openCompaniesRequest());
+    const HttpResponse answer = tally.postXml(openCompaniesRequest(), true);
     const auto open =
         answer.ok && answer.status == 200 ? openCompaniesIn(answer.body) : std::nullopt;
     if (!open) {

@@ -57,9 +57,10 @@ TallyProbe TallyClient::probe() const {
     return result;
 }
 
-HttpResponse TallyClient::postXml(const std::string& xml) const {
-    HttpResponse response = requestClient_.request(
-        L"POST", baseUrl_, {{L"Content-Type", L"text/xml; charset=utf-8"}}, xml);
+HttpResponse TallyClient::postXml(const std::string& xml, bool quick) const {
+    HttpResponse response =
+        (quick ? probeClient_ : requestClient_)
+            .request(L"POST", baseUrl_, {{L"Content-Type", L"text/xml; charset=utf-8"}}, xml);
     if (response.ok) response.body = decodeText(std::move(response.body));
     return response;
 }

@@ -33,8 +33,9 @@ class TallyClient {
 
     TallyProbe probe() const;
     // One POST of the XML with "Content-Type: text/xml; charset=utf-8"; when a response came
-    // back its body is decoded to UTF-8. The HTTP status is not interpreted.
-    HttpResponse postXml(const std::string& xml) const;
+    // back its body is decoded to UTF-8. The HTTP status is not interpreted. quick: bounded like
+    // the probe, for a short read-only question such as which companies are open.
+    HttpResponse postXml(const std::string& xml, bool quick = false) const;
 
     const std::string& baseUrl() const { return baseUrl_; }
 
