@@ -136,6 +136,9 @@ CheckLine heartbeat(const Settings& settings, const TallyProbe& tally, std::stri
                     "Tessaline refused this PC's token (HTTP " + std::to_string(e.httpStatus) + ")",
                     kPairAgain);
     } catch (const ApiError& e) {
+        // The proxy's refusal says itself what to do.
+        if (stateDetail(SyncState::ServerUnreachable, e.message) == kProxySignInRefused)
+            return fail("Heartbeat", kProxySignInRefused, "");
         return fail("Heartbeat", e.message,
                     e.httpStatus == 0
                         ? "Check this PC's internet connection and proxy, then try again."

@@ -9,9 +9,14 @@
 
 namespace tsl {
 
+// What a failed exchange says when a proxy (HTTP 407) asks for a sign-in the client does not
+// answer: the whole error text, with no platform text after it.
+inline constexpr char kProxySignInRefused[] =
+    "The proxy server asks for a sign-in the connector cannot give; ask your IT to let it through";
+
 // The outcome of one exchange. ok: a response arrived and its whole body was read, whatever
-// the HTTP status. On failure status is 0, body is empty and error is the failed step's
-// sentence + ": " + the platform's error text.
+// the HTTP status but 407. On failure status is 0, body is empty and error is the failed step's
+// sentence + ": " + the platform's error text, or kProxySignInRefused alone.
 struct HttpResponse {
     bool ok = false;
     std::uint32_t status = 0;  // 0 also when the status line could not be read
@@ -43,6 +48,11 @@ struct HttpLimits {
 // User agent kUserAgent of support/version.h; 15 s to resolve and to connect; timeoutMs for
 // sending and for each wait for data; TLS 1.2 or later; the system's proxy unless direct, and
 // never a proxy for a loopback host (localhost, 127.0.0.0/8, ::1).
+// A proxy's demand for a sign-in (407, also to the CONNECT of an https exchange): Windows
+// answers a Negotiate or NTLM one once with the signed-in user's own credentials, on a client
+// that is not direct and for a host that is not loopback; libcurl answers with the user name
+// and password of the proxy's address when it has them. Any other demand, or one more after
+// the answer, fails the exchange with kProxySignInRefused.
 // Redirects: what is sent (headers such as a token, the body) never leaves the origin (scheme,
 // host, port) of the URL it was given for. A redirect within that origin is followed (at most
 // kMaxRedirects); one to another origin is not, and the exchange fails naming the status and

@@ -77,6 +77,12 @@ HttpResponse failure(const std::string& sentence, CURLcode code) {
     return response;
 }
 
+HttpResponse proxySignInRefused() {
+    HttpResponse response;
+    response.error = kProxySignInRefused;
+    return response;
+}
+
 using Clock = std::chrono::steady_clock;
 
 // What one perform() learned along the way; the callbacks' user data.
@@ -311,6 +317,8 @@ CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& ta
         .set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2))
         .set(CURLOPT_SSL_VERIFYPEER, 1L)
         .set(CURLOPT_SSL_VERIFYHOST, 2L)
+        // A proxy's address with a user name and password: whichever scheme it asks for.
+        .set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY))
         .set(CURLOPT_HEADERFUNCTION, onHeader)
         .set(CURLOPT_HEADERDATA, &ex)
         .set(CURLOPT_WRITEFUNCTION, onBody)
@@ -356,6 +364,9 @@ std::string failedStep(CURLcode code, const Exchange& ex, const std::string& hos
 HttpResponse failedTransfer(CURLcode code, const Exchange& ex, const std::string& host,
                             std::size_t bodySize) {
     if (ex.stopped) return failure(ExchangeBounds::stoppedSentence(host), code);
+    long tunnelStatus = 0;  // the proxy's answer to the CONNECT of an https exchange
+    curl_easy_getinfo(ex.handle, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+    if (tunnelStatus == 407) return proxySignInRefused();
     const bool timedOut = code == CURLE_OPERATION_TIMEDOUT || ex.stalled;
     if (timedOut && ex.bounds.pastDeadline()) {
         return failure(ex.bounds.deadlineSentence(host), CURLE_OPERATION_TIMEDOUT);
@@ -393,6 +404,7 @@ HopAnswer sendHop(const HopSettings& settings, const std::string& method, const 
     HopAnswer answer;
     long status = 0;
     curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (status == 407) return {proxySignInRefused(), {}};
     answer.response.ok = true;
     answer.response.status = static_cast<std::uint32_t>(status);
     answer.response.date = std::move(ex.date);

@@ -36,6 +36,12 @@ HttpResponse failure(const std::string& sentence, DWORD code) {
     return response;
 }
 
+HttpResponse proxySignInRefused() {
+    HttpResponse response;
+    response.error = kProxySignInRefused;
+    return response;
+}
+
 // Asynchronous, so that a wait can be cut short by the stop flag or the deadline.
 InternetHandle openSessionWith(DWORD accessType) {
     return InternetHandle(WinHttpOpen(fromUtf8(kUserAgent).c_str(), accessType,
@@ -220,14 +226,19 @@ std::optional<HttpResponse> writeBody(AsyncRequest& request, const std::string& 
     return std::nullopt;
 }
 
+DWORD statusOf(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    return status;
+}
+
 // After the answer's headers: the status (0 when it cannot be read), the whole body and,
 // for a redirect, the Location.
 HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::string& host,
                   const ExchangeBounds& bounds) {
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    WinHttpQueryHeaders(request.handle(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    const DWORD status = statusOf(request.handle());
     // Answers to HEAD, 204 and 304 carry no body whatever their Content-Length says.
     const bool bodyExpected = method != L"HEAD" && status >= 200 && status != 204 && status != 304;
     HopAnswer answer;
@@ -244,6 +255,49 @@ HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::
     }
     if (isRedirectStatus(status)) answer.location = locationOf(request.handle());
     return answer;
+}
+
+// Sends the request with its body and waits for the answer's headers.
+std::optional<HttpResponse> sendAndAwaitAnswer(AsyncRequest& request, const HopSettings& settings,
+                                               const std::string& body, const std::string& host) {
+    const ExchangeBounds& bounds = settings.bounds;
+    const std::string notSent = "Could not send request to " + host;
+    if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size()))) {
+        return failure(notSent, GetLastError());
+    }
+    const Completion sent = request.await(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, bounds);
+    if (sent.outcome != Completion::Outcome::Done) return interrupted(sent, notSent, host, bounds);
+    if (auto failed = writeBody(request, body, notSent, host, bounds)) return failed;
+    const std::string noResponse = "No response from " + host;
+    if (!WinHttpReceiveResponse(request.handle(), nullptr)) {
+        return failure(noResponse, GetLastError());
+    }
+    const Completion answered = request.await(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, bounds);
+    if (answered.outcome != Completion::Outcome::Done) {
+        return interrupted(answered, noResponse, host, bounds);
+    }
+    return std::nullopt;
+}
+
+// After a proxy's 407: when it takes Negotiate or NTLM, the next send carries the signed-in
+// user's own credentials (null user name and password), which the auto-logon policy must allow
+// for the proxy; false for any other scheme.
+bool signInWithOwnCredentials(HINTERNET request) {
+    DWORD schemes = 0;
+    DWORD first = 0;
+    DWORD target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &schemes, &first, &target) ||
+        target != WINHTTP_AUTH_TARGET_PROXY) {
+        return false;
+    }
+    const DWORD scheme = (schemes & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                         : (schemes & WINHTTP_AUTH_SCHEME_NTLM)    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                                   : 0;
+    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    return scheme != 0 &&
+           WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy)) &&
+           WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
+                                 nullptr);
 }
 
 // One request and its answer: connect, open the request, send, wait for the answer, read it.
@@ -284,26 +338,18 @@ HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const
     WinHttpSetOption(request.handle(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeoutMs,
                      sizeof(responseTimeoutMs));
 
-    const std::string notSent = "Could not send request to " + host;
-    if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size()))) {
-        const DWORD code = GetLastError();
-        return {failure(notSent, code), std::nullopt};
-    }
-    const Completion sent = request.await(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, bounds);
-    if (sent.outcome != Completion::Outcome::Done) {
-        return {interrupted(sent, notSent, host, bounds), std::nullopt};
-    }
-    if (auto failed = writeBody(request, body, notSent, host, bounds)) {
-        return {std::move(*failed), std::nullopt};
-    }
-    const std::string noResponse = "No response from " + host;
-    if (!WinHttpReceiveResponse(request.handle(), nullptr)) {
-        const DWORD code = GetLastError();
-        return {failure(noResponse, code), std::nullopt};
-    }
-    const Completion answered = request.await(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, bounds);
-    if (answered.outcome != Completion::Outcome::Done) {
-        return {interrupted(answered, noResponse, host, bounds), std::nullopt};
+    // The user's own credentials go only to a proxy this client may use: never to a 407 from
+    // this machine or on a direct client, where no proxy asked for them.
+    bool mayAnswerProxy = session != settings.loopbackSession;
+    for (;;) {
+        if (auto failed = sendAndAwaitAnswer(request, settings, body, host)) {
+            return {std::move(*failed), std::nullopt};
+        }
+        if (statusOf(request.handle()) != 407) break;
+        if (!mayAnswerProxy || !signInWithOwnCredentials(request.handle())) {
+            return {proxySignInRefused(), std::nullopt};
+        }
+        mayAnswerProxy = false;  // the same request once more, body and all
     }
     return receive(request, method, host, bounds);
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # --check as a process against the sandbox (started by with-sandbox.sh), in the states a support
-# desk meets: not paired, paired and healthy, Tally down, the server down, the token revoked.
+# desk meets: not paired, paired and healthy, Tally down, the server down, the token revoked, proxy 407.
 #   check.sh linux EXE
 #   check.sh windows EXE WINE_RUN WINEPREFIX
 # Each time: the exit code, the mark and sentence of the lines that matter, and that nothing
@@ -134,5 +134,21 @@ what="server down"
 check_run 1
 check "$what: the failed step, and to check the connection and proxy" \
   'has "FAIL Heartbeat: Cannot reach Tessaline: .* - Check this PC.s internet connection and proxy"'
+
+# A proxy refuses the tunnel for want of a sign-in (Linux: Wine's WinHTTP ignores any proxy here).
+if [ "$1" = linux ]; then
+  read -r id port <<<"$(peer none)"
+  ctl POST "/peers/$id/replies" '{"status":407,"headers":[["Proxy-Authenticate","Basic realm=\"x\""]],"repeat":true}' >/dev/null
+  sed -i 's|^url=.*|url=https://tessaline.invalid/api\r|' "$ini"
+  run() { env -i HOME="$home" PATH="$PATH" XDG_RUNTIME_DIR="$home/run" https_proxy="http://127.0.0.1:$port" "$exe" "$@"; }
+  what="proxy 407"
+  check_run 1
+  check "$what: the proxy named, the sentence alone" \
+    'has "ok   Proxy: http://127.0.0.1:$port \(from https_proxy\)$" &&
+     has "FAIL Heartbeat: The proxy server asks for a sign-in the connector cannot give; ask your IT to let it through$"'
+  out=$(run --once 2>&1)
+  check "$what: a sync's state line says the same" \
+    'has "Cannot reach Tessaline: The proxy server asks for a sign-in the connector cannot give; ask your IT to let it through$"'
+fi
 
 exit $fail

@@ -347,6 +347,24 @@ TEST(HttpClient, ProxyOnlyWhenNotDirectAndNeverForThisMachine) {
     // A sign-in written into a proxy's address is never shown.
     EXPECT_EQ(withoutCredentials("http://u:p@h:1/a@b"), "http://h:1/a@b");
     EXPECT_EQ(withoutCredentials("h:1/a@b"), "h:1/a@b");
+
+    // A 407 left unanswered fails with the sentence; no credentials go to this machine (a request
+    // sent again would read 404). A sign-in in a proxy's address answers it, the body resent.
+    const ScriptedPeer demanding(sandbox());
+    demanding.script(R"({"status":407,"headers":[["Proxy-Authenticate","NTLM"]]})");
+    const HttpResponse refused = HttpClient(false, 5000).request(L"POST", demanding.url(), {}, "x");
+    EXPECT_EQ(std::tie(refused.ok, refused.status, refused.error),
+              std::tuple(false, 0u, std::string(kProxySignInRefused)));
+    if (platformCannot("proxy-not-settable")) return;
+    const ScriptedPeer gate(sandbox());
+    gate.script(
+        R"([{"status":407,"headers":[["Proxy-Authenticate","Basic realm=\"x\""]]},{"body":"in"}])");
+    const testing::ScopedEnv viaGate("http_proxy", "http://u:p@" + gate.url("").substr(7));
+    EXPECT_EQ(HttpClient(false, 5000).request(L"POST", "http://tessaline.invalid/", {}, "x").body,
+              "in");
+    const std::string resent = gate.request(1);
+    EXPECT_NE(resent.find("\r\nProxy-Authorization: Basic dTpw\r\n"), std::string::npos);
+    EXPECT_EQ(resent.substr(resent.size() - 5), "\r\n\r\nx");
 }
 
 }  // namespace
