@@ -208,13 +208,11 @@ CheckLine keptAnswers(const Config& config, const Settings& settings) {
 
 CheckLine startAtLogon() {
     if (isStartWithWindowsEnabled()) return ok("Start at logon", "on");
+    const StartAtLogonWords& words = startAtLogonWords();
     if (isStartTurnedOffByUser()) {
-        return warn("Start at logon", "turned off in Task Manager's Startup tab",
-                    "Turn it on there, or choose \"Start with Windows\" in the tray menu.");
+        return warn("Start at logon", words.turnedOff, words.turnedOffAdvice);
     }
-    return warn("Start at logon", "off",
-                "Turn on \"Start with Windows\" in the tray menu, or sync waits until someone "
-                "starts the connector.");
+    return warn("Start at logon", "off", words.offAdvice);
 }
 
 CheckLine logFolder() {
