@@ -269,6 +269,18 @@ again "a third start while it is open: exit 0, still one status dialog" "$STATUS
 check "the later copies wrote no log line" '[ "$(wc -l <"$log")" = "$lines" ]'
 say click "$STATUS" 2
 say wait gone '#32770' "$STATUS" 5000
+# A report that cannot be saved (a folder holds every name it could take in the next 30 s) says
+# why, in a message box of its own.
+taken=$(for s in $(seq 0 30); do date -d "+$s sec" "+$(dirname "$log")/diagnostics-%Y%m%d-%H%M%S.txt"; done)
+xargs -d '\n' mkdir <<<"$taken"
+menu 2008
+say wait dialog '#32770' "$STATUS" 30000
+say text "$STATUS" 0xFFFF
+check "a report that cannot be saved says why ($reply)" \
+  '[[ $reply == "ok The diagnostics report could not be saved: Could not replace "*diagnostics-*.txt:\ ?* ]]'
+say click "$STATUS" 1
+say wait gone '#32770' "$STATUS" 5000
+xargs -d '\n' rmdir <<<"$taken"
 
 # ---- the tray menu ----
 menu 2004
