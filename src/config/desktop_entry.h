@@ -11,4 +11,9 @@ namespace tsl {
 // the path is taken for a field code.
 std::string desktopEntryText(const std::string& exePath);
 
+// Whether an autostart entry's text says the desktop skips it at logon: in its [Desktop Entry]
+// group, Hidden true (the entry counts as deleted) or X-GNOME-Autostart-enabled false (the
+// switch of GNOME's startup settings). Booleans as GLib reads them: true/1, false/0.
+bool isAutostartEntryTurnedOff(const std::string& text);
+
 }  // namespace tsl

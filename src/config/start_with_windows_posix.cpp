@@ -1,5 +1,7 @@
-// Start at logon through the desktop's autostart folder: one entry whose presence is the state.
+// Start at logon through the desktop's autostart folder (one entry, which the desktop's own
+// switch may turn off) or the systemd user unit its user enabled.
 #include <cstdlib>
+#include <fstream>
 
 #include "config/desktop_entry.h"
 #include "config/start_with_windows.h"
@@ -10,10 +12,36 @@ namespace tsl {
 
 namespace {
 
+constexpr std::size_t kEntryReadLimit = 64 * 1024;
+
 std::filesystem::path autostartEntry() {
     const std::filesystem::path base = roamingAppDataFolder();
     if (base.empty()) return {};
     return base / "autostart" / "Tessaline Tally Connector.desktop";
+}
+
+bool hasEntry() {
+    const std::filesystem::path entry = autostartEntry();
+    std::error_code ec;
+    return !entry.empty() && std::filesystem::exists(entry, ec);
+}
+
+// The entry is the user's own file: what is read of it is bounded all the same.
+bool entryTurnedOff() {
+    std::ifstream in(autostartEntry(), std::ios::binary);
+    std::string text(kEntryReadLimit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return isAutostartEntryTurnedOff(text);
+}
+
+// "systemctl --user enable" links the unit into the folder of the target it is wanted by.
+bool unitEnabled() {
+    const std::filesystem::path base = roamingAppDataFolder();
+    std::error_code ec;
+    return !base.empty() &&
+           std::filesystem::exists(
+               base / "systemd/user/default.target.wants/tessaline-tally-connector.service", ec);
 }
 
 std::string executablePath() {
@@ -25,9 +53,7 @@ std::string executablePath() {
 }  // namespace
 
 bool isStartWithWindowsEnabled() {
-    const std::filesystem::path entry = autostartEntry();
-    std::error_code ec;
-    return !entry.empty() && std::filesystem::exists(entry, ec);
+    return (hasEntry() && !entryTurnedOff()) || unitEnabled();
 }
 
 void setStartWithWindows(bool enable) {
@@ -49,7 +75,17 @@ void setStartWithWindows(bool enable) {
 }
 
 bool isStartTurnedOffByUser() {
-    return false;  // a desktop session's own switch for autostart entries is not read
+    return hasEntry() && entryTurnedOff() && !unitEnabled();
+}
+
+const StartAtLogonWords& startAtLogonWords() {
+    static constexpr StartAtLogonWords kWords{
+        "the desktop's autostart entry is turned off (Hidden or X-GNOME-Autostart-enabled)",
+        "Turn it on in the desktop's startup settings, or run: systemctl --user enable --now "
+        "tessaline-tally-connector",
+        "Run: systemctl --user enable --now tessaline-tally-connector (or sync waits until "
+        "someone starts the connector)."};
+    return kWords;
 }
 
 }  // namespace tsl

@@ -78,4 +78,13 @@ void setStartWithWindows(bool enable) {
                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }
 
+const StartAtLogonWords& startAtLogonWords() {
+    static constexpr StartAtLogonWords kWords{
+        "turned off in Task Manager's Startup tab",
+        "Turn it on there, or choose \"Start with Windows\" in the tray menu.",
+        "Turn on \"Start with Windows\" in the tray menu, or sync waits until someone starts "
+        "the connector."};
+    return kWords;
+}
+
 }  // namespace tsl

@@ -112,10 +112,10 @@ CheckLine clock(const std::string& serverDate) {
 }
 
 CheckLine heartbeat(const Settings& settings, const TallyProbe& tally, std::string& company,
-                    std::string& serverDate) {
+                    std::string& serverDate, const std::atomic<bool>* stop) {
     const Clock::time_point start = Clock::now();
     try {
-        ApiClient api(settings.serverUrl, settings.token);
+        ApiClient api(settings.serverUrl, settings.token, stop);
         const HeartbeatReply reply = api.heartbeat(machineName(), tally.running, tally.info);
         std::string figure = "accepted in " + millisecondsSince(start);
         if (!settings.organisation.empty()) figure += "; organisation " + settings.organisation;
@@ -211,13 +211,11 @@ CheckLine keptAnswers(const Config& config, const Settings& settings) {
 
 CheckLine startAtLogon() {
     if (isStartWithWindowsEnabled()) return ok("Start at logon", "on");
+    const StartAtLogonWords& words = startAtLogonWords();
     if (isStartTurnedOffByUser()) {
-        return warn("Start at logon", "turned off in Task Manager's Startup tab",
-                    "Turn it on there, or choose \"Start with Windows\" in the tray menu.");
+        return warn("Start at logon", words.turnedOff, words.turnedOffAdvice);
     }
-    return warn("Start at logon", "off",
-                "Turn on \"Start with Windows\" in the tray menu, or sync waits until someone "
-                "starts the connector.");
+    return warn("Start at logon", "off", words.offAdvice);
 }
 
 CheckLine logFolder() {
@@ -242,21 +240,21 @@ std::string formatCheckLine(const CheckLine& line) {
     return escapeControls(text);
 }
 
-std::vector<CheckLine> runFieldChecks(const Config& config) {
+std::vector<CheckLine> runFieldChecks(const Config& config, const std::atomic<bool>* stop) {
     const Settings settings = config.settings();
     std::vector<CheckLine> lines{settingsFile(config), paired(config, settings),
                                  serverAddress(settings)};
     const bool reachable = lines[1].mark == Mark::Ok && lines[2].mark == Mark::Ok;
     lines.push_back(ok("Proxy", proxyChoice(settings.serverUrl)));
 
-    const TallyClient tallyClient(settings.tallyHost, settings.tallyPort);
+    const TallyClient tallyClient(settings.tallyHost, settings.tallyPort, stop);
     const Clock::time_point start = Clock::now();
     const TallyProbe probe = tallyClient.probe();
     const std::string took = millisecondsSince(start);
     std::string expected = settings.company;  // what the last heartbeat named wins
     if (reachable) {
         std::string serverDate;
-        lines.push_back(heartbeat(settings, probe, expected, serverDate));
+        lines.push_back(heartbeat(settings, probe, expected, serverDate, stop));
         if (lines.back().mark != Mark::Fail) lines.push_back(clock(serverDate));
     } else {
         lines.push_back(warn("Heartbeat", "not sent until the lines above are mended", ""));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,11 @@ std::string formatCheckLine(const CheckLine& line);
 
 // Looks at everything syncing depends on, in the order a support desk reads it, and changes
 // nothing: no setting saved, no job fetched, no token cleared, no file renamed. The one call
-// to Tessaline is a heartbeat with the stored token; Tally gets its probe.
-std::vector<CheckLine> runFieldChecks(const Config& config);
+// to Tessaline is a heartbeat with the stored token; Tally gets its probe. Safe beside a running
+// sync worker: it reads the settings and files and takes no lock of a pass. When another
+// thread sets `stop`, the exchanges with Tessaline and Tally end within about a second and
+// the lines say so (not owned; must outlive the call).
+std::vector<CheckLine> runFieldChecks(const Config& config,
+                                      const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tsl

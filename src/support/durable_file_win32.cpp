@@ -81,7 +81,10 @@ bool DurableFileWriter::commit() {
 ReadOutcome readWholeFile(const std::filesystem::path& file, std::string& bytes,
                           std::string& error) {
     bytes.clear();
-    const HANDLE raw = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    // Shared with writers, renames and removals: reading the log (for a diagnostics report)
+    // must not make the logger's appends or its rotation fail meanwhile.
+    const HANDLE raw = CreateFileW(file.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (raw == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();

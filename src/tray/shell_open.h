@@ -2,6 +2,7 @@
 
 // Windows only: what the tray hands to the shell to open.
 
+#include <filesystem>
 #include <string>
 
 namespace tsl {
@@ -11,5 +12,7 @@ namespace tsl {
 void openTallySettingsPage(const std::string& serverUrl);
 // Opens the folder of the log in Explorer.
 void openLogFolder();
+// Opens the folder of this file of ours in Explorer with the file selected.
+void showFileInFolder(const std::filesystem::path& file);
 
 }  // namespace tsl

@@ -27,4 +27,20 @@ void openLogFolder() {
     ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void showFileInFolder(const std::filesystem::path& file) {
+    const std::wstring path = file.wstring();
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    // A file name cannot hold a quote; one here would end the quoted path early, so the folder
+    // alone is shown. The program is named with its folder: never one found beside us.
+    if (length == 0 || length >= MAX_PATH || path.find(L'"') != std::wstring::npos) {
+        ShellExecuteW(nullptr, L"open", file.parent_path().c_str(), nullptr, nullptr,
+                      SW_SHOWNORMAL);
+        return;
+    }
+    const std::wstring explorer = std::wstring(windows, length) + L"\\explorer.exe";
+    const std::wstring arguments = L"/select,\"" + path + L"\"";
+    ShellExecuteW(nullptr, L"open", explorer.c_str(), arguments.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
 }  // namespace tsl

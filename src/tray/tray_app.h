@@ -3,13 +3,15 @@
 // The tray program (Windows only): a hidden window, the notification-area icon whose colour and
 // tooltip follow the sync state, its menu, and the connection and status dialogs. Everything
 // runs on the main thread except the status listener and the network watch, which only post a
-// message. It lives through the PC's day: a session that ends or an installer that asks it to
-// close, sleep and resume, a network that comes back, Explorer restarting, a change of DPI.
+// message, and the diagnostics report, saved on its own thread, which posts one when done. It
+// lives through the PC's day: a session that ends or an installer that asks it to close, sleep
+// and resume, a network that comes back, Explorer restarting, a change of DPI.
 
 #include <windows.h>
 
 #include <functional>
 
+#include "diag/report_run.h"
 #include "support/win32_handles.h"
 #include "sync/sync_engine.h"
 #include "tray/connection_dialog.h"
@@ -29,7 +31,7 @@ class TrayApp {
     // window still exists. At the end of a session Windows may end the process as soon as the
     // handler returns, so what must be written last is written there.
     TrayApp(HINSTANCE instance, Config& config, std::function<void()> onEnd = {});
-    ~TrayApp();  // stops the engine before anything it could reach goes away
+    ~TrayApp();  // stops the engine and a report before anything they could reach goes away
     TrayApp(const TrayApp&) = delete;
     TrayApp& operator=(const TrayApp&) = delete;
 
@@ -49,6 +51,7 @@ class TrayApp {
     void syncSoon();
     void runCommand(unsigned id);
     void showStartDialog();  // the status, or the connection when this PC is not paired
+    void reportDone();
     void end();
 
     HINSTANCE instance_;
@@ -60,6 +63,7 @@ class TrayApp {
     TrayMenu menu_;
     StatusDialog statusDialog_;
     ConnectionDialog connectionDialog_;
+    ReportRun reportRun_;
     WindowHandle window_;
     UINT taskbarCreatedMessage_ = 0;
     NetworkWatch networkWatch_;

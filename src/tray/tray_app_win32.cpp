@@ -45,12 +45,17 @@ TrayApp::TrayApp(HINSTANCE instance, Config& config, std::function<void()> onEnd
               }),
       icon_(smallIconSize(nullptr)),
       statusDialog_(instance, config, engine_),
-      connectionDialog_(instance, config, engine_) {
+      connectionDialog_(instance, config, engine_),
+      reportRun_(config, [this] {
+          // The report's thread, which end() waits for before the window goes.
+          PostMessageW(window_.get(), kReportDoneMessage, 0, 0);
+      }) {
     currentApp = this;
 }
 
 TrayApp::~TrayApp() {
     engine_.stop();  // joined: the listener can no longer reach this object
+    reportRun_.stop();
     currentApp = nullptr;
 }
 
@@ -136,6 +141,7 @@ void TrayApp::end() {
     connectionDialog_.close();
     icon_.hide();
     engine_.stop();
+    reportRun_.stop();
     if (onEnd_) onEnd_();
 }
 
@@ -178,6 +184,9 @@ void TrayApp::runCommand(unsigned id) {
         case kCmdStartWithWindows:
             setStartWithWindows(!isStartWithWindowsEnabled());
             break;
+        case kCmdSaveReport:
+            reportRun_.start();  // once at a time: chosen again meanwhile, nothing happens
+            break;
         case kCmdExit:
             DestroyWindow(window_.get());
             break;
@@ -192,6 +201,21 @@ void TrayApp::showStartDialog() {
     } else {
         connectionDialog_.open(icon_.programIcon());
     }
+}
+
+// Back on the main thread: the saved report is shown in its folder, or the user is told why
+// there is none.
+void TrayApp::reportDone() {
+    const auto outcome = reportRun_.take();
+    if (!outcome) return;
+    if (!outcome->file.empty()) {
+        showFileInFolder(outcome->file);
+        return;
+    }
+    const std::wstring text =
+        fromUtf8("The diagnostics report could not be saved: " + escapeControls(outcome->error));
+    MessageBoxW(nullptr, text.c_str(), fromUtf8(kDisplayName).c_str(),
+                MB_ICONWARNING | MB_SETFOREGROUND);
 }
 
 LRESULT TrayApp::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -251,8 +275,9 @@ LRESULT TrayApp::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             switch (LOWORD(lParam)) {
                 case WM_CONTEXTMENU:
                 case WM_RBUTTONUP:
-                    menu_.show(window_.get(), trayMenu(engine_.status().state, config_.isPaired(),
-                                                       isStartWithWindowsEnabled()));
+                    menu_.show(window_.get(),
+                               trayMenu(engine_.status().state, config_.isPaired(),
+                                        isStartWithWindowsEnabled(), reportRun_.running()));
                     break;
                 case WM_LBUTTONDBLCLK:
                 case NIN_SELECT:
@@ -268,6 +293,9 @@ LRESULT TrayApp::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         case kStatusChangedMessage:
             statusChanged();
+            return 0;
+        case kReportDoneMessage:
+            reportDone();
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);

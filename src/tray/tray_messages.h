@@ -15,5 +15,7 @@ inline constexpr UINT kStatusChangedMessage = WM_APP + 3;
 inline constexpr UINT kNetworkChangedMessage = WM_APP + 4;
 // From a console "--pair": the settings file changed under us.
 inline constexpr UINT kSettingsChangedMessage = WM_APP + 5;
+// From the thread that saves a diagnostics report: it is done.
+inline constexpr UINT kReportDoneMessage = WM_APP + 6;
 
 }  // namespace tsl

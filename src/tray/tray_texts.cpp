@@ -45,7 +45,8 @@ bool isWebAddress(const std::string& address) {
     return startsWith("https://") || startsWith("http://");
 }
 
-std::vector<MenuItem> trayMenu(SyncState state, bool paired, bool startWithWindows) {
+std::vector<MenuItem> trayMenu(SyncState state, bool paired, bool startWithWindows,
+                               bool savingReport) {
     std::vector<MenuItem> items;
     items.push_back({syncStateText(state), 0, false, true, false});
     items.push_back({"", 0, true, false, false});
@@ -55,6 +56,7 @@ std::vector<MenuItem> trayMenu(SyncState state, bool paired, bool startWithWindo
                      false, false, false});
     items.push_back({"&Open Tally settings in Tessaline", kCmdOpenTallyPage, false, false, false});
     items.push_back({"Open &log folder", kCmdOpenLogFolder, false, false, false});
+    items.push_back({"Save &diagnostics report...", kCmdSaveReport, false, savingReport, false});
     items.push_back({"Start with &Windows", kCmdStartWithWindows, false, false, startWithWindows});
     items.push_back({"", 0, true, false, false});
     items.push_back({"E&xit", kCmdExit, false, false, false});

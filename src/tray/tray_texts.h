@@ -37,9 +37,11 @@ struct MenuItem {
 
 inline constexpr unsigned kCmdStatus = 2001, kCmdSyncNow = 2002, kCmdConnection = 2003,
                           kCmdOpenTallyPage = 2004, kCmdOpenLogFolder = 2005,
-                          kCmdStartWithWindows = 2006, kCmdExit = 2007;
+                          kCmdStartWithWindows = 2006, kCmdExit = 2007, kCmdSaveReport = 2008;
 
-// The tray menu as it must look at this moment.
-std::vector<MenuItem> trayMenu(SyncState state, bool paired, bool startWithWindows);
+// The tray menu as it must look at this moment; "Save diagnostics report..." is greyed while
+// one is being saved.
+std::vector<MenuItem> trayMenu(SyncState state, bool paired, bool startWithWindows,
+                               bool savingReport);
 
 }  // namespace tsl

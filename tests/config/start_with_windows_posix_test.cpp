@@ -1,4 +1,5 @@
-// Start at logon off Windows: the autostart desktop entry and the quoting of its Exec line.
+// Start at logon off Windows: the autostart desktop entry, the desktop's switch that turns it
+// off, and the quoting of its Exec line.
 #include <gtest/gtest.h>
 
 #include "common/temp_dir.h"
@@ -19,6 +20,9 @@ TEST(StartWithWindows, EnableTakesAnotherCopysEntryOverOnceAndDisableRemovesIt) 
     std::filesystem::create_directories(entry.parent_path());
     tsl::testing::writeFile(entry, tsl::desktopEntryText("/elsewhere/connector"));
     EXPECT_TRUE(tsl::isStartWithWindowsEnabled());  // another copy's entry counts
+    tsl::testing::writeFile(entry, tsl::desktopEntryText("/elsewhere/connector") + "Hidden=true\n");
+    EXPECT_FALSE(tsl::isStartWithWindowsEnabled());  // the desktop skips it: set again, it is on
+    EXPECT_TRUE(tsl::isStartTurnedOffByUser());
     tsl::setStartWithWindows(true);
     tsl::setStartWithWindows(true);
     EXPECT_TRUE(tsl::isStartWithWindowsEnabled());
@@ -29,6 +33,25 @@ TEST(StartWithWindows, EnableTakesAnotherCopysEntryOverOnceAndDisableRemovesIt) 
     tsl::setStartWithWindows(false);
     EXPECT_FALSE(tsl::isStartWithWindowsEnabled());
     EXPECT_FALSE(std::filesystem::exists(entry));
+    // Its user enabled the systemd unit: that starts it at logon too.
+    const auto unit = dir.path() / "systemd/user/default.target.wants";
+    std::filesystem::create_directories(unit);
+    tsl::testing::writeFile(unit / "tessaline-tally-connector.service", "");
+    EXPECT_TRUE(tsl::isStartWithWindowsEnabled());
+}
+
+TEST(DesktopEntry, TurnedOffByHiddenOrGnomesSwitchInItsOwnGroupOnly) {
+    const std::pair<const char*, bool> cases[] = {
+        {"[Desktop Entry]\nHidden=true\n", true},
+        {"[Desktop Entry]\r\nName=x\r\n  Hidden = 1\r\n", true},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false", true},
+        {"[Desktop Entry]\nHidden=false\nX-GNOME-Autostart-enabled=true\n", false},
+        {"[Desktop Entry]\nName=x\n[Desktop Action a]\nHidden=true\n", false},
+        {"Hidden=true\n[Desktop Entry]\nHiddenX=true\nNoDisplay=true\n", false},
+    };
+    for (const auto& [text, off] : cases)
+        EXPECT_EQ(tsl::isAutostartEntryTurnedOff(text), off) << text;
+    EXPECT_FALSE(tsl::isAutostartEntryTurnedOff(tsl::desktopEntryText("/opt/tsl/connector")));
 }
 
 TEST(DesktopEntry, ExecQuotesThePathForBothEscapingRules) {

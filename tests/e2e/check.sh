@@ -66,21 +66,24 @@ check "$what: neither the token nor its protected form" \
    ! grep -qF "${blob:0:16}" "$report"'
 rm -f "$report"
 
+# Turned off by the user (Task Manager's Startup tab; the desktop's switch on Linux): the entry is
+# there but skipped at logon; pairing again turns it on for real.
 if [ "$1" = windows ]; then
-  # Turned off in Task Manager: Windows skips the entry although it is there; pairing again
-  # turns it on for real.
   approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
   "$wine_run" reg add "$approved" /v "Tessaline Tally Connector" /t REG_BINARY \
     /d 030000000000000000000000 /f >/dev/null 2>&1
-  what="start at logon turned off in Task Manager"
-  check_run 0
-  check "$what: said so, with where to turn it on" \
-    'has "warn Start at logon: turned off in Task Manager.s Startup tab - Turn it on there"'
-  paired "" "$(ctl POST /api/codes '{}' | json 'v["code"]')"
-  out=$(run --check 2>&1 | tr -d '\r')
-  check "$what: on again after pairing" 'has "ok   Start at logon: on"'
-  token=$(ctl GET /api/state | json 'v["tokens"][-1]')
+  want="turned off in Task Manager.s Startup tab - Turn it on there"
+else
+  printf 'Hidden=true\n' >>"$home/.config/autostart/Tessaline Tally Connector.desktop"
+  want="the desktop.s autostart entry is turned off .* - .* systemctl --user enable --now tessaline-tally-connector$"
 fi
+what="start at logon turned off by the user"
+check_run 0
+check "$what: said so, with where to turn it on" 'has "warn Start at logon: $want"'
+paired "" "$(ctl POST /api/codes '{}' | json 'v["code"]')"
+out=$(run --check 2>&1 | tr -d '\r')
+check "$what: on again after pairing" 'has "ok   Start at logon: on"'
+token=$(ctl GET /api/state | json 'v["tokens"][-1]')
 
 # Tally runs, but not with the company Tessaline syncs with.
 for open in '' 'Rao & Sons'; do

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "tray/state_icon.h"
 #include "tray/status_text.h"
 #include "tray/tray_texts.h"
@@ -80,27 +82,36 @@ TEST(TrayTexts, SettingsPage) {
     }
 }
 
-// The state line is only read; unpaired there is nothing to sync; every other command can be
-// used, each item giving its own command.
-TEST(TrayTexts, MenuFollowsPairingAndStartEntry) {
-    const auto unpaired = tsl::trayMenu(SyncState::NotConnected, false, true);
-    const auto paired = tsl::trayMenu(SyncState::UpToDate, true, false);
-    ASSERT_EQ(unpaired.size(), 10u);
-    ASSERT_EQ(paired.size(), 10u);
+// The state line is only read; unpaired there is nothing to sync; a report being saved is not
+// started again; every other command can be used, each item giving its own command.
+TEST(TrayTexts, MenuFollowsPairingStartEntryAndReport) {
+    const auto unpaired = tsl::trayMenu(SyncState::NotConnected, false, true, true);
+    const auto paired = tsl::trayMenu(SyncState::UpToDate, true, false, false);
+    const unsigned ids[] = {0,
+                            0,
+                            tsl::kCmdStatus,
+                            tsl::kCmdSyncNow,
+                            tsl::kCmdConnection,
+                            tsl::kCmdOpenTallyPage,
+                            tsl::kCmdOpenLogFolder,
+                            tsl::kCmdSaveReport,
+                            tsl::kCmdStartWithWindows,
+                            0,
+                            tsl::kCmdExit};
+    ASSERT_EQ(unpaired.size(), std::size(ids));
+    ASSERT_EQ(paired.size(), std::size(ids));
     EXPECT_EQ(unpaired[0].text, "Not connected to Tessaline");
     EXPECT_EQ(unpaired[4].text, "&Pair with Tessaline...");
     EXPECT_EQ(paired[4].text, "&Connection settings...");
-    for (std::size_t i = 0; i < 10; ++i) {
-        EXPECT_EQ(unpaired[i].grayed, i == 0 || i == 3) << unpaired[i].text;
+    EXPECT_EQ(paired[7].text, "Save &diagnostics report...");
+    for (std::size_t i = 0; i < std::size(ids); ++i) {
+        EXPECT_EQ(unpaired[i].grayed, i == 0 || i == 3 || i == 7) << unpaired[i].text;
         EXPECT_EQ(paired[i].grayed, i == 0) << paired[i].text;
-        EXPECT_EQ(paired[i].separator, i == 1 || i == 8) << paired[i].text;
-        EXPECT_EQ(unpaired[i].checked, i == 7) << unpaired[i].text;  // "Start with Windows"
+        EXPECT_EQ(paired[i].separator, i == 1 || i == 9) << paired[i].text;
+        EXPECT_EQ(unpaired[i].checked, i == 8) << unpaired[i].text;  // "Start with Windows"
         EXPECT_FALSE(paired[i].checked) << paired[i].text;
-        if (i >= 2 && i <= 7) {
-            EXPECT_EQ(paired[i].id, tsl::kCmdStatus + i - 2) << paired[i].text;
-        }
+        EXPECT_EQ(paired[i].id, ids[i]) << paired[i].text;
     }
-    EXPECT_EQ(paired[9].id, tsl::kCmdExit);
 }
 
 }  // namespace

@@ -236,6 +236,22 @@ expect "\"Open log folder\" shows the logs folder" ok wait shown ExplorerWClass 
 say post ExplorerWClass logs 0x0010 0 0  # WM_CLOSE
 say wait gone ExplorerWClass logs
 
+# ---- the diagnostics report: on its own thread while Tessaline takes 8 s, once at a time ----
+asked() { ctl GET /api/requests | count 'x["path"].endswith("/heartbeat")'; }  # heartbeats begun
+ctl POST /api/failures '{"endpoint":"heartbeat","status":0,"delayMs":8000,"count":1}' >/dev/null
+menu 2008
+menu 2008
+expect "the tray answers while the report waits on Tessaline" "ok 0" send "${TRAY[@]}" 0 0 0
+expect "\"Save diagnostics report\" then shows it in the logs folder" ok \
+  wait shown ExplorerWClass logs 30000
+shot report-in-folder
+report=$(ls "$(dirname "$log")"/diagnostics-*.txt)
+check "one report, holding the check's lines ($report)" \
+  '[ "$(grep -c "Saving a diagnostics report" "$log")" = 1 ] && [ -f "$report" ] &&
+   tr -d "\r" <"$report" | grep -q "^ok   Heartbeat: accepted in"'
+say post ExplorerWClass logs 0x0010 0 0
+say wait gone ExplorerWClass logs
+
 # ---- Enter closes the status dialog; a second start brings it back ----
 say key '#32770' "$STATUS" 0x0D
 expect "Enter closes the status dialog (Close is its default button)" ok \
@@ -253,6 +269,18 @@ again "a third start while it is open: exit 0, still one status dialog" "$STATUS
 check "the later copies wrote no log line" '[ "$(wc -l <"$log")" = "$lines" ]'
 say click "$STATUS" 2
 say wait gone '#32770' "$STATUS" 5000
+# A report that cannot be saved (a folder holds every name it could take in the next 30 s) says
+# why, in a message box of its own.
+taken=$(for s in $(seq 0 30); do date -d "+$s sec" "+$(dirname "$log")/diagnostics-%Y%m%d-%H%M%S.txt"; done)
+xargs -d '\n' mkdir <<<"$taken"
+menu 2008
+say wait dialog '#32770' "$STATUS" 30000
+say text "$STATUS" 0xFFFF
+check "a report that cannot be saved says why ($reply)" \
+  '[[ $reply == "ok The diagnostics report could not be saved: Could not replace "*diagnostics-*.txt:\ ?* ]]'
+say click "$STATUS" 1
+say wait gone '#32770' "$STATUS" 5000
+xargs -d '\n' rmdir <<<"$taken"
 
 # ---- the tray menu ----
 menu 2004
@@ -341,6 +369,15 @@ ends "log-off (ENDSESSION_LOGOFF): it agrees" '^ok 1 ' \
 start_tray
 ends "WM_CLOSE ends it like E&xit, exit code 0" '^ok 0 [0-9]+$' \
   post "${TRAY[@]}" 0x0010 0 0 15000
+start_tray
+icon_is "started again, it syncs" "$GREEN"
+# E&xit while a report waits half a minute on Tessaline's answer to its heartbeat.
+before=$(asked)
+ctl POST /api/failures '{"endpoint":"heartbeat","status":0,"delayMs":30000,"count":1}' >/dev/null
+menu 2008
+until_true '[ "$(asked)" -gt "$before" ]' 15
+ends "E&xit while a report waits 30 s on Tessaline: gone within 3 s" '^ok 0 [0-9]+$' \
+  post "${TRAY[@]}" 0x0111 2007 0 3000
 start_tray
 icon_is "started again, it syncs" "$GREEN"
 
