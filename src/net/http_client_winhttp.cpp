@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "net/async_request_winhttp.h"
+#include "net/connection_facts_winhttp.h"
 #include "net/exchange_bounds.h"
 #include "net/redirect.h"
 #include "net/url_parts.h"
@@ -247,9 +249,10 @@ HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::
 }
 
 // One request and its answer: connect, open the request, send, wait for the answer, read it.
-// Every handle is closed on every path.
+// Every handle is closed on every path. facts, when given, receive what was seen while
+// connecting.
 HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const UrlParts& target,
-                  const std::string& body) {
+                  const std::string& body, ConnectionFacts* facts) {
     const std::string url = urlText(target);
     CrackedUrl cracked;
     if (!crackUrl(fromUtf8(url), cracked)) {
@@ -290,6 +293,10 @@ HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const
         return {failure(notSent, code), std::nullopt};
     }
     const Completion sent = request.await(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, bounds);
+    if (facts) {
+        const bool done = sent.outcome == Completion::Outcome::Done;
+        *facts = connectionFacts(request, cracked.secure, done ? 0 : sent.error);
+    }
     if (sent.outcome != Completion::Outcome::Done) {
         return {interrupted(sent, notSent, host, bounds), std::nullopt};
     }
@@ -348,7 +355,8 @@ HttpClient::HttpClient(HttpClient&& other) noexcept = default;
 HttpClient& HttpClient::operator=(HttpClient&& other) noexcept = default;
 
 HttpResponse HttpClient::request(const std::wstring& method, const std::string& url,
-                                 const HttpHeaders& headers, const std::string& body) const {
+                                 const HttpHeaders& headers, const std::string& body,
+                                 ConnectionFacts* connection) const {
     if (!session_ || !session_->handle) {
         return failure("WinHTTP is not available",
                        session_ ? session_->openError : ERROR_INVALID_HANDLE);
@@ -375,9 +383,10 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
     const HINTERNET session = session_->handle.get();
     const HopSettings settings{session, session_->loopback ? session_->loopback.get() : session,
                                session_->responseTimeoutMs, block, bounds};
-    const SendHop send = [&settings](const std::wstring& verb, const UrlParts& target,
-                                     const std::string& payload) {
-        return sendHop(settings, verb, target, payload);
+    // The facts are those of the first hop, the connection to the address given.
+    const SendHop send = [&settings, &connection](const std::wstring& verb, const UrlParts& target,
+                                                  const std::string& payload) {
+        return sendHop(settings, verb, target, payload, std::exchange(connection, nullptr));
     };
     return followRedirects(method, *parts, body, send, redirectRefusalText);
 }
