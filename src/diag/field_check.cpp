@@ -287,9 +287,10 @@ CheckLine connectionCheck(const std::string& serverUrl, const ConnectionFacts& f
                         host + " through; otherwise tell Tessaline's support.");
     }
     if (!facts.connectMs) return fail("Connection", figure + "; no connection", kNetwork);
-    figure += ", " + timeText("connected", facts.connectMs);
+    const bool together = facts.secure && !facts.handshakeMs;
+    figure += ", " + timeText(together ? "connected and secured" : "connected", facts.connectMs);
     if (!facts.secure) return ok("Connection", figure + "; plain HTTP (this PC only)");
-    if (facts.handshakeMs) {
+    if (!together) {
         figure += ", " + timeText(facts.tlsVersion.empty() ? "TLS" : facts.tlsVersion.c_str(),
                                   facts.handshakeMs);
     }

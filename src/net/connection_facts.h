@@ -24,8 +24,8 @@ enum class TlsTrouble {
 struct ConnectionFacts {
     bool secure = false;                       // https
     std::optional<std::uint32_t> resolveMs;    // name resolution
-    std::optional<std::uint32_t> connectMs;    // TCP connection (Wine: with the TLS handshake)
-    std::optional<std::uint32_t> handshakeMs;  // TLS handshake
+    std::optional<std::uint32_t> connectMs;    // TCP connection
+    std::optional<std::uint32_t> handshakeMs;  // TLS handshake; none when connectMs includes it
     std::string tlsVersion;                    // "TLS 1.3"; "" when not told
     std::string subject;                       // "CN=localhost, O=Tessaline Sandbox"; "" unseen
     std::string issuer;

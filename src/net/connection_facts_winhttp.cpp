@@ -94,11 +94,13 @@ ConnectionFacts connectionFacts(const AsyncRequest& request, bool secure, DWORD 
     const ConnectionSteps steps = request.steps();
     facts.resolveMs = between(steps.resolving, steps.resolved);
     facts.connectMs = between(steps.connecting, steps.connected);
-    if (secure) facts.handshakeMs = between(steps.connected, steps.sending);
     if (steps.sending && !steps.connecting) facts.resolveMs = facts.connectMs = 0;  // reused
     if (secure) facts.trouble = troubleOf(error, steps.secureFailure);
     if (!secure) return facts;
     facts.tlsVersion = tlsVersionOf(request.handle());
+    // Where the TLS version is not told (Wine, older Windows), the connection is reported only
+    // once the handshake is done too: the two times cannot be told apart.
+    if (!facts.tlsVersion.empty()) facts.handshakeMs = between(steps.connected, steps.sending);
     const CERT_CONTEXT* seen = nullptr;
     DWORD size = sizeof(seen);
     if (WinHttpQueryOption(request.handle(), WINHTTP_OPTION_SERVER_CERT_CONTEXT, &seen, &size) &&
