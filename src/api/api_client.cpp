@@ -84,7 +84,7 @@ Json ApiClient::post(const std::string& path, const Json& body, bool withToken) 
 }
 
 Json ApiClient::call(const HttpClient& http, const std::string& path, const Json& body,
-                     bool withToken, std::string* date) {
+                     bool withToken, std::string* date, ConnectionFacts* connection) {
     std::vector<std::pair<std::wstring, std::wstring>> headers = {
         {L"Content-Type", L"application/json; charset=utf-8"},
         {L"Accept", L"application/json"},
@@ -94,7 +94,8 @@ Json ApiClient::call(const HttpClient& http, const std::string& path, const Json
         headers.emplace_back(L"X-Tally-Connector-Token", fromUtf8(token_));
     }
 
-    HttpResponse response = http.request(L"POST", baseUrl_ + path, headers, body.dump());
+    HttpResponse response =
+        http.request(L"POST", baseUrl_ + path, headers, body.dump(), connection);
     if (!response.ok) throw ApiError{"Cannot reach Tessaline: " + response.error};
     if (date) *date = std::move(response.date);
 
@@ -156,12 +157,12 @@ PairingResult ApiClient::pair(const std::string& code, const std::string& machin
 }
 
 HeartbeatReply ApiClient::heartbeat(const std::string& machineName, bool tallyReachable,
-                                    const std::string& tallyInfo) {
+                                    const std::string& tallyInfo, ConnectionFacts* connection) {
     Json body;
     body.set("machineName", Json(machineName)).set("agentVersion", Json(std::string(kVersion)));
     body.set("tallyReachable", Json(tallyReachable)).set("tallyInfo", Json(tallyInfo));
     HeartbeatReply reply;
-    const Json answer = call(small_, "/heartbeat", body, true, &reply.serverDate);
+    const Json answer = call(small_, "/heartbeat", body, true, &reply.serverDate, connection);
     reply.enabled = answer.get("enabled").boolOr(false);
     reply.companyName = answer.get("companyName").stringOr("");
     reply.pollSeconds = answer.get("pollSeconds").intOr(60);

@@ -50,8 +50,10 @@ class ApiClient {
     static std::string serverMessage(const std::string& body);
 
     PairingResult pair(const std::string& code, const std::string& machineName);
+    // connection, when given, receives what the platform saw while connecting, also when the
+    // call fails.
     HeartbeatReply heartbeat(const std::string& machineName, bool tallyReachable,
-                             const std::string& tallyInfo);
+                             const std::string& tallyInfo, ConnectionFacts* connection = nullptr);
     // pollSeconds, when given, receives the answer's "pollSeconds" (or 60); it is left
     // unchanged when the call fails.
     std::optional<Job> nextJob(int* pollSeconds);
@@ -71,9 +73,10 @@ class ApiClient {
     const std::string& baseUrl() const { return baseUrl_; }
 
   private:
-    // date, when given, receives the answer's Date header.
+    // date, when given, receives the answer's Date header; connection what was seen while
+    // connecting.
     Json call(const HttpClient& http, const std::string& path, const Json& body, bool withToken,
-              std::string* date = nullptr);
+              std::string* date = nullptr, ConnectionFacts* connection = nullptr);
 
     std::string baseUrl_;
     std::string token_;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include "config/start_with_windows.h"
 #include "net/http_date.h"
 #include "net/proxy_choice.h"
+#include "net/url_parts.h"
 #include "support/logger.h"
 #include "support/machine_name.h"
 #include "support/text.h"
@@ -112,11 +114,13 @@ CheckLine clock(const std::string& serverDate) {
 }
 
 CheckLine heartbeat(const Settings& settings, const TallyProbe& tally, std::string& company,
-                    std::string& serverDate, const std::atomic<bool>* stop) {
+                    std::string& serverDate, ConnectionFacts& connection,
+                    const std::atomic<bool>* stop) {
     const Clock::time_point start = Clock::now();
     try {
         ApiClient api(settings.serverUrl, settings.token, stop);
-        const HeartbeatReply reply = api.heartbeat(machineName(), tally.running, tally.info);
+        const HeartbeatReply reply =
+            api.heartbeat(machineName(), tally.running, tally.info, &connection);
         std::string figure = "accepted in " + millisecondsSince(start);
         if (!settings.organisation.empty()) figure += "; organisation " + settings.organisation;
         if (!reply.companyName.empty()) figure += "; company " + reply.companyName;
@@ -231,7 +235,77 @@ CheckLine logFolder() {
     return ok("Log", pathText(file) + ", " + sizeText(ec ? 0 : size));
 }
 
+std::string dateText(std::int64_t seconds) {
+    using namespace std::chrono;
+    const year_month_day day{floor<days>(sys_seconds{std::chrono::seconds{seconds}})};
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(day.year()),
+                  static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+    return text;
+}
+
+std::string timeText(const char* step, const std::optional<std::uint32_t>& ms) {
+    return std::string(step) + " in " + std::to_string(*ms) + " ms";
+}
+
+// Why the certificate was refused, for a person.
+std::string refusalText(TlsTrouble trouble) {
+    switch (trouble) {
+        case TlsTrouble::UntrustedIssuer:
+            return "the certificate comes from an authority this PC does not trust";
+        case TlsTrouble::WrongName:
+            return "the certificate is made out for another name";
+        case TlsTrouble::OutOfDate:
+            return "the certificate has expired or is not valid yet";
+        case TlsTrouble::OtherCertificate:
+            return "this PC refused the certificate";
+        default:
+            return "the secure handshake failed: this PC refused the server's certificate, or the "
+                   "two share no TLS version 1.2 or later";
+    }
+}
+
 }  // namespace
+
+CheckLine connectionCheck(const std::string& serverUrl, const ConnectionFacts& facts,
+                          std::int64_t now) {
+    const auto parts = splitUrl(serverUrl);
+    const std::string host = parts ? parts->host : serverUrl;
+    const std::string where = host + (parts ? ":" + std::to_string(parts->port) : "");
+    constexpr char kNetwork[] = "Check this PC's internet connection and proxy, then try again.";
+    if (!facts.resolveMs) {
+        return fail("Connection", "the name " + host + " could not be resolved", kNetwork);
+    }
+    std::string figure = where + " " + timeText("resolved", facts.resolveMs);
+    std::string seen;
+    if (!facts.subject.empty() || !facts.issuer.empty()) {
+        seen = "certificate for " + facts.subject + " from " + facts.issuer;
+    }
+    if (facts.trouble != TlsTrouble::None) {
+        figure += "; " + refusalText(facts.trouble) + (seen.empty() ? "" : " (" + seen + ")") +
+                  "; nothing was sent";
+        return fail("Connection", figure,
+                    "If your company's network inspects secure connections, ask your IT to let " +
+                        host + " through; otherwise tell Tessaline's support.");
+    }
+    if (!facts.connectMs) return fail("Connection", figure + "; no connection", kNetwork);
+    const bool together = facts.secure && !facts.handshakeMs;
+    figure += ", " + timeText(together ? "connected and secured" : "connected", facts.connectMs);
+    if (!facts.secure) return ok("Connection", figure + "; plain HTTP (this PC only)");
+    if (!together) {
+        figure += ", " + timeText(facts.tlsVersion.empty() ? "TLS" : facts.tlsVersion.c_str(),
+                                  facts.handshakeMs);
+    }
+    if (!seen.empty()) figure += "; " + seen;
+    if (!facts.expires) return ok("Connection", figure);
+    figure += ", valid until " + dateText(*facts.expires);
+    const std::int64_t left = *facts.expires - now;
+    if (left >= 14 * 86400) return ok("Connection", figure);
+    return warn("Connection",
+                figure + " (" + std::to_string(left < 0 ? 0 : left / 86400) + " days left)",
+                "Tell Tessaline's support that its certificate runs out soon (your IT, if it "
+                "comes from your company's proxy).");
+}
 
 std::string formatCheckLine(const CheckLine& line) {
     const char* mark = line.mark == Mark::Ok ? "ok  " : line.mark == Mark::Warn ? "warn" : "FAIL";
@@ -254,7 +328,11 @@ std::vector<CheckLine> runFieldChecks(const Config& config, const std::atomic<bo
     std::string expected = settings.company;  // what the last heartbeat named wins
     if (reachable) {
         std::string serverDate;
-        lines.push_back(heartbeat(settings, probe, expected, serverDate, stop));
+        ConnectionFacts connection;
+        CheckLine beat = heartbeat(settings, probe, expected, serverDate, connection, stop);
+        lines.push_back(connectionCheck(settings.serverUrl, connection,
+                                        static_cast<std::int64_t>(std::time(nullptr))));
+        lines.push_back(std::move(beat));
         if (lines.back().mark != Mark::Fail) lines.push_back(clock(serverDate));
     } else {
         lines.push_back(warn("Heartbeat", "not sent until the lines above are mended", ""));

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "net/connection_facts.h"
 
 namespace tsl {
 
@@ -21,6 +24,12 @@ struct CheckLine {
 // "ok   WHAT: FIGURE", "warn ..." or "FAIL WHAT: FIGURE - ADVICE"; control characters escaped,
 // since figures carry what a server or Tally said.
 std::string formatCheckLine(const CheckLine& line);
+
+// The connection to Tessaline as the heartbeat's exchange saw it (serverUrl its address): each
+// step's time, for https the protocol and the certificate. A certificate refused is a failure,
+// one that runs out within 14 days of now (seconds since 1970 UTC) a warning.
+CheckLine connectionCheck(const std::string& serverUrl, const ConnectionFacts& facts,
+                          std::int64_t now);
 
 // Looks at everything syncing depends on, in the order a support desk reads it, and changes
 // nothing: no setting saved, no job fetched, no token cleared, no file renamed. The one call

@@ -24,9 +24,41 @@ struct AsyncRequest::Context {
     // context. Only this count is touched on the way out, never the mutex, which the other
     // side could otherwise be destroying while this one still unlocks it.
     std::atomic<int> holders{1};
+    ConnectionSteps steps;
     std::wstring headers;
     std::vector<char> buffer = std::vector<char>(kBufferSize);
 };
+
+// The steps of connecting are noted, not awaited: false for any other status.
+bool AsyncRequest::noteStep(Context& context, DWORD status, LPVOID info, DWORD length) {
+    ConnectionSteps& steps = context.steps;
+    ConnectionSteps::Time* time = nullptr;
+    switch (status) {
+        case WINHTTP_CALLBACK_STATUS_RESOLVING_NAME:
+            time = &steps.resolving;
+            break;
+        case WINHTTP_CALLBACK_STATUS_NAME_RESOLVED:
+            time = &steps.resolved;
+            break;
+        case WINHTTP_CALLBACK_STATUS_CONNECTING_TO_SERVER:
+            time = &steps.connecting;
+            break;
+        case WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER:
+            time = &steps.connected;
+            break;
+        case WINHTTP_CALLBACK_STATUS_SENDING_REQUEST:
+            time = &steps.sending;
+            break;
+        case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+            break;
+        default:
+            return false;
+    }
+    std::lock_guard lock(context.mutex);
+    if (time && !*time) *time = std::chrono::steady_clock::now();
+    if (!time && info && length >= sizeof(DWORD)) steps.secureFailure |= *static_cast<DWORD*>(info);
+    return true;
+}
 
 // Runs on WinHTTP's threads (or inside a call on ours); never throws.
 void CALLBACK AsyncRequest::onStatus(HINTERNET, DWORD_PTR user, DWORD status, LPVOID info,
@@ -38,6 +70,7 @@ void CALLBACK AsyncRequest::onStatus(HINTERNET, DWORD_PTR user, DWORD status, LP
         if (context->holders.fetch_sub(1) == 1) delete context;
         return;
     }
+    if (noteStep(*context, status, info, length)) return;
     DWORD error = 0;
     DWORD count = 0;
     switch (status) {
@@ -94,7 +127,9 @@ bool AsyncRequest::open(HINTERNET connection, const wchar_t* method, const wchar
         return false;
     }
     constexpr DWORD kNotifications =
-        WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+        WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+        WINHTTP_CALLBACK_FLAG_RESOLVE_NAME | WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER |
+        WINHTTP_CALLBACK_STATUS_SENDING_REQUEST | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE;
     if (WinHttpSetStatusCallback(request_.get(), onStatus, kNotifications, 0) ==
         WINHTTP_INVALID_STATUS_CALLBACK) {
         return false;
@@ -125,6 +160,11 @@ bool AsyncRequest::read(DWORD size) {
 
 const char* AsyncRequest::buffer() const {
     return context_->buffer.data();
+}
+
+ConnectionSteps AsyncRequest::steps() const {
+    std::lock_guard lock(context_->mutex);
+    return context_->steps;
 }
 
 Completion AsyncRequest::await(DWORD expected, const ExchangeBounds& bounds) {

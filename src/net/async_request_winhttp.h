@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "net/exchange_bounds.h"
@@ -19,6 +21,14 @@ struct Completion {
     Outcome outcome = Outcome::Failed;
     DWORD error = 0;  // when Failed: the platform's code
     DWORD count = 0;  // when Done: bytes available, read or written
+};
+
+// When the platform reported each step of connecting (no value: not reported), and the flags
+// of a secure failure (WINHTTP_CALLBACK_STATUS_FLAG_*), as the callback noted them.
+struct ConnectionSteps {
+    using Time = std::optional<std::chrono::steady_clock::time_point>;
+    Time resolving, resolved, connecting, connected, sending;
+    DWORD secureFailure = 0;
 };
 
 // Owns a request handle of an asynchronous session and the context its status callback
@@ -56,8 +66,12 @@ class AsyncRequest {
     // *_COMPLETE, HEADERS_AVAILABLE or DATA_AVAILABLE).
     Completion await(DWORD expected, const ExchangeBounds& bounds);
 
+    // The steps of connecting reported so far.
+    ConnectionSteps steps() const;
+
   private:
     struct Context;
+    static bool noteStep(Context& context, DWORD status, LPVOID info, DWORD length);
     static void CALLBACK onStatus(HINTERNET handle, DWORD_PTR user, DWORD status, LPVOID info,
                                   DWORD length);
 

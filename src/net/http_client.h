@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "net/connection_facts.h"
+
 namespace tsl {
 
 // What a failed exchange says when a proxy (HTTP 407) asks for a sign-in the client does not
@@ -72,8 +74,11 @@ class HttpClient {
     // beyond what HTTP itself needs (Host, Content-Length, the user agent). An empty body sends
     // no body. URLs are http:// or https://, printable ASCII, host up to 255 and path up to
     // 2047 characters; anything else fails with "Invalid URL '<url>'".
+    // connection, when given, receives what the platform saw while it connected for the first
+    // request (the one to url), whether or not the exchange succeeded.
     HttpResponse request(const std::wstring& method, const std::string& url,
-                         const HttpHeaders& headers, const std::string& body) const;
+                         const HttpHeaders& headers, const std::string& body,
+                         ConnectionFacts* connection = nullptr) const;
 
     // Process-wide set-up of the platform client; the entry point calls it once before any
     // thread starts. Clients also call it themselves (once), so forgetting it is harmless.

@@ -15,7 +15,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "net/connection_facts_curl.h"
 #include "net/exchange_bounds.h"
 #include "net/http_client_testing.h"
 #include "net/redirect.h"
@@ -97,6 +99,7 @@ struct Exchange {
     bool stalled = false;  // the silence limit ended the transfer
     std::string body;
     std::string authorityFile;
+    std::unique_ptr<CertificateWatch> watch;  // only when the caller asked for the facts
     bool connected = false;    // connection (and handshake) done, the request is going out
     bool headersDone = false;  // the final response's header block has ended
     long blockStatus = 0;      // status of the header block being read
@@ -202,15 +205,21 @@ int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t u
 }
 
 int onConnected(void* user, char*, char*, int, int) {
-    static_cast<Exchange*>(user)->connected = true;
+    auto& ex = *static_cast<Exchange*>(user);
+    ex.connected = true;
+    if (ex.watch) noteTlsVersion(ex.handle, *ex.watch);
     return CURL_PREREQFUNC_OK;
 }
 
-CURLcode addExtraAuthority(CURL*, void* sslContext, void* user) {
+CURLcode prepareContext(CURL*, void* sslContext, void* user) {
     const auto& ex = *static_cast<Exchange*>(user);
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    return X509_STORE_load_file(store, ex.authorityFile.c_str()) == 1 ? CURLE_OK
-                                                                      : CURLE_SSL_CACERT_BADFILE;
+    auto* context = static_cast<SSL_CTX*>(sslContext);
+    if (!ex.authorityFile.empty() &&
+        X509_STORE_load_file(SSL_CTX_get_cert_store(context), ex.authorityFile.c_str()) != 1) {
+        return CURLE_SSL_CACERT_BADFILE;
+    }
+    if (ex.watch && !watchCertificates(context, ex.watch.get())) return CURLE_SSL_CONNECT_ERROR;
+    return CURLE_OK;
 }
 
 bool hasHeader(const HttpHeaders& headers, std::string_view name) {
@@ -337,8 +346,8 @@ CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& ta
     if (settings.direct || isLoopbackHost(target.host)) {
         options.set(CURLOPT_PROXY, "").set(CURLOPT_NOPROXY, "*");
     }
-    if (!ex.authorityFile.empty()) {
-        options.set(CURLOPT_SSL_CTX_FUNCTION, addExtraAuthority).set(CURLOPT_SSL_CTX_DATA, &ex);
+    if (!ex.authorityFile.empty() || ex.watch) {
+        options.set(CURLOPT_SSL_CTX_FUNCTION, prepareContext).set(CURLOPT_SSL_CTX_DATA, &ex);
     }
     setMethod(options, method, body);
     return options.result();
@@ -378,9 +387,10 @@ HttpResponse failedTransfer(CURLcode code, const Exchange& ex, const std::string
     return failure(failedStep(code, ex, host, bodySize), code);
 }
 
-// One request and its answer; the Location is kept for a redirect status only.
+// One request and its answer; the Location is kept for a redirect status only. connection,
+// when given, receives what was seen while connecting.
 HopAnswer sendHop(const HopSettings& settings, const std::string& method, const UrlParts& target,
-                  const std::string& body) {
+                  const std::string& body, ConnectionFacts* connection) {
     const std::string& host = target.host;
     if (settings.bounds.stopSet()) {
         return {failure(ExchangeBounds::stoppedSentence(host), CURLE_ABORTED_BY_CALLBACK), {}};
@@ -394,11 +404,13 @@ HopAnswer sendHop(const HopSettings& settings, const std::string& method, const 
     ex.handle = handle.get();
     ex.silenceLimit = std::chrono::milliseconds(settings.timeoutMs);
     ex.authorityFile = extraAuthority();
+    if (connection) ex.watch = std::make_unique<CertificateWatch>();
     CURLcode code = configure(handle.get(), settings, target, method, body, ex);
     if (code != CURLE_OK) return {failure("Could not open request", code), {}};
 
     code = curl_easy_perform(handle.get());
     if (ex.fault) std::rethrow_exception(ex.fault);
+    if (connection) *connection = connectionFacts(handle.get(), code, target.secure, *ex.watch);
     if (code != CURLE_OK) return {failedTransfer(code, ex, host, body.size()), {}};
 
     HopAnswer answer;
@@ -439,7 +451,8 @@ HttpClient::HttpClient(HttpClient&& other) noexcept = default;
 HttpClient& HttpClient::operator=(HttpClient&& other) noexcept = default;
 
 HttpResponse HttpClient::request(const std::wstring& method, const std::string& url,
-                                 const HttpHeaders& headers, const std::string& body) const {
+                                 const HttpHeaders& headers, const std::string& body,
+                                 ConnectionFacts* connection) const {
     if (!session_) {
         const CURLcode code = initialiseOnce();
         return failure("WinHTTP is not available", code == CURLE_OK ? CURLE_FAILED_INIT : code);
@@ -456,9 +469,10 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
     }
     const ExchangeBounds bounds(session_->limits);
     const HopSettings settings{session_->direct, session_->timeoutMs, list.get(), bounds};
-    const SendHop send = [&settings](const std::wstring& verb, const UrlParts& target,
-                                     const std::string& payload) {
-        return sendHop(settings, toUtf8(verb), target, payload);
+    // The facts are those of the first hop, the connection to the address given.
+    const SendHop send = [&settings, &connection](const std::wstring& verb, const UrlParts& target,
+                                                  const std::string& payload) {
+        return sendHop(settings, toUtf8(verb), target, payload, std::exchange(connection, nullptr));
     };
     return followRedirects(method, *parts, body, send, redirectRefusalText);
 }

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "net/async_request_winhttp.h"
+#include "net/connection_facts_winhttp.h"
 #include "net/exchange_bounds.h"
 #include "net/redirect.h"
 #include "net/url_parts.h"
@@ -257,15 +259,21 @@ HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::
     return answer;
 }
 
-// Sends the request with its body and waits for the answer's headers.
+// Sends the request with its body and waits for the answer's headers. facts, when given,
+// receive what was seen while connecting.
 std::optional<HttpResponse> sendAndAwaitAnswer(AsyncRequest& request, const HopSettings& settings,
-                                               const std::string& body, const std::string& host) {
+                                               const std::string& body, const std::string& host,
+                                               bool secure, ConnectionFacts* facts) {
     const ExchangeBounds& bounds = settings.bounds;
     const std::string notSent = "Could not send request to " + host;
     if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size()))) {
         return failure(notSent, GetLastError());
     }
     const Completion sent = request.await(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, bounds);
+    if (facts) {
+        const bool done = sent.outcome == Completion::Outcome::Done;
+        *facts = connectionFacts(request, secure, done ? 0 : sent.error);
+    }
     if (sent.outcome != Completion::Outcome::Done) return interrupted(sent, notSent, host, bounds);
     if (auto failed = writeBody(request, body, notSent, host, bounds)) return failed;
     const std::string noResponse = "No response from " + host;
@@ -301,9 +309,10 @@ bool signInWithOwnCredentials(HINTERNET request) {
 }
 
 // One request and its answer: connect, open the request, send, wait for the answer, read it.
-// Every handle is closed on every path.
+// Every handle is closed on every path. facts, when given, receive what was seen while
+// connecting.
 HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const UrlParts& target,
-                  const std::string& body) {
+                  const std::string& body, ConnectionFacts* facts) {
     const std::string url = urlText(target);
     CrackedUrl cracked;
     if (!crackUrl(fromUtf8(url), cracked)) {
@@ -342,7 +351,8 @@ HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const
     // this machine or on a direct client, where no proxy asked for them.
     bool mayAnswerProxy = session != settings.loopbackSession;
     for (;;) {
-        if (auto failed = sendAndAwaitAnswer(request, settings, body, host)) {
+        if (auto failed =
+                sendAndAwaitAnswer(request, settings, body, host, cracked.secure, facts)) {
             return {std::move(*failed), std::nullopt};
         }
         if (statusOf(request.handle()) != 407) break;
@@ -394,7 +404,8 @@ HttpClient::HttpClient(HttpClient&& other) noexcept = default;
 HttpClient& HttpClient::operator=(HttpClient&& other) noexcept = default;
 
 HttpResponse HttpClient::request(const std::wstring& method, const std::string& url,
-                                 const HttpHeaders& headers, const std::string& body) const {
+                                 const HttpHeaders& headers, const std::string& body,
+                                 ConnectionFacts* connection) const {
     if (!session_ || !session_->handle) {
         return failure("WinHTTP is not available",
                        session_ ? session_->openError : ERROR_INVALID_HANDLE);
@@ -421,9 +432,10 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
     const HINTERNET session = session_->handle.get();
     const HopSettings settings{session, session_->loopback ? session_->loopback.get() : session,
                                session_->responseTimeoutMs, block, bounds};
-    const SendHop send = [&settings](const std::wstring& verb, const UrlParts& target,
-                                     const std::string& payload) {
-        return sendHop(settings, verb, target, payload);
+    // The facts are those of the first hop, the connection to the address given.
+    const SendHop send = [&settings, &connection](const std::wstring& verb, const UrlParts& target,
+                                                  const std::string& payload) {
+        return sendHop(settings, verb, target, payload, std::exchange(connection, nullptr));
     };
     return followRedirects(method, *parts, body, send, redirectRefusalText);
 }

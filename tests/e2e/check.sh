@@ -26,6 +26,12 @@ check_run() {
      [ "$(lines)" -eq $((logged + 1)) ]'
 }
 has() { grep -qE "^$1" <<<"$out"; }
+# point_at URL: connector.ini names another server, the token line kept.
+point_at() {
+  local text
+  text=$(iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini")
+  printf '[server]\r\nurl=%s\r\n[auth]\r\n%s\r\n' "$1" "$(tr -d '\r' <<<"$text" | grep '^token=')" >"$ini"
+}
 
 what="not paired"
 check_run 1
@@ -39,8 +45,11 @@ token=$(ctl GET /api/state | json 'v["tokens"][0]')
 ctl POST /api/jobs '{"generate":1}' >/dev/null
 what="paired and healthy"
 check_run 0
-check "$what: eleven lines, all ok, the proxy direct, the clocks agreeing" \
-  '[ "$(grep -c "^ok   " <<<"$out")" = 11 ] && has "ok   Proxy: direct$" && has "ok   Clock: this PC.s clock (agrees|is [0-9]+ s)"'
+check "$what: twelve lines, all ok, the proxy direct, the clocks agreeing" \
+  '[ "$(grep -c "^ok   " <<<"$out")" = 12 ] && has "ok   Proxy: direct$" && has "ok   Clock: this PC.s clock (agrees|is [0-9]+ s)"'
+check "$what: each step of the connection timed, before the heartbeat" \
+  'has "ok   Connection: 127.0.0.1:[0-9]+ resolved in [0-9]+ ms, connected in [0-9]+ ms; plain HTTP \(this PC only\)$" &&
+   grep -A1 "^ok   Connection" <<<"$out" | grep -q "^ok   Heartbeat"'
 check "$what: the heartbeat names the company, Tally its answer" \
   'has "ok   Heartbeat: accepted in [0-9]+ ms; organisation Sandbox Organisation; company Sandbox Traders; sync is on$" &&
    has "ok   Tally: 127.0.0.1:$TSL_SANDBOX_TALLY_PORT answers in [0-9]+ ms: TallyPrime Server is Running$" &&
@@ -129,14 +138,25 @@ check "$what: the file is named and stays as it was" \
    [ "$(ls "$(dirname "$kept")" | grep -c damaged)" = 0 ]'
 rm "$kept"
 
+# A certificate this PC does not trust (a company proxy's, say): named, who issued it shown where
+# the platform tells, and nothing sent over that connection.
+read -r id port <<<"$(peer untrusted)"
+point_at "https://localhost:$port/api"
+what="bad certificate"
+check_run 1
+check "$what: the refusal, the connection's steps, and nothing sent" \
+  'has "FAIL Connection: localhost:$port resolved in [0-9]+ ms; the (certificate comes from an authority this PC does not trust|secure handshake failed: this PC refused the server.s certificate).*; nothing was sent - If your company" &&
+   [ "$(ctl GET /peers/$id/requests | json "v[\"count\"]")" = 0 ]'
+[ "$1" = windows ] || check "$what: whose certificate it was" \
+  'has "FAIL Connection: .* \(certificate for CN=localhost, O=Tessaline Sandbox from CN=Unknown Authority, O=Tessaline Sandbox\)"'
+
 # Nothing listens at the server address: a network failure asks to look at the connection.
-text=$(iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini")
-printf '[server]\r\nurl=http://127.0.0.1:1/api\r\n[auth]\r\n%s\r\n' \
-  "$(tr -d '\r' <<<"$text" | grep '^token=')" >"$ini"
+point_at http://127.0.0.1:1/api
 what="server down"
 check_run 1
 check "$what: the failed step, and to check the connection and proxy" \
-  'has "FAIL Heartbeat: Cannot reach Tessaline: .* - Check this PC.s internet connection and proxy"'
+  'has "FAIL Connection: 127.0.0.1:1 resolved in [0-9]+ ms; no connection - Check this PC.s internet" &&
+   has "FAIL Heartbeat: Cannot reach Tessaline: .* - Check this PC.s internet connection and proxy"'
 
 # A proxy refuses the tunnel for want of a sign-in (Linux: Wine's WinHTTP ignores any proxy here).
 if [ "$1" = linux ]; then

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <regex>
 #include <string>
 #include <thread>
@@ -55,6 +56,31 @@ void expectFailure(const HttpResponse& response, const std::string& sentence) {
 bool platformCannot(const char* what) {
     const char* quirks = std::getenv("TSL_NET_QUIRKS");
     return quirks && std::strstr(quirks, what);
+}
+
+// What the transport saw while connecting to a peer of this kind: the sandbox's certificates come
+// from its test authority (valid 30 days) or, for "untrusted", from an unknown one.
+void expectConnection(const ConnectionFacts& facts, const std::string& tls) {
+    EXPECT_EQ(facts.secure, tls != "none");
+    EXPECT_TRUE(facts.resolveMs.has_value());
+    if (tls == "none" || tls == "modern") {
+        EXPECT_TRUE(facts.connectMs && facts.trouble == TlsTrouble::None);
+        EXPECT_EQ(facts.handshakeMs.has_value(), !facts.tlsVersion.empty());
+    }
+    if (tls == "modern") {
+        EXPECT_EQ(facts.subject, "CN=localhost, O=Tessaline Sandbox");
+        EXPECT_EQ(facts.issuer, "CN=Tessaline Sandbox Test Authority, O=Tessaline Sandbox");
+        const std::int64_t left = facts.expires.value_or(0) - std::time(nullptr);
+        EXPECT_TRUE(left > 29 * 86400 && left <= 30 * 86400) << left;
+        if (!platformCannot("tls-version-untold")) {
+            EXPECT_EQ(facts.tlsVersion, "TLS 1.3");
+        }
+    } else if (tls == "untrusted" && !platformCannot("certificate-refusal-untold")) {
+        EXPECT_EQ(facts.trouble, TlsTrouble::UntrustedIssuer);
+        EXPECT_EQ(facts.issuer, "CN=Unknown Authority, O=Tessaline Sandbox");
+    } else if (tls != "none") {
+        EXPECT_EQ(facts.trouble, TlsTrouble::Handshake);
+    }
 }
 
 // The address rules themselves are tabled with splitUrl, the token rules with isHttpToken:
@@ -112,7 +138,8 @@ TEST(HttpClient, RequestGoesOutAsTheCallerGaveIt) {
 }
 
 // One exchange per row, each with a fresh peer at localhost: what the peer does, and the answer
-// ("STATUS body", status and body uninterpreted) or the sentence of the step that failed. The
+// ("STATUS body", status and body uninterpreted) or the sentence of the step that failed, and
+// what was seen while connecting. The
 // idle time-out is 1.5 s, 5 s where the whole exchange has a deadline (which then strikes
 // first); a peer silent for good is given the whole of it. No request is sent twice.
 TEST(HttpClient, EachAnswerComesBackAndEachFailureLandsOnItsStep) {
@@ -165,7 +192,10 @@ TEST(HttpClient, EachAnswerComesBackAndEachFailureLandsOnItsStep) {
         peer.script(c.reply);
         const auto start = Clock::now();
         const HttpClient client(true, c.limits.deadlineMs ? 5000 : 1500, c.limits);
-        const HttpResponse response = client.request(L"GET", peer.url("/", "localhost"), {}, "");
+        ConnectionFacts facts;
+        const HttpResponse response =
+            client.request(L"GET", peer.url("/", "localhost"), {}, "", &facts);
+        expectConnection(facts, c.tls);
         if (std::isdigit(static_cast<unsigned char>(c.outcome[0]))) {
             EXPECT_EQ(response.ok ? std::to_string(response.status) + " " + response.body
                                   : response.error,
