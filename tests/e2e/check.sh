@@ -27,10 +27,8 @@ check_run() {
 }
 has() { grep -qE "^$1" <<<"$out"; }
 # point_at URL: connector.ini names another server, the token line kept.
-point_at() {
-  local text
-  text=$(iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini")
-  printf '[server]\r\nurl=%s\r\n[auth]\r\n%s\r\n' "$1" "$(tr -d '\r' <<<"$text" | grep '^token=')" >"$ini"
+point_at() {  # the file is UTF-16 as the program writes it, or UTF-8 as this writes it
+  printf '[server]\r\nurl=%s\r\n[auth]\r\n%s\r\n' "$1" "$(tr -d '\0\r' <"$ini" | grep -a '^token=')" >"$ini"
 }
 
 what="not paired"
@@ -169,9 +167,20 @@ if [ "$1" = linux ]; then
   check "$what: the proxy named, the sentence alone" \
     'has "ok   Proxy: http://127.0.0.1:$port \(from https_proxy\)$" &&
      has "FAIL Heartbeat: The proxy server asks for a sign-in the connector cannot give; ask your IT to let it through$"'
-  out=$(run --once 2>&1)
-  check "$what: a sync's state line says the same" \
-    'has "Cannot reach Tessaline: The proxy server asks for a sign-in the connector cannot give; ask your IT to let it through$"'
+else
+  # Wine's WinHTTP cannot be given a proxy: the same demand comes from this PC, which is never
+  # offered the user's credentials.
+  read -r id port <<<"$(peer none)"
+  ctl POST "/peers/$id/replies" '{"status":407,"headers":[["Proxy-Authenticate","NTLM"]],"repeat":true}' >/dev/null
+  point_at "http://127.0.0.1:$port/api"
+  what="407 from this PC"
+  check_run 1
+  check "$what: the sentence alone, asked once" \
+    'has "FAIL Heartbeat: The proxy server asks for a sign-in the connector cannot give; ask your IT to let it through$" &&
+     [ "$(ctl GET /peers/$id/requests | json "v[\"count\"]")" = 1 ]'
 fi
+out=$(run --once 2>&1 | tr -d '\r')
+check "$what: a sync's state line says the same" \
+  'has "Cannot reach Tessaline: The proxy server asks for a sign-in the connector cannot give; ask your IT to let it through$"'
 
 exit $fail
