@@ -72,9 +72,6 @@ class BodyTarget {
     std::string kept_;
 };
 
-// The body of a request() as a BodySource.
-BodySource sourceOf(const std::string& body);
-
 // A byte count for a sentence: whole MB (MiB) from 1 MiB on, else whole KB, else bytes.
 std::string sizeText(std::uint64_t bytes);
 

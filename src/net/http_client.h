@@ -51,6 +51,9 @@ struct BodySource {
     std::function<std::size_t(std::uint64_t offset, char* buffer, std::size_t max)> read;
 };
 
+// The bytes of a string as a BodySource; the string is lent and must outlive the source.
+BodySource sourceOf(const std::string& body);
+
 // Takes the answer's body piece by piece as it arrives: the final answer's only, never that of
 // a redirect that is followed. Its exception ends the exchange and passes on.
 using BodySink = std::function<void(std::string_view bytes)>;
