@@ -2,13 +2,10 @@
 #include "json/json.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstring>
-#include <utility>
 
+#include "json/json_escape.h"
 #include "json/json_scan.h"
 
 namespace tsl {
@@ -20,7 +17,7 @@ constexpr double kIntegerLimit = 9e15;
 // Text is escaped in chunks of this size into a buffer on the stack that fits the worst case
 // (every byte written as \u00XX) and is appended from the cache in one piece.
 constexpr std::size_t kChunk = 4096;
-constexpr std::size_t kChunkRoom = 6 * kChunk + 4 * jsonscan::kBlock;
+constexpr std::size_t kChunkRoom = jsonescape::room(kChunk);
 constexpr std::size_t kShortText = 64;
 
 // Writes a finite number into buffer and returns its length; 0 for NaN and the infinities.
@@ -60,79 +57,12 @@ void appendNumber(std::string& out, double x) {
     }
 }
 
-// The escape of each byte that needs one (size 0 for the others), padded so that it can be
-// stored with one fixed-size copy.
-struct alignas(8) Escape {
-    char text[6];
-    unsigned char size;
-};
-
-constexpr std::array<Escape, 256> kEscapes = [] {
-    constexpr char kHex[] = "0123456789abcdef";
-    std::array<Escape, 256> table{};
-    for (int c = 0; c < 0x20; ++c)
-        table[c] = {{'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]}, 6};
-    for (const auto& [c, letter] : {std::pair{'"', '"'},
-                                    {'\\', '\\'},
-                                    {'\b', 'b'},
-                                    {'\t', 't'},
-                                    {'\n', 'n'},
-                                    {'\f', 'f'},
-                                    {'\r', 'r'}})
-        table[static_cast<unsigned char>(c)] = {{'\\', letter}, 2};
-    return table;
-}();
-
-// Writes the escaped form of p[0, n) at d byte by byte, exactly; returns the end.
-char* writeEscapedBytes(char* d, const char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const Escape& e = kEscapes[static_cast<unsigned char>(p[i])];
-        if (e.size == 0) {
-            *d++ = p[i];
-        } else {
-            std::memcpy(d, e.text, e.size);
-            d += e.size;
-        }
-    }
-    return d;
-}
-
-// Writes the escaped form of p[0, n) at d, which has room for the worst case and a span more;
-// returns the end of what was written. Spans of 32 bytes are handled from one mask, so a span
-// with stops costs one mispredicted branch, not one per stop. Copies are whole spans (escapes
-// six bytes) that may run past what is kept; the excess is overwritten by what follows. Spans
-// are read only while a second one follows, as a copy that starts after the last stop reads
-// into the next span.
-char* writeEscaped(char* d, const char* p, std::size_t n) {
-    constexpr std::size_t kSpan = 2 * jsonscan::kBlock;
-    std::size_t i = 0;
-    for (; n - i >= 2 * kSpan; i += kSpan) {
-        std::size_t from = i;
-        const unsigned stops = jsonscan::stops16(p + i, true) |
-                               (jsonscan::stops16(p + i + jsonscan::kBlock, true) << 16);
-        for (unsigned m = stops; m != 0; m &= m - 1) {
-            const std::size_t stop = i + static_cast<std::size_t>(std::countr_zero(m));
-            jsonscan::copy16(d, p + from);
-            jsonscan::copy16(d + jsonscan::kBlock, p + from + jsonscan::kBlock);
-            d += stop - from;
-            const Escape& e = kEscapes[static_cast<unsigned char>(p[stop])];
-            std::memcpy(d, e.text, sizeof(e.text));
-            d += e.size;
-            from = stop + 1;
-        }
-        jsonscan::copy16(d, p + from);
-        jsonscan::copy16(d + jsonscan::kBlock, p + from + jsonscan::kBlock);
-        d += i + kSpan - from;
-    }
-    return writeEscapedBytes(d, p + i, n - i);
-}
-
 // Never inlined: its 24 KB buffer must not become part of every frame of the recursive writer.
 [[gnu::noinline]] void appendLongEscaped(std::string& out, const std::string& text) {
     char buffer[kChunkRoom];
     for (std::size_t at = 0; at < text.size(); at += kChunk) {
         const std::size_t k = std::min(kChunk, text.size() - at);
-        const char* end = writeEscaped(buffer, text.data() + at, k);
+        const char* end = jsonescape::write(buffer, text.data() + at, k);
         out.append(buffer, static_cast<std::size_t>(end - buffer));
     }
 }
@@ -148,7 +78,7 @@ void appendEscaped(std::string& out, const std::string& text) {
     char buffer[6 * kShortText + 2];
     char* d = buffer;
     *d++ = '"';
-    d = writeEscapedBytes(d, text.data(), text.size());
+    d = jsonescape::writeBytes(d, text.data(), text.size());
     *d++ = '"';
     out.append(buffer, static_cast<std::size_t>(d - buffer));
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -147,10 +146,13 @@ bool AsyncRequest::send(const std::wstring& headerBlock, DWORD totalLength) {
                               0, totalLength, reinterpret_cast<DWORD_PTR>(context_.get()));
 }
 
-bool AsyncRequest::write(const char* data, DWORD size) {
-    size = std::min(size, kBufferSize);
-    std::memcpy(context_->buffer.data(), data, size);
-    return WinHttpWriteData(request_.get(), context_->buffer.data(), size, nullptr);
+char* AsyncRequest::writeBuffer() {
+    return context_->buffer.data();
+}
+
+bool AsyncRequest::write(DWORD size) {
+    return WinHttpWriteData(request_.get(), context_->buffer.data(), std::min(size, kBufferSize),
+                            nullptr);
 }
 
 bool AsyncRequest::read(DWORD size) {

@@ -55,8 +55,10 @@ class AsyncRequest {
     // WinHttpSendRequest with a copy of the header block and no data yet: the body of
     // totalLength bytes follows through write(). False (and GetLastError) when refused.
     bool send(const std::wstring& headerBlock, DWORD totalLength);
-    // Starts writing the next up to kBufferSize bytes of the body; false when refused.
-    bool write(const char* data, DWORD size);
+    // Where the next up to kBufferSize bytes of the body are put before write(size) starts
+    // writing them; false when refused.
+    char* writeBuffer();
+    bool write(DWORD size);
     // Starts reading up to kBufferSize bytes into buffer(); false when refused.
     bool read(DWORD size);
     const char* buffer() const;

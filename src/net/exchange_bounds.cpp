@@ -69,6 +69,35 @@ std::string ExchangeBounds::stoppedSentence(const std::string& host) {
     return "Stopped before " + host + " answered: the connector is closing";
 }
 
+BodyTarget::BodyTarget(const ExchangeBounds& bounds, const BodySink* sink)
+    : bounds_(bounds), sink_(sink) {}
+
+bool BodyTarget::begin(bool followedRedirect, std::optional<std::uint64_t> announced) {
+    dropped_ = followedRedirect;
+    received_ = 0;
+    kept_.clear();
+    if (announced && !bounds_.admits(*announced)) return false;
+    if (announced && !sink_ && !dropped_) bounds_.reserveFor(kept_, *announced);
+    return true;
+}
+
+bool BodyTarget::take(const char* data, std::size_t size) {
+    if (!bounds_.admits(received_ + size)) return false;
+    received_ += size;
+    if (dropped_) return true;
+    if (sink_) {
+        (*sink_)(std::string_view(data, size));
+        return true;
+    }
+    return bounds_.append(kept_, data, size);
+}
+
+BodySource sourceOf(const std::string& body) {
+    return {body.size(), [&body](std::uint64_t offset, char* buffer, std::size_t max) {
+                return body.copy(buffer, max, static_cast<std::size_t>(offset));
+            }};
+}
+
 std::string sizeText(std::uint64_t bytes) {
     constexpr std::uint64_t kKiB = 1024;
     constexpr std::uint64_t kMiB = kKiB * 1024;

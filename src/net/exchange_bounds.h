@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "net/http_client.h"
 
@@ -48,6 +49,27 @@ class ExchangeBounds {
     HttpLimits limits_;
     std::optional<Clock::time_point> deadline_;
     mutable std::optional<Clock::time_point> stopSeen_;
+};
+
+// Where the answer's body goes while a transport reads it, within the bounds' limit: to the
+// caller's sink, or (without one) kept whole for the response. A redirect that will be followed
+// has its body counted, not kept. One per exchange, begun again for each answer.
+class BodyTarget {
+  public:
+    BodyTarget(const ExchangeBounds& bounds, const BodySink* sink);  // both kept by reference
+    // The next answer's body begins. False when its announced length is already too large.
+    bool begin(bool followedRedirect, std::optional<std::uint64_t> announced);
+    // False when the body would grow past the limit. The sink's exceptions pass.
+    bool take(const char* data, std::size_t size);
+    std::uint64_t received() const { return received_; }
+    std::string takeKept() { return std::move(kept_); }
+
+  private:
+    const ExchangeBounds& bounds_;
+    const BodySink* sink_;
+    bool dropped_ = false;
+    std::uint64_t received_ = 0;
+    std::string kept_;
 };
 
 // A byte count for a sentence: whole MB (MiB) from 1 MiB on, else whole KB, else bytes.

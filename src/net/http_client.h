@@ -1,9 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,6 +49,22 @@ struct HttpLimits {
     std::uint32_t stopGraceMs = 0;
 };
 
+// A request body read piece by piece: size bytes in all. read(offset, buffer, max) copies up
+// to max bytes from offset on into buffer and returns how many: at least one while offset is
+// below size (or it throws: the exchange then ends and the exception passes on). A redirect
+// that keeps the body reads it again from offset 0.
+struct BodySource {
+    std::uint64_t size = 0;
+    std::function<std::size_t(std::uint64_t offset, char* buffer, std::size_t max)> read;
+};
+
+// The bytes of a string as a BodySource; the string is lent and must outlive the source.
+BodySource sourceOf(const std::string& body);
+
+// Takes the answer's body piece by piece as it arrives: the final answer's only, never that of
+// a redirect that is followed. Its exception ends the exchange and passes on.
+using BodySink = std::function<void(std::string_view bytes)>;
+
 // Synchronous HTTP/HTTPS over the platform's client (WinHTTP on Windows, libcurl elsewhere).
 // User agent kUserAgent of support/version.h; 15 s to resolve and to connect; timeoutMs for
 // sending and for each wait for data; TLS 1.2 or later; the system's proxy unless direct, and
@@ -80,6 +99,14 @@ class HttpClient {
                          const HttpHeaders& headers, const std::string& body,
                          ConnectionFacts* connection = nullptr) const;
 
+    // The same exchange with the body streamed both ways, for bodies too large to hold: sent
+    // from source, the answer's body handed to sink (response.body stays empty). The same
+    // limits, redirects and failure sentences as request(); on a failure the sink may have had
+    // part of the body, which the caller drops.
+    HttpResponse stream(const std::wstring& method, const std::string& url,
+                        const HttpHeaders& headers, const BodySource& source,
+                        const BodySink& sink) const;
+
     // Process-wide set-up of the platform client; the entry point calls it once before any
     // thread starts. Clients also call it themselves (once), so forgetting it is harmless.
     static void initialise();
@@ -87,6 +114,11 @@ class HttpClient {
     static constexpr int kMaxRedirects = 5;
 
   private:
+    HttpResponse exchange(const std::wstring& method, const std::string& url,
+                          const HttpHeaders& headers, const BodySource& source,
+                          const BodySink* sink,  // null: the body is kept
+                          ConnectionFacts* connection) const;
+
     struct Session;  // the platform's session; null when it could not be opened
     std::unique_ptr<Session> session_;
 };

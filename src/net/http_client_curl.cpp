@@ -89,15 +89,19 @@ using Clock = std::chrono::steady_clock;
 
 // What one perform() learned along the way; the callbacks' user data.
 struct Exchange {
-    explicit Exchange(const ExchangeBounds& b) : bounds(b) {}
+    Exchange(const ExchangeBounds& b, BodyTarget& t, const BodySource* s)
+        : bounds(b), target(t), source(s) {}
     CURL* handle = nullptr;
     const ExchangeBounds& bounds;
+    BodyTarget& target;
+    const BodySource* source;  // null: no body
+    std::uint64_t sent = 0;
     Clock::duration silenceLimit{};  // 0: wait for data as long as it takes
     Clock::time_point lastActivity = Clock::now();
     curl_off_t lastDown = 0;
     curl_off_t lastUp = 0;
     bool stalled = false;  // the silence limit ended the transfer
-    std::string body;
+    bool bodyBegun = false;
     std::string authorityFile;
     std::unique_ptr<CertificateWatch> watch;  // only when the caller asked for the facts
     bool connected = false;    // connection (and handshake) done, the request is going out
@@ -158,18 +162,19 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto& ex = *static_cast<Exchange*>(user);
     const size_t length = size * count;
     try {
-        if (ex.body.empty()) {
+        if (!ex.bodyBegun) {
+            ex.bodyBegun = true;
             curl_off_t announced = -1;
             curl_easy_getinfo(ex.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-            if (announced > 0) {
-                if (!ex.bounds.admits(static_cast<std::uint64_t>(announced))) {
-                    ex.tooLarge = true;
-                    return 0;
-                }
-                ex.bounds.reserveFor(ex.body, static_cast<std::uint64_t>(announced));
+            const bool followed = isRedirectStatus(static_cast<std::uint32_t>(ex.blockStatus)) &&
+                                  ex.location.has_value();
+            if (!ex.target.begin(followed, announced > 0 ? std::optional<std::uint64_t>(announced)
+                                                         : std::nullopt)) {
+                ex.tooLarge = true;
+                return 0;
             }
         }
-        if (!ex.bounds.append(ex.body, data, length)) {
+        if (!ex.target.take(data, length)) {
             ex.tooLarge = true;
             return 0;
         }
@@ -178,6 +183,34 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         return 0;  // anything but length aborts the transfer
     }
     return length;
+}
+
+size_t onRead(char* buffer, size_t size, size_t count, void* user) {
+    auto& ex = *static_cast<Exchange*>(user);
+    const std::uint64_t left = ex.source ? ex.source->size - ex.sent : 0;
+    const auto max = static_cast<std::size_t>(std::min<std::uint64_t>(size * count, left));
+    if (max == 0) return 0;
+    try {
+        const std::size_t got = ex.source->read(ex.sent, buffer, max);
+        if (got == 0 || got > max) return CURL_READFUNC_ABORT;
+        ex.sent += got;
+        return got;
+    } catch (...) {
+        ex.fault = std::current_exception();
+        return CURL_READFUNC_ABORT;
+    }
+}
+
+// The body again from an offset (from the start when a proxy's sign-in is answered): a source
+// is read by offset, so this only moves the mark.
+int onSeek(void* user, curl_off_t offset, int origin) {
+    auto& ex = *static_cast<Exchange*>(user);
+    const std::uint64_t size = ex.source ? ex.source->size : 0;
+    if (origin != SEEK_SET || offset < 0 || static_cast<std::uint64_t>(offset) > size) {
+        return CURL_SEEKFUNC_CANTSEEK;
+    }
+    ex.sent = static_cast<std::uint64_t>(offset);
+    return CURL_SEEKFUNC_OK;
 }
 
 // WinHTTP's send and receive time-outs are limits on silence: no byte moved for that long.
@@ -274,21 +307,21 @@ class Options {
 };
 
 // The method decides how curl sends the body: GET and HEAD as themselves, POST as a post of
-// the bytes, anything else by name (with the bytes when there are any).
-void setMethod(Options& options, const std::string& method, const std::string& body) {
-    if (method == "GET" && body.empty()) {
+// the bytes, anything else by name (with the bytes when there are any). The bytes come from
+// onRead (never curl's default, stdin), their length announced.
+void setMethod(Options& options, const std::string& method, std::uint64_t bodySize) {
+    if (method == "GET" && bodySize == 0) {
         options.set(CURLOPT_HTTPGET, 1L);
         return;
     }
-    if (method == "HEAD" && body.empty()) {
+    if (method == "HEAD" && bodySize == 0) {
         options.set(CURLOPT_NOBODY, 1L);
         return;
     }
     if (method != "POST") options.set(CURLOPT_CUSTOMREQUEST, method.c_str());
-    if (method == "POST" || !body.empty()) {
-        // Always a data pointer, so curl never falls back to reading stdin.
-        options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()))
-            .set(CURLOPT_POSTFIELDS, body.data());
+    if (method == "POST" || bodySize > 0) {
+        options.set(CURLOPT_POST, 1L)
+            .set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodySize));
     }
 }
 
@@ -304,11 +337,12 @@ struct HopSettings {
     std::uint32_t timeoutMs = 0;
     curl_slist* headers = nullptr;
     const ExchangeBounds& bounds;
+    BodyTarget& target;
 };
 
 // curl follows no redirect itself: followRedirects decides, for both transports alike.
 CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& target,
-                   const std::string& method, const std::string& body, Exchange& ex) {
+                   const std::string& method, Exchange& ex) {
     const std::string url = urlText(target);
     Options options(handle);
     options.set(CURLOPT_URL, url.c_str())
@@ -332,6 +366,10 @@ CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& ta
         .set(CURLOPT_HEADERDATA, &ex)
         .set(CURLOPT_WRITEFUNCTION, onBody)
         .set(CURLOPT_WRITEDATA, &ex)
+        .set(CURLOPT_READFUNCTION, onRead)
+        .set(CURLOPT_READDATA, &ex)
+        .set(CURLOPT_SEEKFUNCTION, onSeek)
+        .set(CURLOPT_SEEKDATA, &ex)
         .set(CURLOPT_PREREQFUNCTION, onConnected)
         .set(CURLOPT_PREREQDATA, &ex)
         .set(CURLOPT_NOPROGRESS, 0L)
@@ -349,7 +387,7 @@ CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& ta
     if (!ex.authorityFile.empty() || ex.watch) {
         options.set(CURLOPT_SSL_CTX_FUNCTION, prepareContext).set(CURLOPT_SSL_CTX_DATA, &ex);
     }
-    setMethod(options, method, body);
+    setMethod(options, method, ex.source ? ex.source->size : 0);
     return options.result();
 }
 
@@ -357,13 +395,15 @@ CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& ta
 // handshake were done, and until the whole body went out; an answer began once the final
 // header block ended.
 std::string failedStep(CURLcode code, const Exchange& ex, const std::string& host,
-                       std::size_t bodySize) {
+                       std::uint64_t bodySize) {
     if (ex.headersDone) return "Reading the response from " + host + " failed";
     if (!ex.connected) return "Could not send request to " + host;
     curl_off_t uploaded = 0;
     curl_easy_getinfo(ex.handle, CURLINFO_SIZE_UPLOAD_T, &uploaded);
-    const bool bodyPending = static_cast<std::size_t>(uploaded) < bodySize;
-    if (bodyPending && (code == CURLE_SEND_ERROR || code == CURLE_OPERATION_TIMEDOUT)) {
+    const bool bodyPending = static_cast<std::uint64_t>(uploaded) < bodySize;
+    // An abort while the body goes out comes from onRead: its source failed.
+    if (bodyPending && (code == CURLE_SEND_ERROR || code == CURLE_OPERATION_TIMEDOUT ||
+                        code == CURLE_ABORTED_BY_CALLBACK)) {
         return "Could not send request to " + host;
     }
     return "No response from " + host;
@@ -371,7 +411,7 @@ std::string failedStep(CURLcode code, const Exchange& ex, const std::string& hos
 
 // The exchange's own limits come before the step that happened to be under way.
 HttpResponse failedTransfer(CURLcode code, const Exchange& ex, const std::string& host,
-                            std::size_t bodySize) {
+                            std::uint64_t bodySize) {
     if (ex.stopped) return failure(ExchangeBounds::stoppedSentence(host), code);
     long tunnelStatus = 0;  // the proxy's answer to the CONNECT of an https exchange
     curl_easy_getinfo(ex.handle, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
@@ -390,7 +430,7 @@ HttpResponse failedTransfer(CURLcode code, const Exchange& ex, const std::string
 // One request and its answer; the Location is kept for a redirect status only. connection,
 // when given, receives what was seen while connecting.
 HopAnswer sendHop(const HopSettings& settings, const std::string& method, const UrlParts& target,
-                  const std::string& body, ConnectionFacts* connection) {
+                  const BodySource* body, ConnectionFacts* connection) {
     const std::string& host = target.host;
     if (settings.bounds.stopSet()) {
         return {failure(ExchangeBounds::stoppedSentence(host), CURLE_ABORTED_BY_CALLBACK), {}};
@@ -400,18 +440,18 @@ HopAnswer sendHop(const HopSettings& settings, const std::string& method, const 
     }
     EasyHandle handle(curl_easy_init());
     if (!handle) return {failure("Could not connect to " + host, CURLE_FAILED_INIT), {}};
-    Exchange ex(settings.bounds);
+    Exchange ex(settings.bounds, settings.target, body);
     ex.handle = handle.get();
     ex.silenceLimit = std::chrono::milliseconds(settings.timeoutMs);
     ex.authorityFile = extraAuthority();
     if (connection) ex.watch = std::make_unique<CertificateWatch>();
-    CURLcode code = configure(handle.get(), settings, target, method, body, ex);
+    CURLcode code = configure(handle.get(), settings, target, method, ex);
     if (code != CURLE_OK) return {failure("Could not open request", code), {}};
 
     code = curl_easy_perform(handle.get());
     if (ex.fault) std::rethrow_exception(ex.fault);
     if (connection) *connection = connectionFacts(handle.get(), code, target.secure, *ex.watch);
-    if (code != CURLE_OK) return {failedTransfer(code, ex, host, body.size()), {}};
+    if (code != CURLE_OK) return {failedTransfer(code, ex, host, body ? body->size : 0), {}};
 
     HopAnswer answer;
     long status = 0;
@@ -420,7 +460,8 @@ HopAnswer sendHop(const HopSettings& settings, const std::string& method, const 
     answer.response.ok = true;
     answer.response.status = static_cast<std::uint32_t>(status);
     answer.response.date = std::move(ex.date);
-    answer.response.body = std::move(ex.body);
+    if (!ex.bodyBegun) ex.target.begin(false, std::nullopt);  // an empty body
+    answer.response.body = ex.target.takeKept();
     if (isRedirectStatus(answer.response.status)) answer.location = std::move(ex.location);
     return answer;
 }
@@ -453,6 +494,18 @@ HttpClient& HttpClient::operator=(HttpClient&& other) noexcept = default;
 HttpResponse HttpClient::request(const std::wstring& method, const std::string& url,
                                  const HttpHeaders& headers, const std::string& body,
                                  ConnectionFacts* connection) const {
+    return exchange(method, url, headers, sourceOf(body), nullptr, connection);
+}
+
+HttpResponse HttpClient::stream(const std::wstring& method, const std::string& url,
+                                const HttpHeaders& headers, const BodySource& source,
+                                const BodySink& sink) const {
+    return exchange(method, url, headers, source, &sink, nullptr);
+}
+
+HttpResponse HttpClient::exchange(const std::wstring& method, const std::string& url,
+                                  const HttpHeaders& headers, const BodySource& source,
+                                  const BodySink* sink, ConnectionFacts* connection) const {
     if (!session_) {
         const CURLcode code = initialiseOnce();
         return failure("WinHTTP is not available", code == CURLE_OK ? CURLE_FAILED_INIT : code);
@@ -464,17 +517,19 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
         isHttpToken(toUtf8(method)) ? buildHeaders(headers, list) : CURLE_BAD_FUNCTION_ARGUMENT;
     if (code != CURLE_OK) return failure("Could not open request", code);
     // The same 32-bit limit as the platform's send call, instead of a silently cut body.
-    if (body.size() > std::numeric_limits<std::uint32_t>::max()) {
+    if (source.size > std::numeric_limits<std::uint32_t>::max()) {
         return failure("Could not send request to " + parts->host, CURLE_FILESIZE_EXCEEDED);
     }
     const ExchangeBounds bounds(session_->limits);
-    const HopSettings settings{session_->direct, session_->timeoutMs, list.get(), bounds};
+    BodyTarget target(bounds, sink);
+    const HopSettings settings{session_->direct, session_->timeoutMs, list.get(), bounds, target};
     // The facts are those of the first hop, the connection to the address given.
-    const SendHop send = [&settings, &connection](const std::wstring& verb, const UrlParts& target,
-                                                  const std::string& payload) {
-        return sendHop(settings, toUtf8(verb), target, payload, std::exchange(connection, nullptr));
+    const SendHop send = [&settings, &source, &connection](const std::wstring& verb,
+                                                           const UrlParts& to, bool withBody) {
+        return sendHop(settings, toUtf8(verb), to, withBody ? &source : nullptr,
+                       std::exchange(connection, nullptr));
     };
-    return followRedirects(method, *parts, body, send, redirectRefusalText);
+    return followRedirects(method, *parts, send, redirectRefusalText);
 }
 
 void trustExtraAuthorityForTesting(const std::string& pemFile) {

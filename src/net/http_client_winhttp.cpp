@@ -111,6 +111,7 @@ struct HopSettings {
     DWORD responseTimeoutMs = 0;
     const std::wstring& headerBlock;
     const ExchangeBounds& bounds;
+    BodyTarget& target;
 };
 
 // A wait that did not end in the expected completion: the exchange's limits, or the step's
@@ -174,15 +175,14 @@ std::optional<std::string> locationOf(HINTERNET request) {
 // Reads the whole body, bounded by the limits. A body that ends before its Content-Length is
 // a broken one too: the platform reports the early end of the connection as the end of the
 // data, and a cut Tally answer must not pass for a whole one.
-std::optional<HttpResponse> readBody(AsyncRequest& request, bool bodyExpected,
+std::optional<HttpResponse> readBody(AsyncRequest& request, bool bodyExpected, bool followed,
                                      const std::string& host, const ExchangeBounds& bounds,
-                                     std::string& body) {
+                                     BodyTarget& target) {
     const std::string sentence = "Reading the response from " + host + " failed";
     const auto announced = bodyExpected ? announcedLength(request.handle()) : std::nullopt;
-    if (announced && !bounds.admits(*announced)) {
+    if (!target.begin(followed, announced)) {
         return failure(bounds.tooLargeSentence(host), ERROR_FILE_TOO_LARGE);
     }
-    if (announced) bounds.reserveFor(body, *announced);
     for (;;) {
         if (!WinHttpQueryDataAvailable(request.handle(), nullptr)) {
             return failure(sentence, GetLastError());
@@ -192,7 +192,7 @@ std::optional<HttpResponse> readBody(AsyncRequest& request, bool bodyExpected,
             return interrupted(available, sentence, host, bounds);
         }
         if (available.count == 0) {
-            if (announced && body.size() < *announced) {
+            if (announced && target.received() < *announced) {
                 return failure(sentence, ERROR_WINHTTP_CONNECTION_ERROR);
             }
             return std::nullopt;
@@ -202,22 +202,25 @@ std::optional<HttpResponse> readBody(AsyncRequest& request, bool bodyExpected,
         if (read.outcome != Completion::Outcome::Done) {
             return interrupted(read, sentence, host, bounds);
         }
-        if (!bounds.append(body, request.buffer(), read.count)) {
+        if (!target.take(request.buffer(), read.count)) {
             return failure(bounds.tooLargeSentence(host), ERROR_FILE_TOO_LARGE);
         }
     }
 }
 
-// The body after the head, block by block through the request's own buffer (the caller's
-// bytes are never handed to the platform, which may outlive the exchange). The caller has
-// checked that the length fits the 32-bit count of the send call.
-std::optional<HttpResponse> writeBody(AsyncRequest& request, const std::string& body,
+// The body after the head, read from its start block by block into the request's own buffer
+// (the caller's bytes are never handed to the platform, which may outlive the exchange). The
+// caller has checked that the length fits the 32-bit count of the send call.
+std::optional<HttpResponse> writeBody(AsyncRequest& request, const BodySource& body,
                                       const std::string& sentence, const std::string& host,
                                       const ExchangeBounds& bounds) {
-    for (std::size_t offset = 0; offset < body.size();) {
-        const auto size = static_cast<DWORD>(
-            std::min<std::size_t>(body.size() - offset, AsyncRequest::kBufferSize));
-        if (!request.write(body.data() + offset, size)) return failure(sentence, GetLastError());
+    for (std::uint64_t offset = 0; offset < body.size;) {
+        const auto max = static_cast<std::size_t>(
+            std::min<std::uint64_t>(body.size - offset, AsyncRequest::kBufferSize));
+        const std::size_t size = body.read(offset, request.writeBuffer(), max);
+        if (size == 0 || size > max || !request.write(static_cast<DWORD>(size))) {
+            return failure(sentence, size == 0 || size > max ? ERROR_READ_FAULT : GetLastError());
+        }
         const Completion written = request.await(WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE, bounds);
         if (written.outcome != Completion::Outcome::Done) {
             return interrupted(written, sentence, host, bounds);
@@ -239,14 +242,17 @@ DWORD statusOf(HINTERNET request) {
 // After the answer's headers: the status (0 when it cannot be read), the whole body and,
 // for a redirect, the Location.
 HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::string& host,
-                  const ExchangeBounds& bounds) {
+                  const ExchangeBounds& bounds, BodyTarget& target) {
     const DWORD status = statusOf(request.handle());
     // Answers to HEAD, 204 and 304 carry no body whatever their Content-Length says.
     const bool bodyExpected = method != L"HEAD" && status >= 200 && status != 204 && status != 304;
     HopAnswer answer;
-    if (auto failed = readBody(request, bodyExpected, host, bounds, answer.response.body)) {
+    if (isRedirectStatus(status)) answer.location = locationOf(request.handle());
+    if (auto failed =
+            readBody(request, bodyExpected, answer.location.has_value(), host, bounds, target)) {
         return {std::move(*failed), std::nullopt};
     }
+    answer.response.body = target.takeKept();
     answer.response.ok = true;
     answer.response.status = status;
     wchar_t date[65] = {};
@@ -255,18 +261,17 @@ HopAnswer receive(AsyncRequest& request, const std::wstring& method, const std::
                             date, &dateSize, WINHTTP_NO_HEADER_INDEX)) {
         answer.response.date = toUtf8(std::wstring(date, dateSize / sizeof(wchar_t)));
     }
-    if (isRedirectStatus(status)) answer.location = locationOf(request.handle());
     return answer;
 }
 
 // Sends the request with its body and waits for the answer's headers. facts, when given,
 // receive what was seen while connecting.
 std::optional<HttpResponse> sendAndAwaitAnswer(AsyncRequest& request, const HopSettings& settings,
-                                               const std::string& body, const std::string& host,
+                                               const BodySource& body, const std::string& host,
                                                bool secure, ConnectionFacts* facts) {
     const ExchangeBounds& bounds = settings.bounds;
     const std::string notSent = "Could not send request to " + host;
-    if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size()))) {
+    if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size))) {
         return failure(notSent, GetLastError());
     }
     const Completion sent = request.await(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, bounds);
@@ -312,7 +317,7 @@ bool signInWithOwnCredentials(HINTERNET request) {
 // Every handle is closed on every path. facts, when given, receive what was seen while
 // connecting.
 HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const UrlParts& target,
-                  const std::string& body, ConnectionFacts* facts) {
+                  const BodySource& body, ConnectionFacts* facts) {
     const std::string url = urlText(target);
     CrackedUrl cracked;
     if (!crackUrl(fromUtf8(url), cracked)) {
@@ -361,7 +366,7 @@ HopAnswer sendHop(const HopSettings& settings, const std::wstring& method, const
         }
         mayAnswerProxy = false;  // the same request once more, body and all
     }
-    return receive(request, method, host, bounds);
+    return receive(request, method, host, bounds, settings.target);
 }
 
 std::string redirectRefusalText(RedirectRefusal) {
@@ -406,6 +411,18 @@ HttpClient& HttpClient::operator=(HttpClient&& other) noexcept = default;
 HttpResponse HttpClient::request(const std::wstring& method, const std::string& url,
                                  const HttpHeaders& headers, const std::string& body,
                                  ConnectionFacts* connection) const {
+    return exchange(method, url, headers, sourceOf(body), nullptr, connection);
+}
+
+HttpResponse HttpClient::stream(const std::wstring& method, const std::string& url,
+                                const HttpHeaders& headers, const BodySource& source,
+                                const BodySink& sink) const {
+    return exchange(method, url, headers, source, &sink, nullptr);
+}
+
+HttpResponse HttpClient::exchange(const std::wstring& method, const std::string& url,
+                                  const HttpHeaders& headers, const BodySource& source,
+                                  const BodySink* sink, ConnectionFacts* connection) const {
     if (!session_ || !session_->handle) {
         return failure("WinHTTP is not available",
                        session_ ? session_->openError : ERROR_INVALID_HANDLE);
@@ -424,20 +441,26 @@ HttpResponse HttpClient::request(const std::wstring& method, const std::string& 
         return failure("Could not open request", ERROR_INVALID_PARAMETER);
     }
     // The send call takes a 32-bit length; a longer body would go out cut short.
-    if (body.size() > std::numeric_limits<DWORD>::max()) {
+    if (source.size > std::numeric_limits<DWORD>::max()) {
         return failure("Could not send request to " + toUtf8(cracked.host),
                        ERROR_INVALID_PARAMETER);
     }
     const ExchangeBounds bounds(session_->limits);
+    BodyTarget target(bounds, sink);
     const HINTERNET session = session_->handle.get();
-    const HopSettings settings{session, session_->loopback ? session_->loopback.get() : session,
-                               session_->responseTimeoutMs, block, bounds};
+    const HopSettings settings{session,
+                               session_->loopback ? session_->loopback.get() : session,
+                               session_->responseTimeoutMs,
+                               block,
+                               bounds,
+                               target};
+    const BodySource none;
     // The facts are those of the first hop, the connection to the address given.
-    const SendHop send = [&settings, &connection](const std::wstring& verb, const UrlParts& target,
-                                                  const std::string& payload) {
-        return sendHop(settings, verb, target, payload, std::exchange(connection, nullptr));
+    const SendHop send = [&](const std::wstring& verb, const UrlParts& to, bool withBody) {
+        return sendHop(settings, verb, to, withBody ? source : none,
+                       std::exchange(connection, nullptr));
     };
-    return followRedirects(method, *parts, body, send, redirectRefusalText);
+    return followRedirects(method, *parts, send, redirectRefusalText);
 }
 
 }  // namespace tsl

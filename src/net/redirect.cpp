@@ -92,15 +92,13 @@ RedirectedRequest redirectedRequest(std::uint32_t status, const std::wstring& me
     return {method, true};
 }
 
-HttpResponse followRedirects(const std::wstring& method, const UrlParts& start,
-                             const std::string& body, const SendHop& send,
+HttpResponse followRedirects(const std::wstring& method, const UrlParts& start, const SendHop& send,
                              std::string (*platformText)(RedirectRefusal)) {
-    static const std::string kNoBody;
     std::wstring currentMethod = method;
     UrlParts current = start;
-    const std::string* currentBody = &body;
+    bool withBody = true;
     for (int redirects = 0;; ++redirects) {
-        HopAnswer answer = send(currentMethod, current, *currentBody);
+        HopAnswer answer = send(currentMethod, current, withBody);
         const HttpResponse& response = answer.response;
         if (!response.ok || !isRedirectStatus(response.status) || !answer.location) {
             return std::move(answer.response);
@@ -123,7 +121,7 @@ HttpResponse followRedirects(const std::wstring& method, const UrlParts& start,
         }
         RedirectedRequest redirected = redirectedRequest(response.status, currentMethod);
         currentMethod = std::move(redirected.method);
-        if (!redirected.keepsBody) currentBody = &kNoBody;
+        withBody = withBody && redirected.keepsBody;
         current = *next;
     }
 }

@@ -48,8 +48,9 @@ struct HopAnswer {
     HttpResponse response;
     std::optional<std::string> location;  // the answer's Location header, when it had one
 };
-using SendHop = std::function<HopAnswer(const std::wstring& method, const UrlParts& target,
-                                        const std::string& body)>;
+// withBody: the request's body goes along (from its start), else none.
+using SendHop =
+    std::function<HopAnswer(const std::wstring& method, const UrlParts& target, bool withBody)>;
 
 enum class RedirectRefusal { OtherServer, TooMany };
 
@@ -57,8 +58,7 @@ enum class RedirectRefusal { OtherServer, TooMany };
 // HttpClient::kMaxRedirects of them. A redirect status without a Location is an answer like
 // any other. Fails (sentence + ": " + platformText(why)) on a redirect to another origin or to
 // an unusable address, without contacting it, and on one redirect too many.
-HttpResponse followRedirects(const std::wstring& method, const UrlParts& start,
-                             const std::string& body, const SendHop& send,
+HttpResponse followRedirects(const std::wstring& method, const UrlParts& start, const SendHop& send,
                              std::string (*platformText)(RedirectRefusal));
 
 }  // namespace tsl

@@ -31,6 +31,24 @@ std::size_t sequenceLength(const unsigned char* p, std::size_t n) {
     return 0;
 }
 
+// True when p[0, n) is the beginning of a well-formed sequence that is longer than n bytes.
+bool isOpenSequence(const unsigned char* p, std::size_t n) {
+    const unsigned char c = p[0];
+    const std::size_t length = c >= 0xC2 && c <= 0xDF   ? 2
+                               : c >= 0xE0 && c <= 0xEF ? 3
+                               : c >= 0xF0 && c <= 0xF4 ? 4
+                                                        : 0;
+    if (n >= length) return false;
+    // Complete it with the smallest continuation the lead allows: valid exactly when the
+    // given bytes are.
+    unsigned char whole[4] = {c, 0x80, 0x80, 0x80};
+    if (c == 0xE0) whole[1] = 0xA0;
+    if (c == 0xF0) whole[1] = 0x90;
+    for (std::size_t i = 1; i < n; ++i)
+        whole[i] = p[i];
+    return sequenceLength(whole, length) == length;
+}
+
 bool isHighSurrogate(char32_t u) {
     return u >= 0xD800 && u <= 0xDBFF;
 }
@@ -88,29 +106,22 @@ bool isTrimmed(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-std::string decodeUtf16(const std::string& bytes, std::size_t from, bool littleEndian) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + from;
-    const std::size_t count = (bytes.size() - from) / 2;  // a final odd byte is dropped
-    if (littleEndian) {
-        return unitsToUtf8(count, [p](std::size_t i) {
-            return static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-        });
-    }
-    return unitsToUtf8(count, [p](std::size_t i) {
-        return static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
-    });
-}
-
 enum class Encoding { Utf16Le, Utf16Be, Utf8Bom, Utf16LeNoBom, Ansi, AsIs };
 
 Encoding detect(const std::string& b) {
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
-    if (b.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) return Encoding::Utf16Le;
-    if (b.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF) return Encoding::Utf16Be;
-    if (b.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return Encoding::Utf8Bom;
-    if (b.size() >= 4 && at(1) == 0 && at(3) == 0 && at(0) != 0) return Encoding::Utf16LeNoBom;
-    if (!b.empty() && !isValidUtf8(b)) return Encoding::Ansi;
-    return Encoding::AsIs;
+    switch (textMark(b)) {
+        case TextMark::Utf16Le:
+            return Encoding::Utf16Le;
+        case TextMark::Utf16Be:
+            return Encoding::Utf16Be;
+        case TextMark::Utf8Bom:
+            return Encoding::Utf8Bom;
+        case TextMark::Utf16LeNoBom:
+            return Encoding::Utf16LeNoBom;
+        case TextMark::None:
+            break;
+    }
+    return isValidUtf8(b) ? Encoding::AsIs : Encoding::Ansi;
 }
 
 }  // namespace
@@ -170,8 +181,9 @@ std::string utf16ToUtf8(const char16_t* units, std::size_t count) {
     return unitsToUtf8(count, [units](std::size_t i) { return units[i]; });
 }
 
-bool isValidUtf8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+Utf8Scan scanUtf8(std::string_view bytes) {
+    const auto* start = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* p = start;
     std::size_t n = bytes.size();
     while (n > 0) {
         // Skip ASCII eight bytes at a time.
@@ -184,23 +196,68 @@ bool isValidUtf8(std::string_view bytes) {
         }
         if (n == 0) break;
         const std::size_t len = sequenceLength(p, n);
-        if (len == 0) return false;
+        if (len == 0) return {static_cast<std::size_t>(p - start), isOpenSequence(p, n)};
         p += len;
         n -= len;
     }
-    return true;
+    return {bytes.size(), false};
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    return scanUtf8(bytes).valid == bytes.size();
+}
+
+std::string utf16BytesToUtf8(std::string_view bytes, bool littleEndian) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t count = bytes.size() / 2;  // a final odd byte is dropped
+    if (littleEndian) {
+        return unitsToUtf8(count, [p](std::size_t i) {
+            return static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+        });
+    }
+    return unitsToUtf8(count, [p](std::size_t i) {
+        return static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
+    });
+}
+
+std::size_t ansiCut(std::string_view bytes) {
+    for (std::size_t i = bytes.size(); i > 0; --i) {
+        if (static_cast<unsigned char>(bytes[i - 1]) < 0x40) return i;
+    }
+    return 0;
+}
+
+TextMark textMark(std::string_view b) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
+    if (b.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) return TextMark::Utf16Le;
+    if (b.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF) return TextMark::Utf16Be;
+    if (b.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return TextMark::Utf8Bom;
+    if (b.size() >= 4 && at(1) == 0 && at(3) == 0 && at(0) != 0) return TextMark::Utf16LeNoBom;
+    return TextMark::None;
+}
+
+std::size_t textMarkSize(TextMark mark) {
+    switch (mark) {
+        case TextMark::Utf16Le:
+        case TextMark::Utf16Be:
+            return 2;
+        case TextMark::Utf8Bom:
+            return 3;
+        default:
+            return 0;
+    }
 }
 
 std::string decodeText(const std::string& bytes) {
     switch (detect(bytes)) {
         case Encoding::Utf16Le:
-            return decodeUtf16(bytes, 2, true);
+            return utf16BytesToUtf8(std::string_view(bytes).substr(2), true);
         case Encoding::Utf16Be:
-            return decodeUtf16(bytes, 2, false);
+            return utf16BytesToUtf8(std::string_view(bytes).substr(2), false);
         case Encoding::Utf8Bom:
             return bytes.substr(3);
         case Encoding::Utf16LeNoBom:
-            return decodeUtf16(bytes, 0, true);
+            return utf16BytesToUtf8(bytes, true);
         case Encoding::Ansi:
             return ansiToUtf8(bytes);
         case Encoding::AsIs:

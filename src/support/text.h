@@ -37,6 +37,29 @@ std::string escapeControls(std::string_view text);
 // Legacy 8-bit text in the system's ANSI code page (Windows-1252 off Windows) to UTF-8.
 std::string ansiToUtf8(std::string_view bytes);
 
+// UTF-16 bytes to UTF-8 as decodeText converts them; a final odd byte is dropped.
+std::string utf16BytesToUtf8(std::string_view bytes, bool littleEndian);
+
+// How much of bytes is well-formed UTF-8 by isValidUtf8's rule: the first `valid` bytes are.
+// When `open`, the rest is the beginning of a character that more bytes could complete.
+struct Utf8Scan {
+    std::size_t valid = 0;
+    bool open = false;
+};
+Utf8Scan scanUtf8(std::string_view bytes);
+
+// Where ANSI text may be cut so that both parts convert as the whole does: just after its last
+// byte below 0x40, which no ANSI code page uses inside a character (the double-byte ones go on
+// with 0x40 and above); 0 when there is none.
+std::size_t ansiCut(std::string_view bytes);
+
+// The encodings that an answer's first bytes announce, and how many bytes the mark takes.
+// Four bytes decide (fewer only when that is all there is): FF FE, FE FF, EF BB BF, or bytes 1
+// and 3 zero and byte 0 not (UTF-16LE without a mark); None is UTF-8 or, if invalid, ANSI.
+enum class TextMark { Utf16Le, Utf16Be, Utf8Bom, Utf16LeNoBom, None };
+TextMark textMark(std::string_view head);
+std::size_t textMarkSize(TextMark mark);
+
 // The body of an HTTP answer of unknown encoding to UTF-8, by byte-order mark: UTF-16LE/BE
 // with a mark, UTF-8 with a mark (removed), UTF-16LE without a mark (bytes 1 and 3 zero, byte 0
 // not), invalid UTF-8 as ANSI, anything else unchanged. The rvalue overload moves the bytes

@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint32_t kProbeTimeoutMs = 5000;
 constexpr std::uint32_t kRequestTimeoutMs = 600000;
 constexpr std::size_t kInfoLimit = 200;
+const HttpHeaders kXmlHeaders = {{L"Content-Type", L"text/xml; charset=utf-8"}};
 
 std::string makeBaseUrl(const std::string& host, int port) {
     return "http://" + (host.empty() ? std::string("localhost") : host) + ":" +
@@ -59,9 +60,17 @@ TallyProbe TallyClient::probe() const {
 
 HttpResponse TallyClient::postXml(const std::string& xml, bool quick) const {
     HttpResponse response =
-        (quick ? probeClient_ : requestClient_)
-            .request(L"POST", baseUrl_, {{L"Content-Type", L"text/xml; charset=utf-8"}}, xml);
+        (quick ? probeClient_ : requestClient_).request(L"POST", baseUrl_, kXmlHeaders, xml);
     if (response.ok) response.body = decodeText(std::move(response.body));
+    return response;
+}
+
+HttpResponse TallyClient::postXmlTo(const std::string& xml, AnswerSink& sink) const {
+    AnswerEncoder encoder(sink);
+    HttpResponse response =
+        requestClient_.stream(L"POST", baseUrl_, kXmlHeaders, sourceOf(xml),
+                              [&encoder](std::string_view bytes) { encoder.feed(bytes); });
+    if (response.ok) encoder.finish();
     return response;
 }
 

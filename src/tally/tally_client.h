@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/http_client.h"
+#include "tally/answer_encoder.h"
 
 namespace tsl {
 
@@ -36,6 +37,10 @@ class TallyClient {
     // back its body is decoded to UTF-8. The HTTP status is not interpreted. quick: bounded like
     // the probe, for a short read-only question such as which companies are open.
     HttpResponse postXml(const std::string& xml, bool quick = false) const;
+    // The same POST with the answer streamed: its bytes go through an AnswerEncoder into sink as
+    // they arrive, which thus gets the decoded answer as a JSON string; body stays empty. After
+    // a failure the sink may hold part of it, which the caller drops.
+    HttpResponse postXmlTo(const std::string& xml, AnswerSink& sink) const;
 
     const std::string& baseUrl() const { return baseUrl_; }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -35,9 +37,27 @@ const testing::SandboxControl& sandbox() {
     return control;
 }
 
+// request(), or the same exchange streamed: the body read seven bytes at a time, the answer's
+// gathered from the sink.
+HttpResponse exchange(const HttpClient& client, bool streamed, const std::wstring& method,
+                      const std::string& url, const HttpHeaders& headers = {},
+                      const std::string& body = {}) {
+    if (!streamed) return client.request(method, url, headers, body);
+    std::string received;
+    const BodySource source{body.size(), [&body](std::uint64_t at, char* to, std::size_t max) {
+                                return body.copy(to, std::min<std::size_t>(max, 7), at);
+                            }};
+    HttpResponse response = client.stream(method, url, headers, source,
+                                          [&received](std::string_view b) { received += b; });
+    EXPECT_TRUE(response.body.empty());
+    if (response.ok) response.body = std::move(received);
+    return response;
+}
+
 HttpResponse send(const std::string& url, const std::wstring& method = L"GET",
-                  const HttpHeaders& headers = {}, const std::string& body = {}) {
-    return HttpClient(true, 5000).request(method, url, headers, body);
+                  const HttpHeaders& headers = {}, const std::string& body = {},
+                  bool streamed = false) {
+    return exchange(HttpClient(true, 5000), streamed, method, url, headers, body);
 }
 
 // A failure: nothing but the step's sentence, ": " and the platform's "text (code)" or
@@ -106,8 +126,8 @@ TEST(HttpClient, RequestGoesOutAsTheCallerGaveIt) {
     for (int i = 0; i < 512; ++i)
         binary.push_back(static_cast<char>(i % 256));
     const ScriptedPeer peer(sandbox());
-    peer.script(R"([{"status":200,"bodyBase64":")" + testing::base64(binary) +
-                R"("},{"status":200},{"status":200}])");
+    const std::string echo = R"({"status":200,"bodyBase64":")" + testing::base64(binary) + "\"}";
+    peer.script("[" + echo + R"(,{"status":200},{"status":200},)" + echo + "]");
     const HttpHeaders headers = {{L"Content-Type", L"application/json; charset=utf-8"},
                                  {L"Accept", L"application/json"},
                                  {L"X-Tally-Connector-Token", L"t\u00f6ken-1"},
@@ -135,6 +155,9 @@ TEST(HttpClient, RequestGoesOutAsTheCallerGaveIt) {
     EXPECT_EQ(testing::callersPart(peer.request(1)), "GET " + path + " HTTP/1.1\r\n\r\n");
     EXPECT_EQ(testing::callersPart(peer.request(2)), "POST " + path + " HTTP/1.1\r\n\r\n");
     EXPECT_EQ(peer.request(1).find("Content-Length"), std::string::npos);
+    // Streamed, the same bytes go out and come back.
+    EXPECT_EQ(send(peer.url("/v1/tally/agent/pair"), L"PUT", headers, binary, true).body, binary);
+    EXPECT_EQ(peer.request(3), sent);
 }
 
 // One exchange per row, each with a fresh peer at localhost: what the peer does, and the answer
@@ -182,47 +205,58 @@ TEST(HttpClient, EachAnswerComesBackAndEachFailureLandsOnItsStep) {
          {0, 1500}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.reply.substr(0, 100) + " " + c.tls);
-        if (c.reply.find("chunked\":true,\"cutAfter") != std::string::npos &&
-            platformCannot("cut-chunked-reads-whole")) {
-            std::printf("skipped here: a chunked body cut short (the platform cannot tell)\n");
-            continue;
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(c.reply.substr(0, 100) + " " + c.tls + (streamed ? " streamed" : ""));
+            if (c.reply.find("chunked\":true,\"cutAfter") != std::string::npos &&
+                platformCannot("cut-chunked-reads-whole")) {
+                std::printf("skipped here: a chunked body cut short (the platform cannot tell)\n");
+                continue;
+            }
+            const ScriptedPeer peer(sandbox(), c.tls);
+            peer.script(c.reply);
+            const auto start = Clock::now();
+            const HttpClient client(true, c.limits.deadlineMs ? 5000 : 1500, c.limits);
+            const std::string url = peer.url("/", "localhost");
+            ConnectionFacts facts;
+            const HttpResponse response = streamed ? exchange(client, true, L"GET", url)
+                                                   : client.request(L"GET", url, {}, "", &facts);
+            if (!streamed) expectConnection(facts, c.tls);
+            if (std::isdigit(static_cast<unsigned char>(c.outcome[0]))) {
+                EXPECT_EQ(response.ok ? std::to_string(response.status) + " " + response.body
+                                      : response.error,
+                          c.outcome);
+            } else {
+                expectFailure(response, c.outcome);
+            }
+            // The caller's time-out ends a silent peer, not the 15 s ones.
+            EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+            if (c.reply.find("noAnswer") != std::string::npos ||
+                c.reply.find("stallAfter") != std::string::npos) {
+                EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
+            }
+            EXPECT_TRUE(c.reply[0] == '[' || peer.requestCount() <= 1u) << peer.requestCount();
         }
-        const ScriptedPeer peer(sandbox(), c.tls);
-        peer.script(c.reply);
-        const auto start = Clock::now();
-        const HttpClient client(true, c.limits.deadlineMs ? 5000 : 1500, c.limits);
-        ConnectionFacts facts;
-        const HttpResponse response =
-            client.request(L"GET", peer.url("/", "localhost"), {}, "", &facts);
-        expectConnection(facts, c.tls);
-        if (std::isdigit(static_cast<unsigned char>(c.outcome[0]))) {
-            EXPECT_EQ(response.ok ? std::to_string(response.status) + " " + response.body
-                                  : response.error,
-                      c.outcome);
-        } else {
-            expectFailure(response, c.outcome);
-        }
-        // The caller's time-out ends a silent peer, not the 15 s ones.
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
-        if (c.reply.find("noAnswer") != std::string::npos ||
-            c.reply.find("stallAfter") != std::string::npos) {
-            EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
-        }
-        EXPECT_TRUE(c.reply[0] == '[' || peer.requestCount() <= 1u) << peer.requestCount();
     }
 
     // Large bodies arrive whole, with and without a length: the fill repeated, nothing lost.
     const std::size_t size = 8u << 20;
     const std::string fill = "0123456789abcdefghijklmnopqrstuvwxyz!";
-    for (const char* chunked : {"false", "true"}) {
+    for (const auto& [chunked, streamed] :
+         {std::pair{"false", false}, {"true", false}, {"true", true}}) {
         const ScriptedPeer peer(sandbox());
         peer.script(R"({"size":8388608,"fill":")" + fill + R"(","chunked":)" + chunked + "}");
-        const std::string body = send(peer.url("/")).body;
+        const std::string body = send(peer.url("/"), L"GET", {}, {}, streamed).body;
         EXPECT_EQ(body.size(), size) << chunked;
         EXPECT_TRUE(body.rfind(fill, 0) == 0 &&
                     body.compare(fill.size(), size, body, 0, size - fill.size()) == 0);
     }
+    // A sink that fails ends the exchange, its exception passed on.
+    const ScriptedPeer peer(sandbox());
+    peer.script(R"({"size":100000})");
+    EXPECT_THROW(HttpClient(true, 5000)
+                     .stream(L"GET", peer.url("/"), {}, {},
+                             [](std::string_view) { throw std::runtime_error("disk full"); }),
+                 std::runtime_error);
 }
 
 TEST(HttpClient, NothingListening) {
@@ -266,29 +300,31 @@ TEST(HttpClient, RedirectsStayWithinTheOrigin) {
     const HttpHeaders headers = {{L"X-Tally-Connector-Token", L"secret"}};
     const std::string body = "{\"job\":1}";
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.location);
-        const ScriptedPeer origin(sandbox(), c.originTls);
-        const ScriptedPeer other(sandbox(), c.otherTls);
-        other.script(R"({"status":200,"body":"other","repeat":true})");
-        const std::string location = withPorts(c.location, origin, other);
-        origin.script(
-            R"([{"status":)" + std::to_string(c.status) +
-            (c.location.empty() ? "" : R"(,"headers":[["Location",")" + location + "\"]]") +
-            R"(,"body":"moved"},{"status":200,"body":"arrived"}])");
-        const HttpResponse response =
-            send(origin.url("/dir/start", "localhost"), L"POST", headers, body);
-        EXPECT_EQ(other.connectionCount(), 0u);
-        if (c.expected.rfind(from, 0) == 0) {
-            expectFailure(response, withPorts(c.expected, origin, other));
-            EXPECT_EQ(origin.requestCount(), 1u);
-        } else if (c.expected.empty()) {
-            EXPECT_EQ(std::to_string(response.status) + " " + response.body, "302 moved");
-        } else {
-            EXPECT_EQ(response.body, "arrived") << response.error;
-            ASSERT_EQ(origin.requestCount(), 2u);
-            EXPECT_EQ(testing::callersPart(origin.request(1)),
-                      c.expected + "\r\nX-Tally-Connector-Token:secret\r\n\r\n" +
-                          (c.expected[0] == 'P' ? body : ""));
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(c.location + (streamed ? " streamed" : ""));
+            const ScriptedPeer origin(sandbox(), c.originTls);
+            const ScriptedPeer other(sandbox(), c.otherTls);
+            other.script(R"({"status":200,"body":"other","repeat":true})");
+            const std::string location = withPorts(c.location, origin, other);
+            origin.script(
+                R"([{"status":)" + std::to_string(c.status) +
+                (c.location.empty() ? "" : R"(,"headers":[["Location",")" + location + "\"]]") +
+                R"(,"body":"moved"},{"status":200,"body":"arrived"}])");
+            const HttpResponse response =
+                send(origin.url("/dir/start", "localhost"), L"POST", headers, body, streamed);
+            EXPECT_EQ(other.connectionCount(), 0u);
+            if (c.expected.rfind(from, 0) == 0) {
+                expectFailure(response, withPorts(c.expected, origin, other));
+                EXPECT_EQ(origin.requestCount(), 1u);
+            } else if (c.expected.empty()) {
+                EXPECT_EQ(std::to_string(response.status) + " " + response.body, "302 moved");
+            } else {
+                EXPECT_EQ(response.body, "arrived") << response.error;
+                ASSERT_EQ(origin.requestCount(), 2u);
+                EXPECT_EQ(testing::callersPart(origin.request(1)),
+                          c.expected + "\r\nX-Tally-Connector-Token:secret\r\n\r\n" +
+                              (c.expected[0] == 'P' ? body : ""));
+            }
         }
     }
 }

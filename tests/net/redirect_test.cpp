@@ -81,22 +81,20 @@ TEST(FollowRedirects, WithinTheOriginAtMostFiveTimes) {
     };
     for (const auto& [locations, expected] : cases) {
         std::string transcript;
-        const SendHop send = [&](const std::wstring& method, const UrlParts& to,
-                                 const std::string& body) {
+        const SendHop send = [&](const std::wstring& method, const UrlParts& to, bool body) {
             const auto hop =
                 static_cast<std::size_t>(std::count(transcript.begin(), transcript.end(), ';'));
-            transcript +=
-                std::string(method.begin(), method.end()) + " " + urlText(to) + " " + body + ";";
+            transcript += std::string(method.begin(), method.end()) + " " + urlText(to) + " " +
+                          (body ? "b" : "") + ";";
             HopAnswer answer{{true, hop < locations.size() ? 302u : 200u, "", "", ""},
                              std::nullopt};
             if (hop < locations.size() && locations[hop] != "-") answer.location = locations[hop];
             return answer;
         };
-        const HttpResponse response =
-            followRedirects(L"POST", *splitUrl("http://H:1/d/s"), "b", send,
-                            [](RedirectRefusal why) -> std::string {
-                                return why == RedirectRefusal::TooMany ? "too many" : "other";
-                            });
+        const HttpResponse response = followRedirects(
+            L"POST", *splitUrl("http://H:1/d/s"), send, [](RedirectRefusal why) -> std::string {
+                return why == RedirectRefusal::TooMany ? "too many" : "other";
+            });
         EXPECT_EQ(transcript + (response.ok ? std::to_string(response.status) : response.error),
                   expected);
     }

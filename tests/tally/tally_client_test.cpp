@@ -68,15 +68,27 @@ TEST(TallyClient, NothingListening) {
 
 TEST_F(TallyPeer, PostSendsOneHeaderAndDecodesTheAnswer) {
     const std::string utf16 = std::string("\xFF\xFE", 2) + std::string("<\0A\0>\0\xAC\x20", 8);
-    peer.script(R"([{"status":500,"bodyBase64":")" + base64(utf16) + R"("}])");
-    const tsl::HttpResponse answer =
-        tsl::TallyClient("127.0.0.1", peer.port()).postXml("<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
+    const std::string reply = R"({"status":500,"bodyBase64":")" + base64(utf16) + R"("})";
+    peer.script("[" + reply + "," + reply + "]");
+    const tsl::TallyClient tally("127.0.0.1", peer.port());
+    const tsl::HttpResponse answer = tally.postXml("<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
     EXPECT_TRUE(answer.ok);
     EXPECT_EQ(answer.status, 500u);
     EXPECT_EQ(answer.body, "<A>\xE2\x82\xAC");
     EXPECT_EQ(tsl::testing::callersPart(peer.request(0)),
               "POST / HTTP/1.1\r\nContent-Type:text/xml; charset=utf-8\r\n\r\n"
               "<ENVELOPE>\xE2\x82\xB9</ENVELOPE>");
+
+    // Streamed: the same request, the answer as the JSON string a report carries.
+    struct : tsl::AnswerSink {
+        std::string text;
+        void write(std::string_view piece) override { text += piece; }
+        void restart(const std::function<void(std::string_view)>&) override { ADD_FAILURE(); }
+    } sink;
+    const tsl::HttpResponse streamed = tally.postXmlTo("<ENVELOPE>\xE2\x82\xB9</ENVELOPE>", sink);
+    EXPECT_EQ(std::to_string(streamed.status) + streamed.body + sink.text,
+              "500\"<A>\xE2\x82\xAC\"");
+    EXPECT_EQ(peer.request(1), peer.request(0));
 }
 
 }  // namespace
