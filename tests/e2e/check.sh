@@ -57,17 +57,19 @@ check "$what: the token is in no output, the queued job was not fetched" \
 
 # The diagnostics report: beside the log, the lines, the settings and the log's end, no secret.
 what="report"
+seq -f 'filler %g' 600 >>"$log"
 check_run 0 --report
 report="$(dirname "$log")/$(ls "$(dirname "$log")" | grep -E '^diagnostics-[0-9]{8}-[0-9]{6}\.txt$')"
 text=$(tr -d '\r' <"$report" 2>/dev/null)
 blob=$( (iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || cat "$ini") | tr -d '\r' | sed -n 's/^token=//p')
 check "$what: saved in the log folder, its path printed" \
   'has "Diagnostics report saved: .*diagnostics-[0-9-]*\.txt$" && [ -s "$report" ]'
-check "$what: version, system, the check's lines, settings and the log's last line" \
+check "$what: version, system, the check's lines, settings and the log's last 500 lines" \
   'grep -qx "Tessaline Tally Connector $TSL_VERSION, diagnostics report of .*" <<<"$text" &&
    grep -q "^System: ." <<<"$text" && grep -qx "ok   Company: Sandbox Traders is open in Tally" <<<"$text" &&
    grep -qx "  server: $TSL_SANDBOX_API" <<<"$text" && grep -qx "  token: stored" <<<"$text" &&
-   [ "$(tail -1 <<<"$text")" = "$(tr -d "\r" <"$log" | tail -1)" ]'
+   [ "$(tail -1 <<<"$text")" = "$(tr -d "\r" <"$log" | tail -1)" ] &&
+   [ "$(grep -c ^filler <<<"$text")" = "$(tr -d "\r" <"$log" | tail -n 500 | grep -c ^filler)" ]'
 check "$what: neither the token nor its protected form" \
   '[ ${#blob} -gt 20 ] && ! grep -qF "$token" "$report" && ! grep -qF "$blob" "$report" &&
    ! grep -qF "${blob:0:16}" "$report"'
