@@ -75,6 +75,12 @@ check "$what: neither the token nor its protected form" \
    ! grep -qF "${blob:0:16}" "$report"'
 rm -f "$report"
 
+# A log that cannot be written (a folder in its place) is named, with what to do.
+mv "$log" "$log.kept" && mkdir "$log"
+out=$(run --check 2>&1 | tr -d '\r')
+check "log unwritable: said, with what to do" 'has "FAIL Log: cannot write into .* - Free some disk space"'
+rmdir "$log" && mv "$log.kept" "$log"
+
 # Turned off by the user (Task Manager's Startup tab; the desktop's switch on Linux): the entry is
 # there but skipped at logon; pairing again turns it on for real.
 if [ "$1" = windows ]; then
