@@ -208,8 +208,10 @@ Json resultItem(const JobResult& r, std::string body) {
     Json item;
     item.set("ref", Json(r.ref)).set("ok", Json(r.ok));
     item.set("httpStatus", Json(static_cast<double>(r.httpStatus)));
-    item.set("body", Json(std::move(body))).set("error", nullIfEmpty(r.error));
-    return item;
+    item.set("error", nullIfEmpty(r.error));
+    if (r.bodyFile.empty()) return item.set("body", Json(std::move(body)));
+    item.set(ReportBody::kBodyFile, Json(r.bodyFile));
+    return item.set(ReportBody::kBodyBytes, Json(std::to_string(r.bodyBytes)));
 }
 
 }  // namespace

@@ -27,6 +27,15 @@ bool isAnswerFileName(const std::string& name) {
                        [](char c) { return c >= '0' && c <= '9'; });
 }
 
+bool answerFileOf(const Json& item, std::string& name, std::uint64_t& bytes) {
+    name = item.get(ReportBody::kBodyFile).stringOr("");
+    const std::string length = item.get(ReportBody::kBodyBytes).stringOr("");
+    const auto [end, fault] = std::from_chars(length.data(), length.data() + length.size(), bytes);
+    // The shortest answer is "" with its quotes.
+    return isAnswerFileName(name) && fault == std::errc() && end == length.data() + length.size() &&
+           bytes >= 2;
+}
+
 ReportBody::ReportBody(const Json& results, const std::string& error, std::filesystem::path answers)
     : answers_(std::move(answers)) {
     // The envelope is dumped by the one JSON writer, with an empty list and empty bodies where
@@ -41,18 +50,13 @@ ReportBody::ReportBody(const Json& results, const std::string& error, std::files
     for (const Json& item : results.items()) {
         if (!first) add(",");
         first = false;
-        const Json& file = item.get(kBodyFile);
-        if (!file.isString()) {
+        if (item.get(kBodyFile).isNull()) {
             add(item.dump());
             continue;
         }
-        const std::string name = file.stringOr("");
-        const std::string length = item.get(kBodyBytes).stringOr("");
+        std::string name;
         std::uint64_t bytes = 0;
-        const auto [end, fault] =
-            std::from_chars(length.data(), length.data() + length.size(), bytes);
-        if (!isAnswerFileName(name) || fault != std::errc() ||
-            end != length.data() + length.size() || bytes < 2) {
+        if (!answerFileOf(item, name, bytes)) {
             throw std::runtime_error("A kept answer is named in a way this program never does");
         }
         // The item as today's writer makes it, its body left empty: split at that body.

@@ -53,4 +53,8 @@ class ReportBody {
 // (a path, "..", a device name) is ever opened as one.
 bool isAnswerFileName(const std::string& name);
 
+// Whether a results item names its body's file (kBodyFile, kBodyBytes), and then the name and
+// the recorded length; false too when it names one in a way this program never does.
+bool answerFileOf(const Json& item, std::string& name, std::uint64_t& bytes);
+
 }  // namespace tsl

@@ -40,7 +40,9 @@ class TallyClient {
     // The same POST with the answer streamed: its bytes go through an AnswerEncoder into sink as
     // they arrive, which thus gets the decoded answer as a JSON string; body stays empty. After
     // a failure the sink may hold part of it, which the caller drops.
-    HttpResponse postXmlTo(const std::string& xml, AnswerSink& sink) const;
+    // decodedBytes, when given, receives the decoded answer's length in UTF-8.
+    HttpResponse postXmlTo(const std::string& xml, AnswerSink& sink,
+                           std::uint64_t* decodedBytes = nullptr) const;
 
     const std::string& baseUrl() const { return baseUrl_; }
 

@@ -92,8 +92,9 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
     const tsl::HeartbeatReply reply = paired.heartbeat("My PC", true, "Running");
     EXPECT_FALSE(reply.enabled);
     EXPECT_EQ(reply.pollSeconds, 60);
-    std::vector<tsl::JobResult> results = {{"r1", true, 200, "<A/>", ""},
-                                           {"r2", false, 0, "", "Tally stopped responding: x"}};
+    std::vector<tsl::JobResult> results = {
+        {"r1", true, 200, "<A/>", "", "", 0},
+        {"r2", false, 0, "", "Tally stopped responding: x", "", 0}};
     EXPECT_EQ(paired.postResults("../id/with?odd#x",
                                  tsl::ApiClient::resultsArray(std::move(results)), ""),
               "done");
