@@ -25,8 +25,8 @@ std::string stripTags(const std::string& text);
 class TallyClient {
   public:
     static constexpr std::uint64_t kProbeAnswerLimit = std::uint64_t{1} << 20;
-    // The largest answer taken from Tally. A whole answer is held in memory about twice on its
-    // way to the report, so this keeps a large company's export within an office PC's means.
+    // The largest answer taken from Tally. A job's answers go to files, not memory (postXmlTo),
+    // so this bounds the disk they take and the report's upload.
     static constexpr std::uint64_t kAnswerLimit = std::uint64_t{256} << 20;
     static constexpr std::uint32_t kRequestDeadlineMs = 3600000;
 

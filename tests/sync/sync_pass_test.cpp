@@ -501,10 +501,9 @@ TEST_F(SyncFaults, LargeTallyAnswerIsRelayedIntact) {
 
     const double copies = static_cast<double>(peak - before) / kSize;
     std::printf("64 MB relay: peak above the start %.2f x the answer\n", copies);
-#if defined(__SANITIZE_ADDRESS__)  // holds freed blocks back for a while
-    EXPECT_LT(copies, 8.0);
-#elif !defined(__SANITIZE_THREAD__)  // whose shadow memory makes the figure mean nothing
-    EXPECT_LT(copies, 3.5);
+#if !defined(__SANITIZE_THREAD__)  // whose shadow memory makes the figure mean nothing
+    // Streamed from Tally to a file and from the file to Tessaline: never whole in memory.
+    EXPECT_LT(peak - before, std::size_t{32} << 20);
 #endif
 }
 
