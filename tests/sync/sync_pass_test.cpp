@@ -182,6 +182,26 @@ TEST_F(SyncCycle, TallyFailingInTheMiddleOfAJob) {
                                    R"(,"httpStatus":0,"ok":false,"ref":"c"})");
     EXPECT_EQ(body.get("error").stringOr(""), error);
     EXPECT_EQ(engine->status().jobsThisSession, 1u);
+
+    // An answer this PC cannot write down is not reported as Tally's: the request fails with
+    // the disk's sentence, and the rest of the job is not sent.
+    std::filesystem::remove_all(dir.path() / "answers");
+    tsl::testing::writeFile(dir.path() / "answers", "");
+    tally.script(R"([{"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>"},)"
+                 R"({"body":"<D/>"}])");
+    sandbox.call("POST", "/api/jobs",
+                 R"({"id":"j-disk","kind":"vouchers","requests":[{"ref":"d","xml":"<D/>"},)"
+                 R"({"ref":"e","xml":"<E/>"}]})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(tally.requestCount(), 5u);  // and the probe and d
+    const tsl::Json later = sandbox.call("GET", "/api/results");
+    ASSERT_EQ(later.items().size(), 2u);
+    const auto& lost = later.items()[1].get("body").get("results").items();
+    ASSERT_EQ(lost.size(), 2u);
+    const std::string sentence = lost[0].get("error").stringOr("");
+    EXPECT_EQ(sentence.rfind(tsl::SyncEngine::kAnswerNotWritten, 0), 0u) << sentence;
+    EXPECT_FALSE(lost[0].get("ok").boolOr(true));
+    EXPECT_EQ(lost[1].get("error").stringOr(""), sentence);
 }
 
 // Fifty jobs a pass, then a pass at once; the console's passes run until a real wait.
