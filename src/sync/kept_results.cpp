@@ -230,10 +230,7 @@ void KeptResults::remove(const std::string& id) {
 }
 
 std::filesystem::path KeptResults::answers() const {
-    const std::filesystem::path folder = file_.parent_path() / kAnswersFolder;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return folder;
+    return file_.parent_path() / kAnswersFolder;
 }
 
 void KeptResults::removeAnswers(const KeptJob& job) {

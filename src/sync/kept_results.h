@@ -82,7 +82,7 @@ class KeptResults {
     std::size_t setAsideCount() { return setAside_.count(); }
 
     const std::filesystem::path& file() const { return file_; }
-    // Where the answers of running and kept jobs are written (created when missing).
+    // Where the answers of running and kept jobs are written, when large (AnswerFile).
     std::filesystem::path answers() const;
     // Removes the files of the answers folder that no kept job names: what a process left that
     // ended while it wrote an answer. Nothing after a reload that found the file damaged.

@@ -384,6 +384,7 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
                                                std::string& tallyError) {
     std::vector<JobResult> results;
     results.reserve(job.requests.size());
+    std::size_t inlineLeft = kInlineJobBytes;
     for (const JobRequest& request : job.requests) {
         JobResult result;
         result.ref = request.ref;
@@ -398,9 +399,9 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
         const std::size_t index = results.size();
         journal_.sending(index);
         const std::uint32_t started = tickMilliseconds();
-        // The answer goes from Tally straight into its own file, never whole into memory.
-        const std::filesystem::path folder = kept_.answers();
-        AnswerFile file(folder, newAnswerFileName(folder));
+        // A large answer goes from Tally straight into a file of its own, never whole into
+        // memory; small ones are held as they always were.
+        AnswerFile file(kept_.answers(), std::min(kInlineAnswerBytes, inlineLeft));
         std::uint64_t decoded = 0;
         std::string diskError;
         HttpResponse answer;
@@ -413,9 +414,12 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
         const std::uint32_t elapsed = tickMilliseconds() - started;
         result.ok = answer.ok && diskError.empty();
         result.httpStatus = answer.status;
-        if (result.ok) {
+        if (result.ok && file.inFile()) {
             result.bodyFile = file.name();
             result.bodyBytes = file.bytes();
+        } else if (result.ok) {
+            inlineLeft -= std::min<std::size_t>(inlineLeft, file.bytes());
+            result.body = file.takeText();
         } else if (!diskError.empty()) {
             // Tally has carried it out; what it said is lost, and so would the next answers be.
             result.error = kAnswerNotWritten + diskError;

@@ -213,22 +213,25 @@ TEST_F(KeptResultsTest, AnswerFilesGoWithTheirJob) {
     EXPECT_EQ(filesNamed(dir.path(), "answers.damaged-").size(), 1u);  // the folder, read as ""
 }
 
-// An answer that proves to be ANSI part way is written again from its start; the file holds
-// what the whole answer gives, nothing is left beside it, and without a commit nothing stays.
+// An answer that proves to be ANSI part way is written again from its start, in memory or in
+// its file; the answer is what the whole answer gives, nothing is left beside the file, and
+// without a commit no file stays. Past its limit an answer goes to a file.
 TEST_F(KeptResultsTest, AnswerFileWrittenAgainWhenTheAnswerIsNotUtf8) {
     const std::filesystem::path folder = dir.path() / "answers";
-    std::filesystem::create_directories(folder);
     std::string raw;
     for (int i = 0; raw.size() < (std::size_t{300} << 10); ++i)
         raw += "<L>\"" + std::to_string(i) + "\"</L>\n";
     raw += "caf\xE9";
-    for (const bool committed : {true, false}) {
-        tsl::AnswerFile file(folder, tsl::newAnswerFileName(folder));
+    const std::size_t limits[] = {std::size_t{1} << 20, 1000, 1000};  // the last not committed
+    for (std::size_t i = 0; i < std::size(limits); ++i) {
+        tsl::AnswerFile file(folder, limits[i]);
         tsl::AnswerEncoder encoder(file);
         for (std::size_t at = 0; at < raw.size(); at += 70000)
             encoder.feed(std::string_view(raw).substr(at, 70000));
         encoder.finish();
-        EXPECT_TRUE(!committed || file.commit());
+        EXPECT_EQ(file.inFile(), i > 0);
+        EXPECT_EQ(i == 0 ? file.takeText() : tsl::decodeText(raw), tsl::decodeText(raw));
+        EXPECT_TRUE(i != 1 || file.commit());
     }
     const std::string whole = Json(tsl::decodeText(raw)).dump();
     EXPECT_EQ(filesNamed(folder, ""), std::vector<std::string>{whole});

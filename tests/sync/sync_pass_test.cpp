@@ -183,12 +183,12 @@ TEST_F(SyncCycle, TallyFailingInTheMiddleOfAJob) {
     EXPECT_EQ(body.get("error").stringOr(""), error);
     EXPECT_EQ(engine->status().jobsThisSession, 1u);
 
-    // An answer this PC cannot write down is not reported as Tally's: the request fails with
-    // the disk's sentence, and the rest of the job is not sent.
+    // A large answer this PC cannot write down is not reported as Tally's: the request fails
+    // with the disk's sentence, and the rest of the job is not sent.
     std::filesystem::remove_all(dir.path() / "answers");
     tsl::testing::writeFile(dir.path() / "answers", "");
     tally.script(R"([{"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>"},)"
-                 R"({"body":"<D/>"}])");
+                 R"({"size":2097152,"fill":"<D/>"}])");
     sandbox.call("POST", "/api/jobs",
                  R"({"id":"j-disk","kind":"vouchers","requests":[{"ref":"d","xml":"<D/>"},)"
                  R"({"ref":"e","xml":"<E/>"}]})");
