@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 #include <utility>
 
 #include "config/pairing_address.h"
@@ -83,9 +84,8 @@ Json ApiClient::post(const std::string& path, const Json& body, bool withToken) 
     return call(jobs_, path, body, withToken);
 }
 
-Json ApiClient::call(const HttpClient& http, const std::string& path, const Json& body,
-                     bool withToken, std::string* date, ConnectionFacts* connection) {
-    std::vector<std::pair<std::wstring, std::wstring>> headers = {
+HttpHeaders ApiClient::headers(bool withToken) const {
+    HttpHeaders headers = {
         {L"Content-Type", L"application/json; charset=utf-8"},
         {L"Accept", L"application/json"},
     };
@@ -93,11 +93,19 @@ Json ApiClient::call(const HttpClient& http, const std::string& path, const Json
         checkTokenCall(baseUrl_, token_);
         headers.emplace_back(L"X-Tally-Connector-Token", fromUtf8(token_));
     }
+    return headers;
+}
 
+Json ApiClient::call(const HttpClient& http, const std::string& path, const Json& body,
+                     bool withToken, std::string* date, ConnectionFacts* connection) {
     HttpResponse response =
-        http.request(L"POST", baseUrl_ + path, headers, body.dump(), connection);
-    if (!response.ok) throw ApiError{"Cannot reach Tessaline: " + response.error};
+        http.request(L"POST", baseUrl_ + path, headers(withToken), body.dump(), connection);
     if (date) *date = std::move(response.date);
+    return answerOf(response, withToken);
+}
+
+Json ApiClient::answerOf(const HttpResponse& response, bool withToken) {
+    if (!response.ok) throw ApiError{"Cannot reach Tessaline: " + response.error};
 
     const std::string status = std::to_string(response.status);
     if (response.status == 401 || response.status == 403) {
@@ -200,8 +208,10 @@ Json resultItem(const JobResult& r, std::string body) {
     Json item;
     item.set("ref", Json(r.ref)).set("ok", Json(r.ok));
     item.set("httpStatus", Json(static_cast<double>(r.httpStatus)));
-    item.set("body", Json(std::move(body))).set("error", nullIfEmpty(r.error));
-    return item;
+    item.set("error", nullIfEmpty(r.error));
+    if (r.bodyFile.empty()) return item.set("body", Json(std::move(body)));
+    item.set(ReportBody::kBodyFile, Json(r.bodyFile));
+    return item.set(ReportBody::kBodyBytes, Json(std::to_string(r.bodyBytes)));
 }
 
 }  // namespace
@@ -220,6 +230,21 @@ std::string ApiClient::postResults(const std::string& jobId, const Json& results
     body.set("results", results).set("error", nullIfEmpty(error));
     const Json answer = post(resultPath(jobId), body, true);
     return answer.get("summary").stringOr("");
+}
+
+std::string ApiClient::postReport(const std::string& jobId, const ReportBody& report) {
+    const HttpHeaders sent = headers(true);
+    std::string answer;
+    HttpResponse response;
+    try {
+        // The answer is bounded by the client's own limit before it reaches the sink.
+        response = jobs_.stream(L"POST", baseUrl_ + resultPath(jobId), sent, report.source(),
+                                [&](std::string_view bytes) { answer.append(bytes); });
+    } catch (const std::runtime_error& e) {
+        throw ApiError{std::string("The results could not be sent: ") + e.what()};
+    }
+    response.body = std::move(answer);
+    return answerOf(response, true).get("summary").stringOr("");
 }
 
 std::string ApiClient::resultPath(const std::string& jobId) {

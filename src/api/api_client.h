@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "api/api_records.h"
+#include "api/report_body.h"
 #include "json/json.h"
 #include "net/http_client.h"
 
@@ -64,6 +65,10 @@ class ApiClient {
     static Json resultsArray(std::vector<JobResult>&& results);
     std::string postResults(const std::string& jobId, const Json& results,
                             const std::string& error);
+    // The same report with its bytes read from report as they go out (its answer files are
+    // never loaded whole); the same envelope, limits and failures. An answer file that cannot
+    // be read fails the call with an ApiError (httpStatus 0).
+    std::string postReport(const std::string& jobId, const ReportBody& report);
 
     // The path of a job's report ("/jobs/" + encoded id + "/result"), and whether its whole URL
     // can be sent at all (an id thousands of bytes long cannot).
@@ -77,6 +82,10 @@ class ApiClient {
     // connecting.
     Json call(const HttpClient& http, const std::string& path, const Json& body, bool withToken,
               std::string* date = nullptr, ConnectionFacts* connection = nullptr);
+
+    HttpHeaders headers(bool withToken) const;  // checks the token call first
+    // The answer's JSON, or the failure it means.
+    static Json answerOf(const HttpResponse& response, bool withToken);
 
     std::string baseUrl_;
     std::string token_;

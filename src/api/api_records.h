@@ -49,6 +49,9 @@ struct JobResult {
     std::uint32_t httpStatus = 0;
     std::string body;
     std::string error;  // "" = none
+    // When not "": the body is in this answer file (ReportBody), bodyBytes long, not in body.
+    std::string bodyFile;
+    std::uint64_t bodyBytes = 0;
 };
 
 }  // namespace tsl

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/api_client.h"
 #include "support/durable_file.h"
 #include "support/file_append.h"
 #include "support/logger.h"
@@ -52,6 +53,18 @@ std::optional<std::size_t> indexIn(const Json& value, std::size_t count) {
     return static_cast<std::size_t>(index);
 }
 
+// An answer named by its file is taken only when the file is there whole (a damaged kept file
+// may have taken the answers folder aside with it); the request then reads as in flight.
+bool answerOnDisk(const std::filesystem::path& folder, const Json& result) {
+    if (result.get(ReportBody::kBodyFile).isNull()) return true;
+    std::string name;
+    std::uint64_t bytes = 0;
+    std::error_code ec;
+    return answerFileOf(result, name, bytes) &&
+           std::filesystem::file_size(folder / KeptResults::kAnswersFolder / name, ec) == bytes &&
+           !ec;
+}
+
 }  // namespace
 
 bool JobJournal::append(const Json& line) {
@@ -91,9 +104,15 @@ void JobJournal::sending(std::size_t index) {
 
 void JobJournal::answered(std::size_t index, JobResult& result) {
     if (!writing_) return;
-    // The body (tens of MB, perhaps) goes into the line and back out again, never copied.
     Json line;
     line.set("answered", Json(static_cast<double>(index)));
+    if (!result.bodyFile.empty()) {
+        // The answer is already whole in its file: the line names it.
+        std::vector<JobResult> one{result};
+        append(line.set("result", ApiClient::resultsArray(std::move(one)).items().front()));
+        return;
+    }
+    // The body (tens of MB, perhaps) goes into the line and back out again, never copied.
     line.set("result", resultItem(result.ref, result.ok, result.httpStatus, std::move(result.body),
                                   result.error));
     append(line);
@@ -130,7 +149,10 @@ std::optional<KeptJob> JobJournal::recover() {
             results[*sent] =
                 resultItem(refs[*sent].stringOr(""), false, 0, std::string(), kStoppedInFlight);
         } else if (const auto done = indexIn(line->get("answered"), refs.size())) {
-            if (line->get("result").isObject()) results[*done] = line->get("result");
+            const Json& result = line->get("result");
+            if (result.isObject() && answerOnDisk(file_.parent_path(), result)) {
+                results[*done] = result;
+            }
         }
     }
     KeptJob job;

@@ -29,6 +29,8 @@ class JobJournal {
     bool begin(const Job& job, const Pairing& pairing, std::int64_t keptAt);
     void sending(std::size_t index);
     // Writes the answer down; the result is given back as it was (its body is lent, not copied).
+    // A result whose body is in an answer file is written down by the file's name: the file
+    // must be committed first.
     void answered(std::size_t index, JobResult& result);
     void finish();  // the job is kept whole elsewhere: the journal goes
 

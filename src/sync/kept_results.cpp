@@ -4,12 +4,18 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <limits>
+#include <set>
 #include <system_error>
 #include <utility>
+#include <vector>
+
+#include "api/report_body.h"
 
 #include "support/durable_file.h"
 #include "support/logger.h"
+#include "sync/answer_file.h"
 #include "sync/path_text.h"
 #include "sync/sync_status.h"
 
@@ -18,7 +24,8 @@ namespace tsl {
 namespace {
 
 // 1: id, kind, results, error. 2: also the pairing, the failed attempts and when it was kept.
-constexpr int kFormatVersion = 2;
+// 3: answers may be in files of the answers folder.
+constexpr int kFormatVersion = 3;
 constexpr char kWhat[] = "The kept results file";
 
 std::string describe(const KeptJob& job) {
@@ -62,6 +69,34 @@ bool readUtcText(const std::string& text, std::int64_t& secondsSince1970) {
     return true;
 }
 
+// The recorded lengths of the job's answer files.
+std::size_t answerBytes(const Json& results) {
+    std::size_t total = 0;
+    std::string name;
+    std::uint64_t bytes = 0;
+    for (const Json& item : results.items()) {
+        if (answerFileOf(item, name, bytes)) total += static_cast<std::size_t>(bytes);
+    }
+    return total;
+}
+
+// An item's answer as this program wrote it: a file of the recorded length holding a JSON
+// string (its first and last bytes are quotes; the rest is checked as it is sent).
+bool answerIntact(const std::filesystem::path& folder, const Json& item) {
+    if (item.get(ReportBody::kBodyFile).isNull()) return true;  // inline
+    std::string name;
+    std::uint64_t bytes = 0;
+    if (!answerFileOf(item, name, bytes)) return false;
+    std::error_code ec;
+    if (std::filesystem::file_size(folder / name, ec) != bytes || ec) return false;
+    std::ifstream in(folder / name, std::ios::binary);
+    char first = 0, last = 0;
+    in.get(first);
+    in.seekg(static_cast<std::streamoff>(bytes - 1));
+    in.get(last);
+    return in && first == '"' && last == '"';
+}
+
 Json entryJson(const KeptJob& job) {
     Json entry;
     entry.set("id", Json(job.id)).set("kind", Json(job.kind)).set("results", job.results);
@@ -74,7 +109,7 @@ Json entryJson(const KeptJob& job) {
 }
 
 // The entry as read back; false when it is not one this program wrote.
-bool readEntry(const Json& entry, int version, KeptJob& job) {
+bool readEntry(const Json& entry, int version, const std::filesystem::path& answers, KeptJob& job) {
     const Json& id = entry.get("id");
     const Json& kind = entry.get("kind");
     const Json& results = entry.get("results");
@@ -82,7 +117,7 @@ bool readEntry(const Json& entry, int version, KeptJob& job) {
     if (!id.isString() || !kind.isString() || !results.isArray()) return false;
     if (!error.isString() && !error.isNull()) return false;
     for (const Json& item : results.items()) {
-        if (!item.isObject()) return false;
+        if (!item.isObject() || !answerIntact(answers, item)) return false;
     }
     if (version >= 2) {
         const Json& server = entry.get("server");
@@ -110,6 +145,7 @@ KeptResults::KeptResults(std::filesystem::path file, KeptLimits limits)
 
 void KeptResults::reload(const Pairing& current) {
     jobs_.clear();
+    damagedOnLoad_ = false;
     bool firstFormat = false;
     try {
         firstFormat = load(current);
@@ -141,6 +177,13 @@ void KeptResults::damaged(const std::string& reason) {
         damage_ = reason;
     } else {
         renameDamagedFile(file_, kWhat, reason);
+        // The answers it named go aside with it, for the person who looks into it.
+        const std::filesystem::path folder = file_.parent_path() / kAnswersFolder;
+        std::error_code ec;
+        if (!std::filesystem::is_empty(folder, ec) && !ec) {
+            renameDamagedFile(folder, "The kept answers folder", reason);
+        }
+        damagedOnLoad_ = true;
     }
 }
 
@@ -160,25 +203,67 @@ void KeptResults::keep(KeptJob job) {
     std::size_t total = 0;
     for (const KeptJob& k : jobs_)
         total += k.bytes;
-    bool dropped = false;
+    std::vector<KeptJob> dropped;
     while (jobs_.size() > 1 && (jobs_.size() > limits_.jobs || total > limits_.bytes)) {
         Logger::error("Dropped the kept results of job " + describe(jobs_.front()) +
                       ": more than " + std::to_string(limits_.jobs) + " jobs or " +
                       std::to_string(limits_.bytes >> 20) +
                       " MB of results were waiting to be reported");
         total -= jobs_.front().bytes;
+        dropped.push_back(std::move(jobs_.front()));
         jobs_.pop_front();
-        dropped = true;
     }
-    if (dropped) save();
+    if (dropped.empty()) return;
+    save();
+    for (const KeptJob& k : dropped)
+        removeAnswers(k);
 }
 
 void KeptResults::remove(const std::string& id) {
     const auto it =
         std::find_if(jobs_.begin(), jobs_.end(), [&](const KeptJob& job) { return job.id == id; });
     if (it == jobs_.end()) return;
+    const KeptJob gone = std::move(*it);
     jobs_.erase(it);
-    save();
+    save();  // before its answers go: a process ended in between leaves strays, not a gap
+    removeAnswers(gone);
+}
+
+std::filesystem::path KeptResults::answers() const {
+    return file_.parent_path() / kAnswersFolder;
+}
+
+void KeptResults::removeAnswers(const KeptJob& job) {
+    const std::filesystem::path folder = file_.parent_path() / kAnswersFolder;
+    std::string name;
+    std::uint64_t bytes = 0;
+    for (const Json& item : job.results.items()) {
+        std::error_code ec;
+        if (answerFileOf(item, name, bytes)) std::filesystem::remove(folder / name, ec);
+    }
+}
+
+void KeptResults::removeStrayAnswers() {
+    if (damagedOnLoad_ || looking_) return;
+    std::set<std::string> named;
+    std::string name;
+    std::uint64_t bytes = 0;
+    for (const KeptJob& job : jobs_) {
+        for (const Json& item : job.results.items()) {
+            if (answerFileOf(item, name, bytes)) named.insert(name);
+        }
+    }
+    const std::filesystem::path folder = file_.parent_path() / kAnswersFolder;
+    std::error_code ec;
+    std::vector<std::filesystem::path> strays;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->is_regular_file() && !named.count(pathText(it->path().filename()))) {
+            strays.push_back(it->path());
+        }
+    }
+    for (const std::filesystem::path& stray : strays)
+        std::filesystem::remove(stray, ec);
 }
 
 void KeptResults::countFailedAttempt(const std::string& id) {
@@ -192,10 +277,46 @@ void KeptResults::countFailedAttempt(const std::string& id) {
 std::string KeptResults::setAside(const std::string& id, const std::string& reason) {
     const KeptJob* job = find(id);
     if (!job) return "";
-    Json entry = entryJson(*job);
-    entry.set("reason", Json(reason));
-    const std::string error = setAside_.add(entry.dump());
-    if (error.empty()) remove(id);
+    // Its answer files go to a folder beside the set-aside file, under names new there, which
+    // the entry gives; until the entry is written they can be moved back.
+    const std::filesystem::path from = file_.parent_path() / kAnswersFolder;
+    const std::filesystem::path to = file_.parent_path() / kSetAsideAnswersFolder;
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> moved;
+    Json results(Json::Array{});
+    std::string error, name;
+    std::uint64_t bytes = 0;
+    for (const Json& item : job->results.items()) {
+        if (!answerFileOf(item, name, bytes)) {
+            results.push(item);
+            continue;
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(to, ec);
+        const std::string newName = newAnswerFileName(to);
+        std::filesystem::rename(from / name, to / newName, ec);
+        if (ec) {
+            error = "Could not move " + pathText(from / name) + ": " + ec.message();
+            break;
+        }
+        moved.emplace_back(from / name, to / newName);
+        Json copy;
+        for (const char* key : {"error", "httpStatus", "ok", "ref", ReportBody::kBodyBytes})
+            copy.set(key, item.get(key));
+        results.push(copy.set(ReportBody::kBodyFile, Json(newName)));
+    }
+    if (error.empty()) {
+        Json entry = entryJson(*job);
+        entry.set("results", std::move(results)).set("reason", Json(reason));
+        error = setAside_.add(entry.dump());
+    }
+    if (error.empty()) {
+        remove(id);
+        return "";
+    }
+    for (const auto& [old, now] : moved) {
+        std::error_code ec;
+        std::filesystem::rename(now, old, ec);
+    }
     return error;
 }
 
@@ -226,12 +347,12 @@ bool KeptResults::load(const Pairing& current) {
     const std::int64_t now = secondsNow();
     for (const Json& entry : root.get("jobs").items()) {
         KeptJob job{"", "", Json(), "", current, 0, now, 0};
-        if (!readEntry(entry, version, job)) {
+        if (!readEntry(entry, version, file_.parent_path() / kAnswersFolder, job)) {
             jobs_.clear();
             damaged("an entry is damaged");
             return false;
         }
-        job.bytes = entry.dump().size();
+        job.bytes = entry.dump().size() + answerBytes(job.results);
         jobs_.push_back(std::move(job));
     }
     return version == 1 && !jobs_.empty();
@@ -250,7 +371,7 @@ void KeptResults::save() {
         for (std::size_t i = 0; i < jobs_.size(); ++i) {
             if (i > 0) out.write(",");
             const std::string text = entryJson(jobs_[i]).dump();
-            jobs_[i].bytes = text.size();
+            jobs_[i].bytes = text.size() + answerBytes(jobs_[i].results);
             out.write(text);
         }
         out.write("],\"version\":" + std::to_string(kFormatVersion) + "}");

@@ -23,17 +23,19 @@ struct Pairing {
 struct KeptJob {
     std::string id;
     std::string kind;
-    Json results;       // the report's "results" array, exactly as it is sent
+    // The report's "results" array as it is sent, except that an answer may be in a file of
+    // the answers folder, named by its item (ReportBody's form).
+    Json results;
     std::string error;  // the job-level error, "" = none
     Pairing pairing;
     std::uint32_t attempts = 0;  // reports that Tessaline answered without taking them
     std::int64_t keptAt = 0;     // seconds since 1970 (UTC) by this PC's clock
-    std::size_t bytes = 0;       // its size in the file; filled in by KeptResults
+    std::size_t bytes = 0;       // its size in the file and its answer files; by KeptResults
 };
 
 struct KeptLimits {
     std::size_t jobs = 100;
-    std::size_t bytes = std::size_t{256} << 20;  // as written in the file
+    std::size_t bytes = std::size_t{256} << 20;  // as written in the file and answer files
 };
 
 // The results kept until Tessaline accepts them, in memory and in a file in the state folder,
@@ -41,13 +43,18 @@ struct KeptLimits {
 // holds job ids, kinds, answers, the pairing, the failed attempts and when each was kept (no
 // token, no job XML); every change rewrites it whole through a temporary file. Files of the
 // first format (no pairing recorded) load too. A damaged or unreadable file is renamed aside
-// and logged, never fatal. Bounded: beyond 100 jobs or 256 MB the oldest are dropped with an
-// ERROR line. Entries Tessaline will not take are moved to the set-aside file beside it
-// (kSetAsideFileName). Used by one thread at a time; another process may change the file
-// between passes, so the engine reloads it at the start of each (under the sync lock).
+// and logged, never fatal; so is the answers folder beside it, whose files a kept job names
+// (an answer file named but missing, cut short or not a JSON string makes the file damaged).
+// Files of the first two formats, with every answer inline, load as they are. Bounded: beyond 100
+// jobs or 256 MB the oldest are dropped with an ERROR line. Entries Tessaline will not take are
+// moved to the set-aside file beside it (kSetAsideFileName). Used by one thread at a time; another
+// process may change the file between passes, so the engine reloads it at the start of each (under
+// the sync lock).
 class KeptResults {
   public:
     static constexpr const char* kFileName = "kept-results.json";
+    static constexpr const char* kAnswersFolder = "answers";
+    static constexpr const char* kSetAsideAnswersFolder = "set-aside-answers";
 
     // Reads nothing yet: see reload().
     explicit KeptResults(std::filesystem::path file, KeptLimits limits = {});
@@ -75,11 +82,17 @@ class KeptResults {
     std::size_t setAsideCount() { return setAside_.count(); }
 
     const std::filesystem::path& file() const { return file_; }
+    // Where the answers of running and kept jobs are written, when large (AnswerFile).
+    std::filesystem::path answers() const;
+    // Removes the files of the answers folder that no kept job names: what a process left that
+    // ended while it wrote an answer. Nothing after a reload that found the file damaged.
+    void removeStrayAnswers();
 
   private:
     bool load(const Pairing& current);        // true when the file was of the first format
     void damaged(const std::string& reason);  // renames the file aside, unless only looking
     void save();
+    void removeAnswers(const KeptJob& job);  // its answer files go
 
     std::filesystem::path file_;
     KeptLimits limits_;
@@ -87,6 +100,7 @@ class KeptResults {
     SetAsideFile setAside_;
     bool saveFailing_ = false;
     bool looking_ = false;
+    bool damagedOnLoad_ = false;
     std::string damage_;  // why the file looked at could not be used
 };
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "api/api_client.h"
@@ -11,6 +12,7 @@
 #include "support/logger.h"
 #include "support/machine_name.h"
 #include "support/text.h"
+#include "sync/answer_file.h"
 #include "sync/kept_location.h"
 #include "sync/pass_lock.h"
 #include "sync/sync_engine.h"
@@ -105,6 +107,7 @@ void SyncEngine::takeUpKeptResults(const Settings& settings) {
                      ": the connector ended while Tally ran it; the answers it received are kept");
         kept_.keep(std::move(*cut));
     }
+    kept_.removeStrayAnswers();
     if (!keptAnnounced_ && kept_.size() > 0) {
         Logger::info("Results of " + std::to_string(kept_.size()) +
                      " job(s) are waiting to be reported to Tessaline");
@@ -288,7 +291,8 @@ std::optional<int> SyncEngine::deliver(ApiClient& api, const KeptJob& job, Answe
                                        const std::string& token) {
     std::string summary;
     try {
-        summary = hideToken(api.postResults(job.id, job.results, job.error), token);
+        const ReportBody report(job.results, job.error, kept_.answers());
+        summary = hideToken(api.postReport(job.id, report), token);
     } catch (const NotPaired& refusal) {
         // A 401 says the token itself is no longer valid (the PC was disconnected since this
         // pass's heartbeat, say): the answers wait for the next pairing. A 403 for kept answers
@@ -380,6 +384,7 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
                                                std::string& tallyError) {
     std::vector<JobResult> results;
     results.reserve(job.requests.size());
+    std::size_t inlineLeft = kInlineJobBytes;
     for (const JobRequest& request : job.requests) {
         JobResult result;
         result.ref = request.ref;
@@ -394,21 +399,43 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
         const std::size_t index = results.size();
         journal_.sending(index);
         const std::uint32_t started = tickMilliseconds();
-        HttpResponse answer = tally.postXml(request.xml);
+        // A large answer goes from Tally straight into a file of its own, never whole into
+        // memory; small ones are held as they always were.
+        AnswerFile file(kept_.answers(), std::min(kInlineAnswerBytes, inlineLeft));
+        std::uint64_t decoded = 0;
+        std::string diskError;
+        HttpResponse answer;
+        try {
+            answer = tally.postXmlTo(request.xml, file, &decoded);
+            if (answer.ok && !file.commit()) diskError = file.error();
+        } catch (const std::runtime_error& e) {
+            diskError = e.what();
+        }
         const std::uint32_t elapsed = tickMilliseconds() - started;
-        result.ok = answer.ok;
+        result.ok = answer.ok && diskError.empty();
         result.httpStatus = answer.status;
-        result.body = std::move(answer.body);
-        if (!answer.ok) {
+        if (result.ok && file.inFile()) {
+            result.bodyFile = file.name();
+            result.bodyBytes = file.bytes();
+        } else if (result.ok) {
+            inlineLeft -= std::min<std::size_t>(inlineLeft, file.bytes());
+            result.body = file.takeText();
+        } else if (!diskError.empty()) {
+            // Tally has carried it out; what it said is lost, and so would the next answers be.
+            result.error = kAnswerNotWritten + diskError;
+            tallyError = result.error;
+            decoded = 0;
+        } else {
             // Cut short by the stop, it may still have been carried out: say so, not "failed".
             result.error =
                 stopping() ? kStoppedInFlight : "Tally stopped responding: " + answer.error;
             tallyError = result.error;
+            decoded = 0;
         }
         Logger::info("  " + shown(result.ref) + " -> " +
                      (result.ok ? "HTTP " + std::to_string(result.httpStatus) : result.error) +
-                     ", " + std::to_string(result.body.size()) + " bytes in " +
-                     std::to_string(elapsed) + " ms");
+                     ", " + std::to_string(decoded) + " bytes in " + std::to_string(elapsed) +
+                     " ms");
         journal_.answered(index, result);
         results.push_back(std::move(result));
     }

@@ -71,6 +71,14 @@ class SyncEngine {
     static constexpr const char* kStoppedInFlight =
         "The connector stopped before Tally answered; Tally may have carried out this request";
     static constexpr const char* kNotSentStopped = "Not sent to Tally: the connector stopped";
+    // Answers up to this size (as JSON text) are held in memory, as long as a job's held answers
+    // stay within kInlineJobBytes; larger ones go to files: a file costs writes to the disk that
+    // a small answer need not pay for.
+    static constexpr std::size_t kInlineAnswerBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kInlineJobBytes = std::size_t{4} << 20;
+    // Then the disk's own sentence; the job's later requests are not sent.
+    static constexpr const char* kAnswerNotWritten =
+        "Tally answered, but its answer could not be written on this PC: ";
     // Answers Tessaline keeps refusing are set aside once both bounds are passed. Only reports
     // that Tessaline answered count, and only after its heartbeat went through, so an outage
     // (a weekend of it, say) adds nothing; the age keeps a day of server trouble from setting

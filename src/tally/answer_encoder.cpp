@@ -140,6 +140,7 @@ std::size_t AnswerEncoder::consumeUtf16(std::string_view bytes, bool last) {
 }
 
 void AnswerEncoder::writeText(std::string_view utf8) {
+    decodedBytes_ += utf8.size();
     for (std::size_t at = 0; at < utf8.size();) {
         std::size_t n = std::min(kPiece, utf8.size() - at);
         if (at + n < utf8.size()) n = characterCut(utf8, at + n) - at;
@@ -155,6 +156,7 @@ void AnswerEncoder::writeText(std::string_view utf8) {
 // still held.
 void AnswerEncoder::replayAsAnsi() {
     mode_ = Mode::Ansi;
+    decodedBytes_ = 0;
     const std::string rest = std::move(held_);
     held_.clear();
     bool quoted = false;

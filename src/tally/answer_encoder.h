@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,8 @@ class AnswerEncoder {
     void feed(std::string_view bytes);
     // The bytes still held and the closing quote; once, after the last feed.
     void finish();
+    // The length of the decoded answer (UTF-8) written so far.
+    std::uint64_t decodedBytes() const { return decodedBytes_; }
 
   private:
     enum class Mode { Unknown, Utf8, Utf8Unchecked, Utf16Le, Utf16Be, Ansi };
@@ -46,6 +49,7 @@ class AnswerEncoder {
     Mode mode_ = Mode::Unknown;
     std::string held_;     // bytes not consumed yet: the head, an unfinished character
     std::string escaped_;  // the escaped text of one piece
+    std::uint64_t decodedBytes_ = 0;
 };
 
 }  // namespace tsl

@@ -65,12 +65,14 @@ HttpResponse TallyClient::postXml(const std::string& xml, bool quick) const {
     return response;
 }
 
-HttpResponse TallyClient::postXmlTo(const std::string& xml, AnswerSink& sink) const {
+HttpResponse TallyClient::postXmlTo(const std::string& xml, AnswerSink& sink,
+                                    std::uint64_t* decodedBytes) const {
     AnswerEncoder encoder(sink);
     HttpResponse response =
         requestClient_.stream(L"POST", baseUrl_, kXmlHeaders, sourceOf(xml),
                               [&encoder](std::string_view bytes) { encoder.feed(bytes); });
     if (response.ok) encoder.finish();
+    if (decodedBytes) *decodedBytes = encoder.decodedBytes();
     return response;
 }
 

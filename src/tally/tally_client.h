@@ -25,8 +25,8 @@ std::string stripTags(const std::string& text);
 class TallyClient {
   public:
     static constexpr std::uint64_t kProbeAnswerLimit = std::uint64_t{1} << 20;
-    // The largest answer taken from Tally. A whole answer is held in memory about twice on its
-    // way to the report, so this keeps a large company's export within an office PC's means.
+    // The largest answer taken from Tally. A job's answers go to files, not memory (postXmlTo),
+    // so this bounds the disk they take and the report's upload.
     static constexpr std::uint64_t kAnswerLimit = std::uint64_t{256} << 20;
     static constexpr std::uint32_t kRequestDeadlineMs = 3600000;
 
@@ -40,7 +40,9 @@ class TallyClient {
     // The same POST with the answer streamed: its bytes go through an AnswerEncoder into sink as
     // they arrive, which thus gets the decoded answer as a JSON string; body stays empty. After
     // a failure the sink may hold part of it, which the caller drops.
-    HttpResponse postXmlTo(const std::string& xml, AnswerSink& sink) const;
+    // decodedBytes, when given, receives the decoded answer's length in UTF-8.
+    HttpResponse postXmlTo(const std::string& xml, AnswerSink& sink,
+                           std::uint64_t* decodedBytes = nullptr) const;
 
     const std::string& baseUrl() const { return baseUrl_; }
 

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <utility>
 
 #include "common/sandbox_client.h"
+#include "common/temp_dir.h"
 #include "config/settings.h"
+#include "support/text.h"
 #include "support/version.h"
+#include "tally/answer_encoder.h"
 
 namespace {
 
+using tsl::Json;
 using tsl::testing::jsonText;
 using tsl::testing::ScriptedPeer;
 
@@ -87,8 +92,9 @@ TEST_F(ApiClientTest, EnvelopeAndBodies) {
     const tsl::HeartbeatReply reply = paired.heartbeat("My PC", true, "Running");
     EXPECT_FALSE(reply.enabled);
     EXPECT_EQ(reply.pollSeconds, 60);
-    std::vector<tsl::JobResult> results = {{"r1", true, 200, "<A/>", ""},
-                                           {"r2", false, 0, "", "Tally stopped responding: x"}};
+    std::vector<tsl::JobResult> results = {
+        {"r1", true, 200, "<A/>", "", "", 0},
+        {"r2", false, 0, "", "Tally stopped responding: x", "", 0}};
     EXPECT_EQ(paired.postResults("../id/with?odd#x",
                                  tsl::ApiClient::resultsArray(std::move(results)), ""),
               "done");
@@ -144,6 +150,66 @@ TEST_F(ApiClientTest, AnswersReadWithTheirDefaults) {
     EXPECT_EQ(paired.postResults("j", tsl::ApiClient::resultsArray({}), "job failed"), "");
     const std::string sent = peer.request(6);
     EXPECT_EQ(sent.substr(sent.find("\r\n\r\n") + 4), R"({"error":"job failed","results":[]})");
+}
+
+// The report streamed from answer files is, byte for byte, the report of the same answers held
+// whole: every encoding, an empty answer, one longer than every buffer on the way, an old inline
+// item among them; read in odd pieces too. A file shorter than recorded fails the call.
+TEST_F(ApiClientTest, ReportFromAnswerFilesIsTheReportOfWholeAnswers) {
+    struct : tsl::AnswerSink {
+        std::string text;
+        void write(std::string_view piece) override { text += piece; }
+        void restart(const std::function<void(std::string_view)>& replay) override {
+            replay(std::exchange(text, {}));
+        }
+    } sink;
+    std::string large;
+    for (int i = 0; large.size() < (std::size_t{1} << 20) + 7; ++i)
+        large += "<L n=\"" + std::to_string(i) + "\">caf\xC3\xA9 \"&\t\xF0\x9F\x98\x80</L>\n";
+    const std::string answers[] = {"<A>\"\\\x01\xE2\x82\xAC</A>",
+                                   std::string("\xFF\xFE<\0A\0/\0>\0", 10),
+                                   std::string("\xFE\xFF\0<\xD8\x3D\xDE\0", 8),
+                                   "<A>caf\xE9 \x80</A>",  // UTF-16, ANSI
+                                   "",
+                                   large};
+    const tsl::testing::TempDir folder;
+    auto item = [](std::size_t i) {
+        Json item;
+        item.set("ref", Json("r" + std::to_string(i))).set("ok", Json(i != 4));
+        item.set("httpStatus", Json(200.0 + i)).set("error", i == 4 ? Json("x\"") : Json());
+        return item;
+    };
+    Json whole(Json::Array{}), streamed(Json::Array{});
+    for (std::size_t i = 0; i < std::size(answers); ++i) {
+        sink.text.clear();
+        tsl::AnswerEncoder encoder(sink);
+        encoder.feed(answers[i]);
+        encoder.finish();
+        const std::string name = std::to_string(i) + ".jstr";
+        tsl::testing::writeFile(folder.path() / name, sink.text);
+        whole.push(item(i).set("body", Json(tsl::decodeText(answers[i]))));
+        streamed.push(
+            i == 1 ? item(i).set("body", Json(tsl::decodeText(answers[i])))
+                   : item(i)
+                         .set(tsl::ReportBody::kBodyFile, Json(name))
+                         .set(tsl::ReportBody::kBodyBytes, Json(std::to_string(sink.text.size()))));
+    }
+    peer.script(R"([{"body":"{\"summary\":\"a\"}"},{"body":"{\"summary\":\"b\"}"}])");
+    EXPECT_EQ(paired.postResults("j", whole, "e"), "a");
+    const tsl::ReportBody report(streamed, "e", folder.path());
+    EXPECT_EQ(paired.postReport("j", report), "b");
+    const std::string today = peer.request(0), now = peer.request(1);
+    ASSERT_EQ(now.substr(now.find("\r\n\r\n")), today.substr(today.find("\r\n\r\n")));
+    std::string pieces(report.size(), '\0');
+    const tsl::BodySource source = report.source();
+    for (std::uint64_t at = 0; at < source.size;)
+        at += source.read(at, pieces.data() + at, 7);
+    EXPECT_EQ(pieces, today.substr(today.find("\r\n\r\n") + 4));
+
+    tsl::testing::writeFile(folder.path() / "5.jstr", "\"x\"");
+    peer.script(R"({"body":"{}"})");
+    EXPECT_EQ(failureOf("[]", [&] { paired.postReport("j", report); }),
+              "The results could not be sent: The kept answer 5.jstr is shorter than recorded");
 }
 
 // A job id from the server can only ever name its own result.

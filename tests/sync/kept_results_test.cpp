@@ -8,6 +8,8 @@
 #include "common/temp_dir.h"
 #include "support/file_append.h"
 #include "support/logger.h"
+#include "support/text.h"
+#include "sync/answer_file.h"
 #include "sync/job_journal.h"
 #include "sync/kept_location.h"
 #include "sync/sync_status.h"
@@ -108,7 +110,7 @@ TEST_F(KeptResultsTest, FirstFormatEntriesTakeThePairingOfTheirFirstReading) {
     ASSERT_EQ(later.size(), 1u);
     EXPECT_EQ(later.oldest().pairing, kPairingB);
     EXPECT_EQ(later.oldest().attempts, 0u);
-    EXPECT_NE(readFile(file()).find("\"version\":2"), std::string::npos);
+    EXPECT_NE(readFile(file()).find("\"version\":3"), std::string::npos);
 }
 
 TEST_F(KeptResultsTest, SetAsideEntriesAreAddedNeverOverwritten) {
@@ -163,6 +165,77 @@ TEST_F(KeptResultsTest, OldestAreDroppedBeyondTheBounds) {
                   std::string::npos);
         EXPECT_EQ(loaded().size(), c.left);  // the file agrees
     }
+}
+
+// Answers in files go with their job: kept over a restart and counted in the bounds, removed,
+// dropped or set aside with it; what no job names is removed. A file not as recorded makes the
+// kept file damaged, and the answers go aside with it.
+TEST_F(KeptResultsTest, AnswerFilesGoWithTheirJob) {
+    const std::filesystem::path answers = dir.path() / "answers";
+    const std::filesystem::path aside = dir.path() / "set-aside-answers";
+    auto inFile = [&](const std::string& id, const std::string& name, const std::string& text) {
+        std::filesystem::create_directories(answers);
+        writeFile(answers / name, text);
+        Json item;
+        item.set("ref", Json("r1")).set("ok", Json(true)).set("httpStatus", Json(200.0));
+        item.set("error", Json()).set("bodyFile", Json(name));
+        item.set("bodyBytes", Json(std::to_string(text.size())));
+        return KeptJob{id, "import", Json(Json::Array{item}), "", kPairingA, 0, 1767225600, 0};
+    };
+    const std::string y = "\"" + std::string(600, 'y') + "\"";
+    {
+        KeptResults kept(file(), {100, 1200});
+        kept.keep(inFile("j-1", "1.jstr", "\"" + std::string(600, 'x') + "\""));
+        kept.keep(inFile("j-2", "2.jstr", y));
+        kept.keep(inFile("j-3", "3.jstr", "\"z\""));
+        EXPECT_EQ(kept.size(), 2u);
+        EXPECT_FALSE(std::filesystem::exists(answers / "1.jstr"));
+    }
+    writeFile(answers / "7.jstr.tmp-1-2", "\"cut");
+    KeptResults kept = loaded();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept.oldest().results.items()[0].get("bodyFile").stringOr(""), "2.jstr");
+    kept.removeStrayAnswers();
+    EXPECT_FALSE(std::filesystem::exists(answers / "7.jstr.tmp-1-2"));
+    EXPECT_EQ(kept.setAside("j-2", "r"), "");
+    EXPECT_EQ(readFile(aside / "1.jstr"), y);
+    EXPECT_EQ(Json::parse(readFile(asideFile())).get("jobs").items()[0].get("results").dump(),
+              R"([{"bodyBytes":"602","bodyFile":"1.jstr","error":null,"httpStatus":200,)"
+              R"("ok":true,"ref":"r1"}])");
+    kept.remove("j-3");
+    EXPECT_TRUE(std::filesystem::is_empty(answers));
+
+    kept.keep(inFile("j-4", "4.jstr", "\"abc\""));
+    writeFile(answers / "4.jstr", "\"abc");
+    EXPECT_EQ(loaded().size(), 0u);
+    EXPECT_EQ(filesNamed(dir.path(), "kept-results.json.damaged-").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(answers));
+    EXPECT_EQ(filesNamed(dir.path(), "answers.damaged-").size(), 1u);  // the folder, read as ""
+}
+
+// An answer that proves to be ANSI part way is written again from its start, in memory or in
+// its file; the answer is what the whole answer gives, nothing is left beside the file, and
+// without a commit no file stays. Past its limit an answer goes to a file.
+TEST_F(KeptResultsTest, AnswerFileWrittenAgainWhenTheAnswerIsNotUtf8) {
+    const std::filesystem::path folder = dir.path() / "answers";
+    std::string raw;
+    for (int i = 0; raw.size() < (std::size_t{300} << 10); ++i)
+        raw += "<L>\"" + std::to_string(i) + "\"</L>\n";
+    raw += "caf\xE9";
+    const std::size_t limits[] = {std::size_t{1} << 20, 1000, 1000};  // the last not committed
+    for (std::size_t i = 0; i < std::size(limits); ++i) {
+        tsl::AnswerFile file(folder, limits[i]);
+        tsl::AnswerEncoder encoder(file);
+        for (std::size_t at = 0; at < raw.size(); at += 70000)
+            encoder.feed(std::string_view(raw).substr(at, 70000));
+        encoder.finish();
+        EXPECT_EQ(file.inFile(), i > 0);
+        EXPECT_EQ(i == 0 ? file.takeText() : tsl::decodeText(raw), tsl::decodeText(raw));
+        EXPECT_TRUE(i != 1 || file.commit());
+    }
+    const std::string whole = Json(tsl::decodeText(raw)).dump();
+    EXPECT_EQ(filesNamed(folder, ""), std::vector<std::string>{whole});
+    EXPECT_EQ(tsl::newAnswerFileName(folder), "2.jstr");
 }
 
 TEST_F(KeptResultsTest, FileThatCannotBeWrittenKeepsThemInMemory) {
@@ -243,10 +316,17 @@ TEST_F(KeptResultsTest, JournalOfAJobCutShortBecomesAKeptJob) {
         tsl::JobJournal journal(file);
         ASSERT_TRUE(journal.begin(running, kPairingB, 1767225600));
         journal.sending(0);
-        tsl::JobResult answer{"a", true, 200, "<A/>\n\"q\"", ""};
+        tsl::JobResult answer{"a", true, 200, "<A/>\n\"q\"", "", "", 0};
         journal.answered(0, answer);
         EXPECT_EQ(answer.body, "<A/>\n\"q\"");  // lent to the journal, given back
         journal.sending(1);
+        std::filesystem::create_directories(dir.path() / "answers");
+        writeFile(dir.path() / "answers" / "4.jstr", "\"<B/>\"");
+        tsl::JobResult inFile{"b", true, 200, "", "", "4.jstr", 6};
+        journal.answered(1, inFile);
+        journal.sending(2);
+        tsl::JobResult lost{"c", true, 200, "", "", "5.jstr", 6};  // its file is not there
+        journal.answered(2, lost);
     }  // the process ends here, half through writing a line
     tsl::appendToFile(file, "{\"answered\":1,\"res");
 
@@ -258,11 +338,10 @@ TEST_F(KeptResultsTest, JournalOfAJobCutShortBecomesAKeptJob) {
     EXPECT_EQ(cut->error, tsl::JobJournal::kStoppedInFlight);
     EXPECT_EQ(cut->results.dump(),
               R"([{"body":"<A/>\n\"q\"","error":null,"httpStatus":200,"ok":true,"ref":"a"},)"
-              R"({"body":"","error":")" +
+              R"({"bodyBytes":"6","bodyFile":"4.jstr","error":null,"httpStatus":200,"ok":true,)"
+              R"("ref":"b"},{"body":"","error":")" +
                   std::string(tsl::JobJournal::kStoppedInFlight) +
-                  R"(","httpStatus":0,"ok":false,"ref":"b"},)"
-                  R"({"body":"","error":"Not sent to Tally: the connector ended","httpStatus":0,)"
-                  R"("ok":false,"ref":"c"}])");
+                  R"(","httpStatus":0,"ok":false,"ref":"c"}])");
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_FALSE(tsl::JobJournal(file).recover().has_value());
 

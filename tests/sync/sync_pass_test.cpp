@@ -182,6 +182,26 @@ TEST_F(SyncCycle, TallyFailingInTheMiddleOfAJob) {
                                    R"(,"httpStatus":0,"ok":false,"ref":"c"})");
     EXPECT_EQ(body.get("error").stringOr(""), error);
     EXPECT_EQ(engine->status().jobsThisSession, 1u);
+
+    // A large answer this PC cannot write down is not reported as Tally's: the request fails
+    // with the disk's sentence, and the rest of the job is not sent.
+    std::filesystem::remove_all(dir.path() / "answers");
+    tsl::testing::writeFile(dir.path() / "answers", "");
+    tally.script(R"([{"body":"<RESPONSE>TallyPrime Server is Running</RESPONSE>"},)"
+                 R"({"size":2097152,"fill":"<D/>"}])");
+    sandbox.call("POST", "/api/jobs",
+                 R"({"id":"j-disk","kind":"vouchers","requests":[{"ref":"d","xml":"<D/>"},)"
+                 R"({"ref":"e","xml":"<E/>"}]})");
+    EXPECT_EQ(engine->runCycle(), 30);
+    EXPECT_EQ(tally.requestCount(), 5u);  // and the probe and d
+    const tsl::Json later = sandbox.call("GET", "/api/results");
+    ASSERT_EQ(later.items().size(), 2u);
+    const auto& lost = later.items()[1].get("body").get("results").items();
+    ASSERT_EQ(lost.size(), 2u);
+    const std::string sentence = lost[0].get("error").stringOr("");
+    EXPECT_EQ(sentence.rfind(tsl::SyncEngine::kAnswerNotWritten, 0), 0u) << sentence;
+    EXPECT_FALSE(lost[0].get("ok").boolOr(true));
+    EXPECT_EQ(lost[1].get("error").stringOr(""), sentence);
 }
 
 // Fifty jobs a pass, then a pass at once; the console's passes run until a real wait.
@@ -501,10 +521,9 @@ TEST_F(SyncFaults, LargeTallyAnswerIsRelayedIntact) {
 
     const double copies = static_cast<double>(peak - before) / kSize;
     std::printf("64 MB relay: peak above the start %.2f x the answer\n", copies);
-#if defined(__SANITIZE_ADDRESS__)  // holds freed blocks back for a while
-    EXPECT_LT(copies, 8.0);
-#elif !defined(__SANITIZE_THREAD__)  // whose shadow memory makes the figure mean nothing
-    EXPECT_LT(copies, 3.5);
+#if !defined(__SANITIZE_THREAD__)  // whose shadow memory makes the figure mean nothing
+    // Streamed from Tally to a file and from the file to Tessaline: never whole in memory.
+    EXPECT_LT(peak - before, std::size_t{32} << 20);
 #endif
 }
 
