@@ -92,12 +92,6 @@ bool BodyTarget::take(const char* data, std::size_t size) {
     return bounds_.append(kept_, data, size);
 }
 
-BodySource sourceOf(const std::string& body) {
-    return {body.size(), [&body](std::uint64_t offset, char* buffer, std::size_t max) {
-                return body.copy(buffer, max, static_cast<std::size_t>(offset));
-            }};
-}
-
 std::string sizeText(std::uint64_t bytes) {
     constexpr std::uint64_t kKiB = 1024;
     constexpr std::uint64_t kMiB = kKiB * 1024;

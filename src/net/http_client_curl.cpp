@@ -491,18 +491,6 @@ HttpClient::~HttpClient() = default;
 HttpClient::HttpClient(HttpClient&& other) noexcept = default;
 HttpClient& HttpClient::operator=(HttpClient&& other) noexcept = default;
 
-HttpResponse HttpClient::request(const std::wstring& method, const std::string& url,
-                                 const HttpHeaders& headers, const std::string& body,
-                                 ConnectionFacts* connection) const {
-    return exchange(method, url, headers, sourceOf(body), nullptr, connection);
-}
-
-HttpResponse HttpClient::stream(const std::wstring& method, const std::string& url,
-                                const HttpHeaders& headers, const BodySource& source,
-                                const BodySink& sink) const {
-    return exchange(method, url, headers, source, &sink, nullptr);
-}
-
 HttpResponse HttpClient::exchange(const std::wstring& method, const std::string& url,
                                   const HttpHeaders& headers, const BodySource& source,
                                   const BodySink* sink, ConnectionFacts* connection) const {
