@@ -18,8 +18,9 @@ constexpr std::size_t kReplayPiece = std::size_t{64} << 10;
 
 }  // namespace
 
-AnswerFile::AnswerFile(std::filesystem::path folder, std::size_t inlineBytes)
-    : folder_(std::move(folder)), inlineBytes_(inlineBytes) {}
+AnswerFile::AnswerFile(std::filesystem::path folder, std::size_t inlineBytes,
+                       std::uint64_t maxBytes)
+    : folder_(std::move(folder)), inlineBytes_(inlineBytes), maxBytes_(maxBytes) {}
 
 void AnswerFile::spill() {
     std::error_code ec;
@@ -37,6 +38,7 @@ void AnswerFile::flush() {
 }
 
 void AnswerFile::write(std::string_view text) {
+    if (text.size() > maxBytes_ - bytes_) throw std::length_error("answer too large");
     buffer_.append(text);
     bytes_ += text.size();
     if (!writer_ && buffer_.size() > inlineBytes_) spill();

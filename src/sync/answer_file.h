@@ -16,10 +16,12 @@ namespace tsl {
 // answer thus costs no file, as before; a large one is in memory only a buffer at a time.
 // Until commit() the file's bytes are in a temporary file beside it, which is removed again
 // when the object goes without a commit (a failed exchange): a file of that name is always
-// whole. write() throws std::runtime_error with the failure's sentence when the disk refuses it.
+// whole. write() throws std::runtime_error with the failure's sentence when the disk refuses it,
+// and std::length_error when the answer would grow past maxBytes.
 class AnswerFile : public AnswerSink {
   public:
-    AnswerFile(std::filesystem::path folder, std::size_t inlineBytes);
+    AnswerFile(std::filesystem::path folder, std::size_t inlineBytes,
+               std::uint64_t maxBytes = UINT64_MAX);
 
     void write(std::string_view text) override;
     void restart(const std::function<void(std::string_view)>& replay) override;
@@ -40,6 +42,7 @@ class AnswerFile : public AnswerSink {
 
     std::filesystem::path folder_;
     std::size_t inlineBytes_;
+    std::uint64_t maxBytes_;
     std::string name_;
     std::unique_ptr<DurableFileWriter> writer_;
     std::string buffer_;

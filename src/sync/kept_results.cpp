@@ -200,16 +200,23 @@ void KeptResults::keep(KeptJob job) {
     jobs_.push_back(std::move(job));
     save();  // measures every entry on the way
 
+    const auto heldBy = [](const KeptJob& k) { return k.bytes - answerBytes(k.results); };
     std::size_t total = 0;
-    for (const KeptJob& k : jobs_)
+    std::size_t held = 0;
+    for (const KeptJob& k : jobs_) {
         total += k.bytes;
+        held += heldBy(k);
+    }
     std::vector<KeptJob> dropped;
-    while (jobs_.size() > 1 && (jobs_.size() > limits_.jobs || total > limits_.bytes)) {
+    while (jobs_.size() > 1 &&
+           (jobs_.size() > limits_.jobs || total > limits_.bytes || held > limits_.held)) {
         Logger::error("Dropped the kept results of job " + describe(jobs_.front()) +
-                      ": more than " + std::to_string(limits_.jobs) + " jobs or " +
+                      ": more than " + std::to_string(limits_.jobs) + " jobs, " +
+                      std::to_string(limits_.held >> 20) + " MB in " + kFileName + " or " +
                       std::to_string(limits_.bytes >> 20) +
-                      " MB of results were waiting to be reported");
+                      " MB in all were waiting to be reported");
         total -= jobs_.front().bytes;
+        held -= heldBy(jobs_.front());
         dropped.push_back(std::move(jobs_.front()));
         jobs_.pop_front();
     }

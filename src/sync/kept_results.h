@@ -35,7 +35,11 @@ struct KeptJob {
 
 struct KeptLimits {
     std::size_t jobs = 100;
-    std::size_t bytes = std::size_t{256} << 20;  // as written in the file and answer files
+    // As written in the file and the answer files: room for two of the largest jobs
+    // (SyncEngine::kJobAnswerBytes).
+    std::size_t bytes = std::size_t{4} << 30;
+    // As written in the file alone, which is held in memory (answers too small for a file).
+    std::size_t held = std::size_t{256} << 20;
 };
 
 // The results kept until Tessaline accepts them, in memory and in a file in the state folder,
@@ -46,10 +50,10 @@ struct KeptLimits {
 // and logged, never fatal; so is the answers folder beside it, whose files a kept job names
 // (an answer file named but missing, cut short or not a JSON string makes the file damaged).
 // Files of the first two formats, with every answer inline, load as they are. Bounded: beyond 100
-// jobs or 256 MB the oldest are dropped with an ERROR line. Entries Tessaline will not take are
-// moved to the set-aside file beside it (kSetAsideFileName). Used by one thread at a time; another
-// process may change the file between passes, so the engine reloads it at the start of each (under
-// the sync lock).
+// jobs, 256 MB in the file or 4 GB in all the oldest are dropped with an ERROR line. Entries
+// Tessaline will not take are moved to the set-aside file beside it (kSetAsideFileName). Used by
+// one thread at a time; another process may change the file between passes, so the engine reloads
+// it at the start of each (under the sync lock).
 class KeptResults {
   public:
     static constexpr const char* kFileName = "kept-results.json";

@@ -385,6 +385,7 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
     std::vector<JobResult> results;
     results.reserve(job.requests.size());
     std::size_t inlineLeft = kInlineJobBytes;
+    std::uint64_t roomLeft = kJobAnswerBytes;
     for (const JobRequest& request : job.requests) {
         JobResult result;
         result.ref = request.ref;
@@ -401,7 +402,7 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
         const std::uint32_t started = tickMilliseconds();
         // A large answer goes from Tally straight into a file of its own, never whole into
         // memory; small ones are held as they always were.
-        AnswerFile file(kept_.answers(), std::min(kInlineAnswerBytes, inlineLeft));
+        AnswerFile file(kept_.answers(), std::min(kInlineAnswerBytes, inlineLeft), roomLeft);
         std::uint64_t decoded = 0;
         std::string diskError;
         HttpResponse answer;
@@ -410,10 +411,13 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
             if (answer.ok && !file.commit()) diskError = file.error();
         } catch (const std::runtime_error& e) {
             diskError = e.what();
+        } catch (const std::length_error&) {
+            diskError = kJobAnswersTooLarge;
         }
         const std::uint32_t elapsed = tickMilliseconds() - started;
         result.ok = answer.ok && diskError.empty();
         result.httpStatus = answer.status;
+        if (result.ok) roomLeft -= file.bytes();
         if (result.ok && file.inFile()) {
             result.bodyFile = file.name();
             result.bodyBytes = file.bytes();

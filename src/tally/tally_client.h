@@ -26,8 +26,8 @@ class TallyClient {
   public:
     static constexpr std::uint64_t kProbeAnswerLimit = std::uint64_t{1} << 20;
     // The largest answer taken from Tally. A job's answers go to files, not memory (postXmlTo),
-    // so this bounds the disk they take and the report's upload.
-    static constexpr std::uint64_t kAnswerLimit = std::uint64_t{256} << 20;
+    // so this bounds the disk one answer takes and the report's upload, not the memory.
+    static constexpr std::uint64_t kAnswerLimit = std::uint64_t{1} << 30;
     static constexpr std::uint32_t kRequestDeadlineMs = 3600000;
 
     TallyClient(const std::string& host, int port, const std::atomic<bool>* stop = nullptr);

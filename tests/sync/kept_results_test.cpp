@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -149,9 +150,10 @@ TEST_F(KeptResultsTest, OldestAreDroppedBeyondTheBounds) {
         std::size_t bodyBytes;
         std::size_t left;
     } cases[] = {
-        {{3, 1u << 20}, 10, 3},  // by count
-        {{100, 2800}, 1000, 2},  // by size
-        {{100, 500}, 1000, 1},   // the newest stays, however large
+        {{3, 1u << 20}, 10, 3},            // by count
+        {{100, 2800}, 1000, 2},            // by size
+        {{100, 1u << 20, 2800}, 1000, 2},  // by what the file holds
+        {{100, 500}, 1000, 1},             // the newest stays, however large
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.left);
@@ -234,6 +236,18 @@ TEST_F(KeptResultsTest, AnswerFileWrittenAgainWhenTheAnswerIsNotUtf8) {
         EXPECT_TRUE(i != 1 || file.commit());
     }
     const std::string whole = Json(tsl::decodeText(raw)).dump();
+    for (const std::uint64_t room : {whole.size(), whole.size() - 1}) {  // past it, it stops
+        tsl::AnswerFile file(folder, 1000, room);
+        tsl::AnswerEncoder encoder(file);
+        const auto relay = [&] {
+            encoder.feed(raw);
+            encoder.finish();
+        };
+        if (room == whole.size())
+            EXPECT_NO_THROW(relay());
+        else
+            EXPECT_THROW(relay(), std::length_error);
+    }
     EXPECT_EQ(filesNamed(folder, ""), std::vector<std::string>{whole});
     EXPECT_EQ(tsl::newAnswerFileName(folder), "2.jstr");
 }
