@@ -144,6 +144,10 @@ KeptResults::KeptResults(std::filesystem::path file, KeptLimits limits)
     : file_(std::move(file)), limits_(limits), setAside_(file_.parent_path() / kSetAsideFileName) {}
 
 void KeptResults::reload(const Pairing& current) {
+    // While the file could not be written it is behind: jobs kept since are only here and join
+    // what it holds, and jobs gone since are not read back from it.
+    std::deque<KeptJob> unsaved;
+    if (saveFailing_) unsaved.swap(jobs_);
     jobs_.clear();
     damagedOnLoad_ = false;
     bool firstFormat = false;
@@ -154,8 +158,18 @@ void KeptResults::reload(const Pairing& current) {
         jobs_.clear();
         damaged(e.what());
     }
+    if (saveFailing_) {
+        jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(),
+                                   [&](const KeptJob& k) { return goneUnsaved_.count(k.id) > 0; }),
+                    jobs_.end());
+    }
+    for (KeptJob& job : unsaved) {
+        const bool inFile = std::any_of(jobs_.begin(), jobs_.end(),
+                                        [&](const KeptJob& k) { return k.id == job.id; });
+        if (!inFile) jobs_.push_back(std::move(job));
+    }
     // Written in the current format at once, so the pairing they were taken for stays theirs.
-    if (firstFormat) save();
+    if (firstFormat || !unsaved.empty()) save();
 }
 
 std::string KeptResults::look(const Pairing& current) {
@@ -222,8 +236,12 @@ void KeptResults::keep(KeptJob job) {
     }
     if (dropped.empty()) return;
     save();
-    for (const KeptJob& k : dropped)
-        removeAnswers(k);
+    for (const KeptJob& k : dropped) {
+        if (saveFailing_)
+            goneUnsaved_.insert(k.id);  // the file still names their answers
+        else
+            removeAnswers(k);
+    }
 }
 
 void KeptResults::remove(const std::string& id) {
@@ -233,7 +251,10 @@ void KeptResults::remove(const std::string& id) {
     const KeptJob gone = std::move(*it);
     jobs_.erase(it);
     save();  // before its answers go: a process ended in between leaves strays, not a gap
-    removeAnswers(gone);
+    if (saveFailing_)
+        goneUnsaved_.insert(gone.id);  // the file still names its answers
+    else
+        removeAnswers(gone);
 }
 
 std::filesystem::path KeptResults::answers() const {
@@ -391,6 +412,7 @@ void KeptResults::save() {
         Logger::info("The kept results file can be written again");
     }
     saveFailing_ = !error.empty();
+    if (!saveFailing_) goneUnsaved_.clear();
 }
 
 }  // namespace tsl

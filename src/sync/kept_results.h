@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "json/json.h"
@@ -63,8 +64,9 @@ class KeptResults {
     // Reads nothing yet: see reload().
     explicit KeptResults(std::filesystem::path file, KeptLimits limits = {});
 
-    // Replaces what is in memory by what the file holds now. Entries of the first format are
-    // taken as belonging to `current` and kept in the current format from here on.
+    // Replaces what is in memory by what the file holds now, but for changes that could not be
+    // written to it. Entries of the first format are taken as belonging to `current` and kept
+    // in the current format from here on.
     void reload(const Pairing& current);
     // Reads the file like reload() but changes no file: a damaged file stays where it is and
     // reads as empty. Returns "" or why the file could not be used.
@@ -103,6 +105,7 @@ class KeptResults {
     std::deque<KeptJob> jobs_;  // oldest first
     SetAsideFile setAside_;
     bool saveFailing_ = false;
+    std::set<std::string> goneUnsaved_;  // ids removed since the file could last be written
     bool looking_ = false;
     bool damagedOnLoad_ = false;
     std::string damage_;  // why the file looked at could not be used

@@ -272,6 +272,19 @@ TEST_F(KeptResultsTest, FileThatCannotBeWrittenKeepsThemInMemory) {
     again.reload(kPairingA);
     EXPECT_EQ(again.size(), 3u);
     EXPECT_EQ(filesNamed(folder, "").size(), 1u);  // no temporary file is left behind
+
+    // The file read again while it is behind: what was kept since joins it, what went since
+    // does not come back.
+    std::filesystem::rename(folder, dir.path() / "away");
+    kept.remove("j-1");
+    kept.keep(job("j-4"));
+    std::filesystem::rename(dir.path() / "away", folder);
+    for (KeptResults* reader : {&kept, &again}) {
+        reader->reload(kPairingA);
+        EXPECT_EQ(reader->size(), 3u);
+        EXPECT_EQ(reader->find("j-1"), nullptr);
+        EXPECT_NE(reader->find("j-4"), nullptr);
+    }
 }
 
 // Kept files beside connector.ini move to the state folder; one whose name is taken there
