@@ -271,7 +271,8 @@ CheckLine connectionCheck(const std::string& serverUrl, const ConnectionFacts& f
                           std::int64_t now) {
     const auto parts = splitUrl(serverUrl);
     const std::string host = parts ? parts->host : serverUrl;
-    const std::string where = host + (parts ? ":" + std::to_string(parts->port) : "");
+    std::string where = host;
+    if (parts) where.append(1, ':').append(std::to_string(parts->port));
     constexpr char kNetwork[] = "Check this PC's internet connection and proxy, then try again.";
     if (!facts.resolveMs) {
         return fail("Connection", "the name " + host + " could not be resolved", kNetwork);

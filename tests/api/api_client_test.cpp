@@ -175,7 +175,8 @@ TEST_F(ApiClientTest, ReportFromAnswerFilesIsTheReportOfWholeAnswers) {
     const tsl::testing::TempDir folder;
     auto item = [](std::size_t i) {
         Json item;
-        item.set("ref", Json("r" + std::to_string(i))).set("ok", Json(i != 4));
+        item.set("ref", Json(std::string(1, 'r').append(std::to_string(i))));
+        item.set("ok", Json(i != 4));
         item.set("httpStatus", Json(200.0 + i)).set("error", i == 4 ? Json("x\"") : Json());
         return item;
     };
