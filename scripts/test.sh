@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: native (ASan+UBSan), the concurrency tests under
-# ThreadSanitizer, the Windows build under Wine, two release builds of HEAD that must agree byte
-# for byte, and the fuzzers for a bounded time.
+# ThreadSanitizer, the Windows build under Wine, the demo's release build with the benchmarks,
+# two release builds of HEAD that must agree byte for byte, and the fuzzers for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -25,6 +25,10 @@ step "windows: cross build, tests under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset windows
+
+step "native-release: the demo's build and the benchmarks compile"
+cmake --preset native-release >/dev/null
+cmake --build --preset native-release --target connector tsl-sandbox benchmarks
 
 step "reproducible: two release builds of the last commit, in two folders, agree"
 bash scripts/check-reproducible.sh
