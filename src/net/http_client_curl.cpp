@@ -112,6 +112,7 @@ struct Exchange {
     bool tooLarge = false;                // the body grew past the limit
     bool stopped = false;                 // the stop flag ended the transfer
     std::exception_ptr fault;  // memory exhaustion inside a callback, rethrown afterwards
+    std::string bodyWithHead;  // a small body, sent with the request's head
 };
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -325,6 +326,22 @@ void setMethod(Options& options, const std::string& method, std::uint64_t bodySi
     }
 }
 
+constexpr std::uint64_t kBodyWithHead = 64 * 1024;
+
+bool readWhole(const BodySource& source, std::string& bytes) {
+    bytes.assign(static_cast<std::size_t>(source.size), '\0');
+    try {
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t got = source.read(at, bytes.data() + at, bytes.size() - at);
+            if (got == 0 || got > bytes.size() - at) return false;
+            at += got;
+        }
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
 // curl's own stall check in whole seconds, rounded up (1500 ms becomes 2 s, never less than
 // asked); it backs up the silence watch of onProgress. 0 means no limit, as in WinHTTP.
 long stallSeconds(std::uint32_t timeoutMs) {
@@ -388,6 +405,12 @@ CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& ta
         options.set(CURLOPT_SSL_CTX_FUNCTION, prepareContext).set(CURLOPT_SSL_CTX_DATA, &ex);
     }
     setMethod(options, method, ex.source ? ex.source->size : 0);
+    // A small body goes out with the head in one send (read through onRead, it would cost a
+    // send of its own); one that cannot be read whole now fails there as any other.
+    if (ex.source && ex.source->size > 0 && ex.source->size <= kBodyWithHead &&
+        readWhole(*ex.source, ex.bodyWithHead)) {
+        options.set(CURLOPT_POSTFIELDS, ex.bodyWithHead.data());
+    }
     return options.result();
 }
 

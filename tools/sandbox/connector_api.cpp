@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "recorded.h"
 #include "tally_xml.h"
@@ -183,7 +184,7 @@ void ConnectorApi::nextJob(const httplib::Request& request, httplib::Response& r
 void ConnectorApi::result(const httplib::Request& request, httplib::Response& response) {
     if (!checkToken(request, response) || injectFailure("result", response)) return;
     const std::string id = request.matches[2];
-    const json body = json::parse(request.body, nullptr, false);
+    json body = json::parse(request.body, nullptr, false);
     std::lock_guard lock(mutex_);
     const bool known = std::any_of(handedOut_.begin(), handedOut_.end(),
                                    [&](const Job& job) { return job.id == id; });
@@ -197,8 +198,9 @@ void ConnectorApi::result(const httplib::Request& request, httplib::Response& re
     for (std::size_t i = 0; i < total; ++i) {
         if (list[i].is_object() && list[i].value("ok", false)) ++succeeded;
     }
-    results_.push_back(
-        {{"jobId", id}, {"body", body.is_discarded() ? json() : body}, {"raw", request.body}});
+    results_.push_back({{"jobId", id},
+                        {"body", body.is_discarded() ? json() : std::move(body)},
+                        {"raw", request.body}});
     // A job queued again (as when its first report never arrived) is done now: it leaves the
     // queue instead of being handed out a second time.
     queue_.erase(
