@@ -137,13 +137,15 @@ bool AsyncRequest::open(HINTERNET connection, const wchar_t* method, const wchar
     return true;
 }
 
-bool AsyncRequest::send(const std::wstring& headerBlock, DWORD totalLength) {
+bool AsyncRequest::send(const std::wstring& headerBlock, DWORD totalLength, DWORD withHead) {
     context_->headers = headerBlock;
     const std::wstring& headers = context_->headers;
+    withHead = std::min(withHead, kBufferSize);
     return WinHttpSendRequest(request_.get(),
                               headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-                              headers.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
-                              0, totalLength, reinterpret_cast<DWORD_PTR>(context_.get()));
+                              headers.empty() ? 0 : static_cast<DWORD>(-1),
+                              withHead > 0 ? context_->buffer.data() : WINHTTP_NO_REQUEST_DATA,
+                              withHead, totalLength, reinterpret_cast<DWORD_PTR>(context_.get()));
 }
 
 char* AsyncRequest::writeBuffer() {

@@ -52,9 +52,10 @@ class AsyncRequest {
     bool open(HINTERNET connection, const wchar_t* method, const wchar_t* path, bool secure);
     HINTERNET handle() const { return request_.get(); }
 
-    // WinHttpSendRequest with a copy of the header block and no data yet: the body of
-    // totalLength bytes follows through write(). False (and GetLastError) when refused.
-    bool send(const std::wstring& headerBlock, DWORD totalLength);
+    // WinHttpSendRequest with a copy of the header block and the first withHead bytes of the
+    // body, put in writeBuffer() before; the rest of its totalLength bytes follows through
+    // write(). False (and GetLastError) when refused.
+    bool send(const std::wstring& headerBlock, DWORD totalLength, DWORD withHead = 0);
     // Where the next up to kBufferSize bytes of the body are put before write(size) starts
     // writing them; false when refused.
     char* writeBuffer();

@@ -92,6 +92,20 @@ bool BodyTarget::take(const char* data, std::size_t size) {
     return bounds_.append(kept_, data, size);
 }
 
+bool readWholeBody(const BodySource& source, char* into) {
+    const auto size = static_cast<std::size_t>(source.size);
+    try {
+        for (std::size_t at = 0; at < size;) {
+            const std::size_t got = source.read(at, into + at, size - at);
+            if (got == 0 || got > size - at) return false;
+            at += got;
+        }
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
 std::string sizeText(std::uint64_t bytes) {
     constexpr std::uint64_t kKiB = 1024;
     constexpr std::uint64_t kMiB = kKiB * 1024;

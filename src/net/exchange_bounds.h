@@ -72,6 +72,12 @@ class BodyTarget {
     std::string kept_;
 };
 
+// A body small enough to go out with the request's head in one send (both transports).
+constexpr std::uint64_t kBodyWithHead = 64 * 1024;
+// The whole of a small body into `into` (source.size bytes); false when the source does not
+// give it (it then fails as the body goes out, the way it would have anyway).
+bool readWholeBody(const BodySource& source, char* into);
+
 // A byte count for a sentence: whole MB (MiB) from 1 MiB on, else whole KB, else bytes.
 std::string sizeText(std::uint64_t bytes);
 

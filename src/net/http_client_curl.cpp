@@ -326,22 +326,6 @@ void setMethod(Options& options, const std::string& method, std::uint64_t bodySi
     }
 }
 
-constexpr std::uint64_t kBodyWithHead = 64 * 1024;
-
-bool readWhole(const BodySource& source, std::string& bytes) {
-    bytes.assign(static_cast<std::size_t>(source.size), '\0');
-    try {
-        for (std::size_t at = 0; at < bytes.size();) {
-            const std::size_t got = source.read(at, bytes.data() + at, bytes.size() - at);
-            if (got == 0 || got > bytes.size() - at) return false;
-            at += got;
-        }
-    } catch (...) {
-        return false;
-    }
-    return true;
-}
-
 // curl's own stall check in whole seconds, rounded up (1500 ms becomes 2 s, never less than
 // asked); it backs up the silence watch of onProgress. 0 means no limit, as in WinHTTP.
 long stallSeconds(std::uint32_t timeoutMs) {
@@ -407,9 +391,11 @@ CURLcode configure(CURL* handle, const HopSettings& settings, const UrlParts& ta
     setMethod(options, method, ex.source ? ex.source->size : 0);
     // A small body goes out with the head in one send (read through onRead, it would cost a
     // send of its own); one that cannot be read whole now fails there as any other.
-    if (ex.source && ex.source->size > 0 && ex.source->size <= kBodyWithHead &&
-        readWhole(*ex.source, ex.bodyWithHead)) {
-        options.set(CURLOPT_POSTFIELDS, ex.bodyWithHead.data());
+    if (ex.source && ex.source->size > 0 && ex.source->size <= kBodyWithHead) {
+        ex.bodyWithHead.resize(static_cast<std::size_t>(ex.source->size));
+        if (readWholeBody(*ex.source, ex.bodyWithHead.data())) {
+            options.set(CURLOPT_POSTFIELDS, ex.bodyWithHead.data());
+        }
     }
     return options.result();
 }

@@ -212,9 +212,9 @@ std::optional<HttpResponse> readBody(AsyncRequest& request, bool bodyExpected, b
 // (the caller's bytes are never handed to the platform, which may outlive the exchange). The
 // caller has checked that the length fits the 32-bit count of the send call.
 std::optional<HttpResponse> writeBody(AsyncRequest& request, const BodySource& body,
-                                      const std::string& sentence, const std::string& host,
-                                      const ExchangeBounds& bounds) {
-    for (std::uint64_t offset = 0; offset < body.size;) {
+                                      std::uint64_t offset, const std::string& sentence,
+                                      const std::string& host, const ExchangeBounds& bounds) {
+    while (offset < body.size) {
         const auto max = static_cast<std::size_t>(
             std::min<std::uint64_t>(body.size - offset, AsyncRequest::kBufferSize));
         const std::size_t size = body.read(offset, request.writeBuffer(), max);
@@ -271,7 +271,14 @@ std::optional<HttpResponse> sendAndAwaitAnswer(AsyncRequest& request, const HopS
                                                bool secure, ConnectionFacts* facts) {
     const ExchangeBounds& bounds = settings.bounds;
     const std::string notSent = "Could not send request to " + host;
-    if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size))) {
+    // A small body goes with the head in one send; a larger one follows it piece by piece,
+    // and so does one that cannot be read whole now (to fail there as any other).
+    DWORD withHead = 0;
+    static_assert(kBodyWithHead <= AsyncRequest::kBufferSize);
+    if (body.size > 0 && body.size <= kBodyWithHead && readWholeBody(body, request.writeBuffer())) {
+        withHead = static_cast<DWORD>(body.size);
+    }
+    if (!request.send(settings.headerBlock, static_cast<DWORD>(body.size), withHead)) {
         return failure(notSent, GetLastError());
     }
     const Completion sent = request.await(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, bounds);
@@ -280,7 +287,7 @@ std::optional<HttpResponse> sendAndAwaitAnswer(AsyncRequest& request, const HopS
         *facts = connectionFacts(request, secure, done ? 0 : sent.error);
     }
     if (sent.outcome != Completion::Outcome::Done) return interrupted(sent, notSent, host, bounds);
-    if (auto failed = writeBody(request, body, notSent, host, bounds)) return failed;
+    if (auto failed = writeBody(request, body, withHead, notSent, host, bounds)) return failed;
     const std::string noResponse = "No response from " + host;
     if (!WinHttpReceiveResponse(request.handle(), nullptr)) {
         return failure(noResponse, GetLastError());
