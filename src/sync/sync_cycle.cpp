@@ -279,6 +279,11 @@ int SyncEngine::runJobs(ApiClient& api, TallyClient& tally, const std::string& c
         if (const auto wait = deliver(api, kept, Answers::ThisPass, settings.token)) return *wait;
 
         if (stopping()) return 1;
+        const std::string_view notWritten = kAnswerNotWritten;
+        if (tallyError.rfind(notWritten, 0) == 0) {
+            setState(SyncState::AnswersNotWritten, tallyError.substr(notWritten.size()));
+            return kRetrySeconds;
+        }
         if (!tallyError.empty()) {
             setState(SyncState::TallyUnreachable, tallyError);
             return kRetrySeconds;

@@ -20,6 +20,8 @@ const char* syncStateText(SyncState state) {
             return "Syncing";
         case SyncState::UpToDate:
             return "Up to date";
+        case SyncState::AnswersNotWritten:
+            return "Tally's answers cannot be written on this PC";
     }
     return "";
 }
@@ -39,7 +41,8 @@ std::string stateLine(SyncState state, const std::string& message) {
 
 bool isTroubledState(SyncState state) {
     return state == SyncState::NotConnected || state == SyncState::ServerUnreachable ||
-           state == SyncState::TallyUnreachable || state == SyncState::Paused;
+           state == SyncState::TallyUnreachable || state == SyncState::Paused ||
+           state == SyncState::AnswersNotWritten;
 }
 
 }  // namespace tsl

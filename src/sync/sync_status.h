@@ -14,6 +14,9 @@ enum class SyncState : std::int32_t {
     Paused = 5,
     Syncing = 6,
     UpToDate = 7,
+    // Tally answered, but this PC could not write the answer down (a full disk, say): the job
+    // stopped there, and its message is the disk's sentence.
+    AnswersNotWritten = 8,
 };
 
 // The display text of a state; "" for a value outside the enumeration.

@@ -10,6 +10,7 @@ IconColour iconColourFor(SyncState state) {
         case SyncState::Starting:
         case SyncState::SyncOff:
         case SyncState::TallyUnreachable:
+        case SyncState::AnswersNotWritten:
             return IconColour::Amber;
         case SyncState::NotConnected:
         case SyncState::ServerUnreachable:

@@ -202,6 +202,8 @@ TEST_F(SyncCycle, TallyFailingInTheMiddleOfAJob) {
     EXPECT_EQ(sentence.rfind(tsl::SyncEngine::kAnswerNotWritten, 0), 0u) << sentence;
     EXPECT_FALSE(lost[0].get("ok").boolOr(true));
     EXPECT_EQ(lost[1].get("error").stringOr(""), sentence);
+    expectShown(SyncState::AnswersNotWritten,
+                sentence.substr(std::string_view(tsl::SyncEngine::kAnswerNotWritten).size()));
 }
 
 // Fifty jobs a pass, then a pass at once; the console's passes run until a real wait.
