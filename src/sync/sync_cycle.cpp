@@ -417,7 +417,8 @@ std::vector<JobResult> SyncEngine::runRequests(TallyClient& tally, const Job& jo
         } catch (const std::runtime_error& e) {
             diskError = e.what();
         } catch (const std::length_error&) {
-            diskError = kJobAnswersTooLarge;
+            diskError = "the answers of one job may take at most " +
+                        std::to_string(kJobAnswerBytes >> 20) + " MB";
         }
         const std::uint32_t elapsed = tickMilliseconds() - started;
         result.ok = answer.ok && diskError.empty();

@@ -78,10 +78,8 @@ class SyncEngine {
     static constexpr std::size_t kInlineJobBytes = std::size_t{4} << 20;
     // What a job's answers may take as written, so that its report stays within what one
     // request can send (4 GB on Windows) and two such jobs within the kept bound. Past it the
-    // answer fails with kAnswerNotWritten and kJobAnswersTooLarge.
+    // answer fails with kAnswerNotWritten and a sentence naming the bound.
     static constexpr std::uint64_t kJobAnswerBytes = std::uint64_t{2} << 30;
-    static constexpr const char* kJobAnswersTooLarge =
-        "the answers of one job may take at most 2048 MB";
     // Then the disk's own sentence; the job's later requests are not sent.
     static constexpr const char* kAnswerNotWritten =
         "Tally answered, but its answer could not be written on this PC: ";
